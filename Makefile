@@ -1,0 +1,36 @@
+# The two everyday commands: `make run` and `make test`. Both install missing
+# packages first (Debian or Ubuntu), then configure and build.
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) --parallel $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/brivela
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error --parallel $(JOBS)
+
+# Benchmarks build in a tree of their own, optimised, so that the test build
+# stays as it is.
+bench: deps
+	cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DBRIVELA_BUILD_TESTS=OFF -DBRIVELA_BUILD_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR)-bench --parallel $(JOBS)
+	./$(BUILD_DIR)-bench/bench/brivela_bench
+
+clean:
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench

@@ -1,0 +1,269 @@
+#include "app/mainwindow.h"
+
+#include "canvas/czefgraphicsview.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "ui/helpdialog.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGraphicsPixmapItem>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMessageBox>
+#include <QPainter>
+#include <QSaveFile>
+#include <QSettings>
+#include <QStatusBar>
+#include <QUrl>
+
+const char *const MainWindow::websiteUrl = "http://www.fendrelsoftware.com/?from=brv10";
+
+namespace {
+
+const QString toolSizeKey = QStringLiteral("TOOLSIZE");
+const QString currDirKey = QStringLiteral("CurrDir");
+const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
+
+constexpr qreal zoomFactor = 1.2;
+constexpr qreal photoZ = 5;
+constexpr qreal colourLayerZ = 10;
+constexpr int nothingToSaveTimeout = 3000;
+
+// The largest image, in megabytes of decoded pixels, that Open accepts. The
+// toolkit's default (128 MB) refuses photos above about 32 megapixels. The
+// program keeps about four copies of an open photo's size (photo, colour
+// layer, its softened picture, and the composed image while saving), so this
+// admits 100-megapixel photos, even at 16 bits per channel, without letting a
+// corrupt or hostile header claim unbounded memory.
+constexpr int imageAllocationLimitMb = 1024;
+
+// Shows the busy cursor for as long as it lives, whichever way a slow
+// operation ends.
+class BusyCursor
+{
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor &) = delete;
+    BusyCursor &operator=(const BusyCursor &) = delete;
+};
+
+// The canonical directory of a file, which need not exist itself.
+QString canonicalDirOf(const QString &fileName)
+{
+    return QFileInfo(fileName).dir().canonicalPath();
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+{
+    QImageReader::setAllocationLimit(imageAllocationLimitMb);
+
+    ui->setupUi(this);
+    ui->graphicsView->setScene(&scene);
+    colorLayer = nullptr;
+    photoItem = nullptr;
+    connect(ui->graphicsView, &CZefGraphicsView::brushPressed, this, &MainWindow::updatemask);
+    customColorCount = 0;
+
+    // Every start stores the slider's own start value; the stored one is never
+    // read back.
+    QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::changeEvent(QEvent *e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+void MainWindow::on_actionOpen_triggered()
+{
+    const QString startDir = QSettings().value(currDirKey, QString()).toString();
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, tr("Open File"), startDir,
+        tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
+    if (fileName.isNull())
+        return;
+
+    // Remembered before reading, so that the next dialog starts here even when
+    // this file turns out to be unreadable.
+    QSettings().setValue(currDirKey, canonicalDirOf(fileName));
+
+    if (!openPhoto(fileName)) {
+        statusBar()->showMessage(
+            tr("Could not open %1: it is not an image that Brivela can read.")
+                .arg(QDir::toNativeSeparators(fileName)));
+        return;
+    }
+    statusBar()->clearMessage();
+}
+
+bool MainWindow::openPhoto(const QString &fileName)
+{
+    BusyCursor busy;
+
+    QImage image = QImageReader(fileName).read();
+    if (image.isNull())
+        return false;
+
+    QPixmap pixmap = QPixmap::fromImage(image);
+    // Where the pixmap keeps the photo's own format it holds the same pixels;
+    // sharing them saves a whole copy of a possibly very large photo.
+    QImage shown = pixmap.toImage();
+    photo = shown.format() == image.format() ? shown : image;
+    image = QImage();
+    shown = QImage();
+
+    if (photoItem)
+        photoItem->setPixmap(pixmap);
+    else
+        photoItem = scene.addPixmap(pixmap);
+    photoItem->setZValue(photoZ);
+
+    if (!colorLayer)
+        colorLayer = new CZefGraphicsImageMaskItem();
+    colorLayer->init(photo.width(), photo.height(), QColor(Qt::red).rgba(), QColor(Qt::transparent).rgba());
+    if (colorLayer->scene() != &scene)
+        scene.addItem(colorLayer);
+    colorLayer->setZValue(colourLayerZ);
+
+    ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
+    return true;
+}
+
+void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
+{
+    if (colorLayer)
+        colorLayer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photo);
+}
+
+void MainWindow::on_pushButtonColor_clicked()
+{
+    const QColor colour = QColorDialog::getColor(Qt::white, nullptr);
+    if (!colour.isValid())
+        return;
+
+    const QRgb opaque = colour.rgb();
+    if (colorLayer)
+        colorLayer->setFg(opaque);
+
+    const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
+    QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));
+    ++customColorCount;
+}
+
+void MainWindow::on_horizontalSlider_valueChanged(int value)
+{
+    QSettings().setValue(toolSizeKey, value);
+}
+
+void MainWindow::on_pushButtonZoomPlus_clicked()
+{
+    ui->graphicsView->scale(zoomFactor, zoomFactor);
+}
+
+void MainWindow::on_pushButtonZoomMinus_clicked()
+{
+    ui->graphicsView->scale(1 / zoomFactor, 1 / zoomFactor);
+}
+
+void MainWindow::on_actionSave_As_triggered()
+{
+    if (photo.isNull()) {
+        statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
+        return;
+    }
+
+    const QString currDir = QSettings().value(currDirKey, QString()).toString();
+    const QString startDir = QSettings().value(currSaveDirKey, currDir).toString();
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    if (fileName.isEmpty()) {
+        statusBar()->showMessage(tr("No file selected"));
+        return;
+    }
+
+    const bool saved = savePhoto(fileName);
+
+    // Where nothing of that name exists after the attempt, there is no
+    // directory to remember and the next dialog starts at its default.
+    const QFileInfo written(fileName);
+    QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
+
+    if (!saved) {
+        statusBar()->showMessage(tr("Could not save %1: the name has no JPG or PNG suffix, "
+                                    "or the file cannot be written.")
+                                     .arg(QDir::toNativeSeparators(fileName)));
+    }
+}
+
+bool MainWindow::savePhoto(const QString &fileName) const
+{
+    // The format follows the suffix, as for QImage::save; refuse before
+    // touching the disk when the suffix names no format that can be written.
+    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
+    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
+        return false;
+
+    BusyCursor busy;
+
+    QImage composed = photo.convertToFormat(QImage::Format_ARGB32);
+    {
+        QPainter painter(&composed);
+        painter.drawImage(0, 0, *colorLayer->maskImage);
+    }
+
+    // Written beside the target and renamed over it only when complete, so a
+    // failed or interrupted save leaves an existing file of that name intact.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, format);
+    writer.setQuality(100);
+    if (!writer.write(composed)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    QMessageBox::about(this, tr("Brivela 1.0"),
+                       tr("Made by Fendrel software,\nhttp://www.fendrelsoftware.com/"));
+}
+
+void MainWindow::on_actionIndex_triggered()
+{
+    (new HelpDialog(this))->show();
+}
+
+void MainWindow::on_actionVisit_Website_triggered()
+{
+    openWebsite();
+}
+
+void MainWindow::on_pushButtonWebsite_clicked()
+{
+    openWebsite();
+}
+
+void MainWindow::openWebsite()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(websiteUrl)));
+}

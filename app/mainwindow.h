@@ -1,0 +1,61 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QGraphicsScene>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPoint>
+
+class CZefGraphicsImageMaskItem;
+class QGraphicsPixmapItem;
+class Ui_MainWindow;
+
+// The program's one window. It owns the document: the scene the canvas shows,
+// the opened photo, and (through the scene) the photo's pixmap item and the
+// colour layer above it. Every user command is a slot here; most are bound by
+// object name when the form is set up.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Where Help > Visit Website and the Website button lead.
+    static const char *const websiteUrl;
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+protected:
+    void changeEvent(QEvent *e) override;
+
+private slots:
+    void on_actionOpen_triggered();
+    void updatemask(QList<QPoint> newfg, QList<QPoint> newbg);
+    void on_pushButtonColor_clicked();
+    void on_horizontalSlider_valueChanged(int value);
+    void on_pushButtonZoomPlus_clicked();
+    void on_pushButtonZoomMinus_clicked();
+    void on_actionSave_As_triggered();
+    void on_actionAbout_triggered();
+    void on_actionIndex_triggered();
+    void on_actionVisit_Website_triggered();
+    void on_pushButtonWebsite_clicked();
+
+private:
+    // Shows the photo and gives it a fresh colour layer; false if the file
+    // holds no image the toolkit can read.
+    bool openPhoto(const QString &fileName);
+    // Writes the photo with its colouring; false if nothing was written.
+    bool savePhoto(const QString &fileName) const;
+    void openWebsite();
+
+    Ui_MainWindow *ui;
+    QGraphicsPixmapItem *photoItem = nullptr;
+    QGraphicsScene scene;
+    QImage photo;
+    CZefGraphicsImageMaskItem *colorLayer = nullptr;
+    int customColorCount = 0;
+};
+
+#endif // MAINWINDOW_H

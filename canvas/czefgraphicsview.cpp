@@ -1,0 +1,329 @@
+#include "canvas/czefgraphicsview.h"
+
+#include "canvas/brushgeometry.h"
+#include "canvas/cmarkercommand.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
+
+#include <QGraphicsEllipseItem>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
+#include <QMouseEvent>
+#include <QResizeEvent>
+#include <QSet>
+#include <QSettings>
+#include <QUndoStack>
+
+#include <cmath>
+
+namespace {
+
+const QString toolSizeKey = QStringLiteral("TOOLSIZE");
+constexpr int keepBrushFallbackSize = 20;
+constexpr int removeBrushFallbackSize = 10;
+constexpr qreal brushCursorZ = 20;
+constexpr qreal markZ = 10;
+
+QPoint eventPosition(const QMouseEvent *event)
+{
+    return event->position().toPoint();
+}
+
+// The ratio by which the view follows one dimension of a resize: the new size
+// over the old one when the view grew beyond the displayed scene or shrank,
+// otherwise 1. A first resize has no valid old size and is not followed.
+qreal followRatio(int newSize, int oldSize, qreal displayed)
+{
+    if (oldSize <= 0)
+        return 1.0;
+    if (newSize > displayed || newSize < oldSize)
+        return qreal(newSize) / qreal(oldSize);
+    return 1.0;
+}
+
+} // namespace
+
+CZefGraphicsView::CZefGraphicsView(QWidget *parent)
+    : QGraphicsView(parent)
+    , undoStack(new QUndoStack(this))
+{
+}
+
+CZefGraphicsView::~CZefGraphicsView()
+{
+    // A cursor that the scene still holds belongs to the scene; one taken out
+    // was destroyed at once, so there is nothing of ours left to free.
+}
+
+void CZefGraphicsView::displayImage(QImage *image)
+{
+    const QPixmap pixmap = QPixmap::fromImage(*image);
+    if (pixmapItem) {
+        pixmapItem->setPixmap(pixmap);
+        pixmapItem->update(pixmapItem->boundingRect());
+    } else {
+        pixmapItem = scene()->addPixmap(pixmap);
+    }
+    scene()->setSceneRect(0, 0, pixmap.width(), pixmap.height());
+    imageShown = true;
+}
+
+void CZefGraphicsView::mousePressEvent(QMouseEvent *event)
+{
+    if (toolMode == KeepBrush)
+        KeepBrushMousePressed(event);
+    else if (toolMode == RemoveBrush)
+        RemoveBrushMousePressed(event);
+}
+
+void CZefGraphicsView::mouseReleaseEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event); // a stroke has no end action
+}
+
+void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
+{
+    switch (toolMode) {
+    case KeepMarker:
+        KeepMarkerMouseMoved(event);
+        break;
+    case RemoveMarker:
+        RemoveMarkerMouseMoved(event);
+        break;
+    case KeepBrush:
+        KeepBrushMouseMoved(event);
+        break;
+    case RemoveBrush:
+        RemoveBrushMouseMoved(event);
+        break;
+    default:
+        break;
+    }
+}
+
+void CZefGraphicsView::leaveEvent(QEvent *event)
+{
+    Q_UNUSED(event);
+    removeBrushCursor();
+}
+
+void CZefGraphicsView::resizeEvent(QResizeEvent *event)
+{
+    if (!imageShown || !scene())
+        return;
+
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    const QRectF displayed = transform().mapRect(sceneRect());
+    const qreal sx = followRatio(event->size().width(), event->oldSize().width(), displayed.width());
+    const qreal sy = followRatio(event->size().height(), event->oldSize().height(), displayed.height());
+    const qreal ax = sx > 1.0 ? sx : 1.0 / sx;
+    const qreal ay = sy > 1.0 ? sy : 1.0 / sy;
+    const qreal s = ax > ay ? sx : sy;
+    scale(s, s);
+
+    QGraphicsView::resizeEvent(event);
+}
+
+// Brush tools
+
+QRect CZefGraphicsView::paintableArea() const
+{
+    QRectF area;
+    if (!scene())
+        return QRect();
+    const QList<QGraphicsItem *> items = scene()->items();
+    for (const QGraphicsItem *item : items) {
+        if (item->type() != CZefGraphicsBrushCursorItem::Type && !item->parentItem())
+            area |= item->sceneBoundingRect();
+    }
+    return area.toAlignedRect();
+}
+
+QList<QPoint> CZefGraphicsView::brushDisc(QMouseEvent *event) const
+{
+    const QPoint p = eventPosition(event);
+    const int half = toolSize / 2;
+    const QPointF c = mapToScene(p);
+    const QPoint centre(BrushGeometry::truncated(c.x()), BrushGeometry::truncated(c.y()));
+    const QPointF b = mapToScene(p + QPoint(half, half));
+    const QPointF a = mapToScene(p - QPoint(half, half));
+    return BrushGeometry::disc(centre, BrushGeometry::square(a, b), paintableArea());
+}
+
+void CZefGraphicsView::KeepBrushMousePressed(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    emit brushPressed(brushDisc(event), QList<QPoint>());
+}
+
+void CZefGraphicsView::RemoveBrushMousePressed(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton))
+        return;
+    emit brushPressed(QList<QPoint>(), brushDisc(event));
+}
+
+QRectF CZefGraphicsView::brushCursorRect(QMouseEvent *event, int fallbackSize)
+{
+    toolSize = QSettings().value(toolSizeKey, fallbackSize).toInt();
+    const QPoint p = eventPosition(event);
+    const int half = toolSize / 2;
+    const QPointF a = mapToScene(p - QPoint(half, half));
+    const QPointF b = mapToScene(p + QPoint(half, half));
+    const BrushGeometry::Square s = BrushGeometry::square(a, b);
+    return QRectF(s.left, s.top, s.width, s.height);
+}
+
+void CZefGraphicsView::showBrushCursor(const QRectF &rect)
+{
+    if (!scene())
+        return;
+    if (!brushCursor) {
+        brushCursor = new CZefGraphicsBrushCursorItem(rect);
+        scene()->addItem(brushCursor);
+        brushCursor->setZValue(brushCursorZ);
+    }
+    brushCursor->setRect(rect);
+}
+
+void CZefGraphicsView::removeBrushCursor()
+{
+    if (!brushCursor)
+        return;
+    if (brushCursor->scene())
+        brushCursor->scene()->removeItem(brushCursor);
+    delete brushCursor;
+    brushCursor = nullptr;
+}
+
+void CZefGraphicsView::KeepBrushMouseMoved(QMouseEvent *event)
+{
+    showBrushCursor(brushCursorRect(event, keepBrushFallbackSize));
+    KeepBrushMousePressed(event);
+}
+
+void CZefGraphicsView::RemoveBrushMouseMoved(QMouseEvent *event)
+{
+    const QRectF rect = brushCursorRect(event, removeBrushFallbackSize);
+    // Near the border the remove brush still clears, but its outline is hidden
+    // as soon as any part of it leaves the scene.
+    if (scene() && scene()->sceneRect().contains(rect))
+        showBrushCursor(rect);
+    else
+        removeBrushCursor();
+    RemoveBrushMousePressed(event);
+}
+
+// Marker tools
+
+void CZefGraphicsView::addMark(QMouseEvent *event, bool keep)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !scene())
+        return;
+
+    const QColor colour = keep ? QColor(50, 255, 50, 255) : QColor(255, 10, 10, 255);
+    const QPen pen(colour);
+    const QBrush brush(colour, Qt::SolidPattern);
+
+    const QPointF s = mapToScene(eventPosition(event));
+    const int tx = BrushGeometry::truncated(s.x());
+    const int ty = BrushGeometry::truncated(s.y());
+    const QRectF bounds = scene()->sceneRect();
+    if (tx <= 0 || ty <= 0 || !(bounds.width() > tx) || !(bounds.height() > ty))
+        return;
+
+    QGraphicsItem *mark = nullptr;
+    if (keep)
+        mark = scene()->addRect(s.x(), s.y(), keepMarkerSize, keepMarkerSize, pen, brush);
+    else
+        mark = scene()->addEllipse(s.x(), s.y(), removeMarkerSize, removeMarkerSize, pen, brush);
+    mark->setZValue(markZ);
+
+    if (undoStack)
+        undoStack->push(new CMarkerCommand(scene(), mark));
+}
+
+void CZefGraphicsView::KeepMarkerMouseMoved(QMouseEvent *event)
+{
+    addMark(event, true);
+}
+
+void CZefGraphicsView::RemoveMarkerMouseMoved(QMouseEvent *event)
+{
+    addMark(event, false);
+}
+
+QList<int> CZefGraphicsView::markIndices(int itemType)
+{
+    QList<int> indices;
+    if (!scene())
+        return indices;
+    const QRectF bounds = scene()->sceneRect();
+    const int w = int(bounds.width());
+    const int h = int(bounds.height());
+
+    const QList<QGraphicsItem *> items = scene()->items();
+    for (const QGraphicsItem *item : items) {
+        if (item->type() != itemType)
+            continue;
+        const QRectF r = itemType == QGraphicsRectItem::Type
+            ? static_cast<const QGraphicsRectItem *>(item)->rect()
+            : static_cast<const QGraphicsEllipseItem *>(item)->rect();
+        const int rx = int(r.x());
+        const int ry = int(r.y());
+        const int side = int(r.width()); // the square's side serves both directions
+        if (rx >= w || ry > h || side <= 0)
+            continue;
+        for (int i = 0; i < side && i < w - rx; ++i)
+            for (int j = 0; j < side && j < h - ry; ++j)
+                indices.append((ry + j) * w + (rx + i));
+    }
+    return indices;
+}
+
+QList<int> CZefGraphicsView::userfgpoints()
+{
+    return markIndices(QGraphicsRectItem::Type);
+}
+
+QList<int> CZefGraphicsView::userbgpoints()
+{
+    return markIndices(QGraphicsEllipseItem::Type);
+}
+
+void CZefGraphicsView::clearmarks()
+{
+    clearmarks_private();
+}
+
+void CZefGraphicsView::clearmarks_private()
+{
+    if (!scene())
+        return;
+    QSet<QGraphicsItem *> removed;
+    const QList<QGraphicsItem *> items = scene()->items();
+    for (QGraphicsItem *item : items) {
+        if (item->type() == QGraphicsRectItem::Type || item->type() == QGraphicsEllipseItem::Type) {
+            scene()->removeItem(item);
+            removed.insert(item);
+        }
+    }
+    if (removed.isEmpty())
+        return;
+
+    // Off the scene, a mark belongs to its undo command, which destroys it on
+    // undo or with itself. The stack hands out its commands as const; it is
+    // our own stack, so adjusting ownership through it is safe.
+    if (undoStack) {
+        for (int i = 0; i < undoStack->count(); ++i) {
+            const auto *command = dynamic_cast<const CMarkerCommand *>(undoStack->command(i));
+            if (command && removed.remove(command->mark()))
+                const_cast<CMarkerCommand *>(command)->adoptItem();
+        }
+    }
+    // Marks without a command (it was dropped by the stack, or none was made)
+    // can never be restored or undone: nobody else would free them.
+    qDeleteAll(removed);
+}

@@ -1,0 +1,81 @@
+#ifndef CZEFGRAPHICSVIEW_H
+#define CZEFGRAPHICSVIEW_H
+
+#include <QGraphicsView>
+#include <QList>
+#include <QPoint>
+
+class CZefGraphicsBrushCursorItem;
+class QGraphicsPixmapItem;
+class QUndoStack;
+
+// The canvas. It shows the scene that the main window owns, routes mouse input
+// to the current tool and sends painted brush discs out through brushPressed.
+//
+// Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
+// brush; any other value is no tool, and the mouse is then ignored.
+//
+// The view owns its undo stack (a child object), on which every marker mark
+// pushes its command. Everything it puts into the scene (brush cursor, marks,
+// the pixmap of displayImage) belongs to the scene, except the brush cursor
+// once the view takes it out again, and cleared marks, which belong to their
+// undo commands.
+class CZefGraphicsView : public QGraphicsView
+{
+    Q_OBJECT
+
+public:
+    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6 };
+
+    explicit CZefGraphicsView(QWidget *parent = nullptr);
+    ~CZefGraphicsView() override;
+
+    void displayImage(QImage *image);
+
+    void KeepBrushMousePressed(QMouseEvent *event);
+    void KeepBrushMouseMoved(QMouseEvent *event);
+    void RemoveBrushMousePressed(QMouseEvent *event);
+    void RemoveBrushMouseMoved(QMouseEvent *event);
+
+    void KeepMarkerMouseMoved(QMouseEvent *event);
+    void RemoveMarkerMouseMoved(QMouseEvent *event);
+    QList<int> userfgpoints();
+    QList<int> userbgpoints();
+    void clearmarks();
+
+    QUndoStack *undoStack = nullptr;
+    int toolMode = 0;
+
+signals:
+    void brushPressed(QList<QPoint> newfg, QList<QPoint> newbg);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    // The pixels a brush disc at the event's position covers, within the area
+    // the scene's items (other than the cursor) occupy.
+    QList<QPoint> brushDisc(QMouseEvent *event) const;
+    QRect paintableArea() const;
+    // The brush square under the pointer, in scene coordinates; refreshes
+    // toolSize from the settings first.
+    QRectF brushCursorRect(QMouseEvent *event, int fallbackSize);
+    void showBrushCursor(const QRectF &rect);
+    void removeBrushCursor();
+    void addMark(QMouseEvent *event, bool keep);
+    QList<int> markIndices(int itemType);
+    void clearmarks_private();
+
+    QGraphicsPixmapItem *pixmapItem = nullptr;
+    CZefGraphicsBrushCursorItem *brushCursor = nullptr;
+    int keepMarkerSize = 5;
+    int removeMarkerSize = 5;
+    int toolSize = 20;
+    bool imageShown = false;
+};
+
+#endif // CZEFGRAPHICSVIEW_H

@@ -1,0 +1,44 @@
+#include "colourlayer/colourisetable.h"
+
+#include <QColor>
+#include <QImage>
+
+#include <algorithm>
+
+ColouriseTable::ColouriseTable(QRgb brush)
+{
+    const QColor brushColour(brush);
+    const int hue = brushColour.hsvHue();
+    const int saturation = brushColour.hsvSaturation();
+    for (int value = 0; value < 256; ++value)
+        table[value] = QColor::fromHsv(hue, saturation, value, paintedAlpha).rgba();
+}
+
+static inline int maxOfRgb(QRgb rgb)
+{
+    return std::max({qRed(rgb), qGreen(rgb), qBlue(rgb)});
+}
+
+int ColouriseTable::valueAt(const QImage &photo, int x, int y)
+{
+    const uchar *line = photo.constScanLine(y);
+    switch (photo.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+        // Not premultiplied: the stored red, green and blue are what pixel() returns.
+        return maxOfRgb(reinterpret_cast<const QRgb *>(line)[x]);
+    case QImage::Format_Grayscale8:
+        return line[x];
+    case QImage::Format_RGB888: {
+        const uchar *p = line + 3 * x;
+        return std::max({p[0], p[1], p[2]});
+    }
+    case QImage::Format_Indexed8: {
+        const QList<QRgb> colours = photo.colorTable(); // shared, not copied
+        const int index = line[x];
+        return index < colours.size() ? maxOfRgb(colours.at(index)) : 0;
+    }
+    default:
+        return maxOfRgb(photo.pixel(x, y));
+    }
+}

@@ -1,0 +1,51 @@
+#ifndef CZEFGRAPHICSIMAGEMASKITEM_H
+#define CZEFGRAPHICSIMAGEMASKITEM_H
+
+#include <QGraphicsItem>
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRegion>
+
+// The colour layer: one ARGB32 image (not premultiplied) the size of the photo,
+// drawn above it. A pixel holds either the background value `bg` (uncoloured,
+// the photo shows through) or the colour the photo pixel beneath takes on. The
+// item owns the layer image; the main window reads `maskImage` when it saves.
+//
+// On screen the layer is drawn with its edges softened (see EdgeSmoothing). The
+// softened picture is kept between paints and only the rectangles changed since
+// the last paint are recomputed, so the cost of a brush step follows the size of
+// the brush, not the size of the photo. The stored layer is never softened.
+class CZefGraphicsImageMaskItem : public QGraphicsItem
+{
+public:
+    explicit CZefGraphicsImageMaskItem(QGraphicsItem *parent = nullptr);
+    ~CZefGraphicsImageMaskItem() override;
+
+    void init(int width, int height, unsigned int fg, unsigned int bg);
+    void setFg(unsigned int fg);
+
+    QRectF boundingRect() const override;
+    void paint(QPainter *painter, const QStyleOptionGraphicsItem *option, QWidget *widget) override;
+
+    QList<QPoint> fgpoints();
+
+    void updateMaskFromImage(QList<QPoint> newfg, QList<QPoint> newbg, QImage *photo);
+    void updateMask(QList<QPoint> newfg, QList<QPoint> newbg);
+    void recreateMaskfromFg(QList<QPoint> points);
+
+    QImage *maskImage = nullptr;
+
+private:
+    // Marks `changed` (layer pixels written) for recomputation at the next paint
+    // and asks for a repaint of what the change can affect on screen.
+    void layerChanged(const QRect &changed, bool repaint);
+
+    unsigned int fg = 0;
+    unsigned int bg = 0;
+
+    QImage smoothedImage;   // the layer as drawn; valid outside `staleRegion`
+    QRegion staleRegion;    // pixels of smoothedImage to recompute before drawing
+};
+
+#endif // CZEFGRAPHICSIMAGEMASKITEM_H

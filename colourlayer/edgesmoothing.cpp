@@ -1,0 +1,50 @@
+#include "colourlayer/edgesmoothing.h"
+
+#include <QImage>
+
+namespace EdgeSmoothing {
+
+void smoothRect(const QImage &layer, QImage &out, const QRect &rect)
+{
+    Q_ASSERT(layer.size() == out.size());
+    Q_ASSERT(layer.format() == QImage::Format_ARGB32 && out.format() == QImage::Format_ARGB32);
+
+    const QRect area = rect & layer.rect();
+    if (area.isEmpty())
+        return;
+
+    const int width = layer.width();
+    const int height = layer.height();
+    const qsizetype stride = layer.bytesPerLine() / 4;
+    const auto *src = reinterpret_cast<const quint32 *>(layer.constBits());
+
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const quint32 *row = src + y * stride;
+        auto *dst = reinterpret_cast<quint32 *>(out.scanLine(y));
+        const bool interiorRow = y > 0 && y < height - 1;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const quint32 centre = row[x];
+            if (!interiorRow || x == 0 || x == width - 1) {
+                dst[x] = centre;
+                continue;
+            }
+            const quint32 left = row[x - 1];
+            const quint32 right = row[x + 1];
+            const quint32 above = row[x - stride];
+            const quint32 below = row[x + stride];
+            if (centre == left && centre == right && centre == above && centre == below)
+                dst[x] = centre;
+            else
+                dst[x] = average(centre, left, right, above, below);
+        }
+    }
+}
+
+QImage smoothed(const QImage &layer)
+{
+    QImage out(layer.size(), QImage::Format_ARGB32);
+    smoothRect(layer, out, layer.rect());
+    return out;
+}
+
+} // namespace EdgeSmoothing

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Brivela needs, on Debian or Ubuntu.
+# Only packages that are missing are installed, so a second run is quick and quiet.
+set -euo pipefail
+
+packages=(
+    build-essential
+    cmake
+    qt6-base-dev
+    qt6-base-dev-tools
+    qt6-image-formats-plugins
+    libgl-dev
+    libbenchmark-dev
+    xvfb
+    xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if [[ ${#missing[@]} -eq 0 ]]; then
+    exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+    sudo_cmd=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q
+"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

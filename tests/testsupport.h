@@ -1,0 +1,37 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QMouseEvent>
+#include <QString>
+
+class QWidget;
+
+// Before main runs, every test process gets a home and configuration
+// directories of its own in a fresh temporary directory (removed at exit), so
+// no test reads or writes the real user's settings.
+namespace TestSupport {
+
+// The temporary home of this test process.
+QString homeDir();
+
+// Names the application as the program's entry point does, so that the
+// settings store is the program's own (inside the temporary home).
+void nameApplication();
+
+// Sends a mouse event with exactly the given buttons to a view's viewport.
+void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos,
+               Qt::MouseButton button, Qt::MouseButtons buttons);
+
+// Arranges for the next modal file dialog to be answered: the name typed into
+// its name field and accepted, or cancelled when `fileName` is null. Answers
+// a following "replace?" question with Yes when `confirmOverwrite` is set.
+void answerFileDialog(const QString &fileName, bool confirmOverwrite = false);
+
+// Arranges for the next modal colour dialog to be accepted with `colour`, or
+// cancelled when `colour` is invalid. The colour the dialog opened with is
+// stored in *initial when given.
+void answerColourDialog(const QColor &colour, QColor *initial = nullptr);
+
+} // namespace TestSupport
+
+#endif // TESTSUPPORT_H
