@@ -1,4 +1,402 @@
+#include "canvas/brushgeometry.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
+#include "canvas/czefgraphicsview.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QSettings>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+using Points = QList<QPoint>;
+Q_DECLARE_METATYPE(Points)
+
+namespace {
+
+// A canvas showing a photo-sized item at the scene origin, with the view's
+// top-left corner over the scene origin.
+struct Canvas {
+    explicit Canvas(const QSize &photoSize = QSize(300, 300), qreal scale = 1.0)
+    {
+        QImage image(photoSize, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        photo = scene.addPixmap(QPixmap::fromImage(image));
+        photo->setZValue(5);
+        scene.setSceneRect(QRectF(QPointF(0, 0), QSizeF(photoSize)));
+        view.setScene(&scene);
+        view.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        view.setMouseTracking(true);
+        view.resize(400, 400);
+        view.scale(scale, scale);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+    }
+    QWidget *viewport() { return view.viewport(); }
+    QPoint at(const QPointF &scenePoint) { return view.mapFromScene(scenePoint); }
+
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+    QGraphicsPixmapItem *photo = nullptr;
+};
+
+// The brush disc exactly as the painting rules define it, without any limit.
+Points unboundedDisc(const QPoint &centre, const BrushGeometry::Square &s)
+{
+    Points points;
+    if (s.left >= s.right())
+        return points;
+    const int r2 = (s.width * s.height) / 4;
+    for (int x = s.left; x < s.right(); ++x)
+        for (int y = s.top; y < s.bottom(); ++y)
+            if ((centre.x() - x) * (centre.x() - x) + (centre.y() - y) * (centre.y() - y) < r2)
+                points.append(QPoint(x, y));
+    return points;
+}
+
+void setToolSize(int size)
+{
+    QSettings().setValue(QStringLiteral("TOOLSIZE"), size);
+}
+
+CZefGraphicsBrushCursorItem *cursorIn(QGraphicsScene &scene)
+{
+    for (QGraphicsItem *item : scene.items())
+        if (item->type() == CZefGraphicsBrushCursorItem::Type)
+            return static_cast<CZefGraphicsBrushCursorItem *>(item);
+    return nullptr;
+}
+
+} // namespace
+
+class TestCanvasView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void noToolIgnoresTheMouse();
+    void resizeFollowsTheWindow_data();
+    void resizeFollowsTheWindow();
+    void resizeBeforeAnyImageChangesNothing();
+    void displayImageReusesItsItem();
+    void truncationTowardZero_data();
+    void truncationTowardZero();
+    void keepBrushDisc_data();
+    void keepBrushDisc();
+    void onlyTheLeftButtonPaints();
+    void cursorFollowsAndLeaves();
+    void removeBrushHidesCursorAtTheBorder();
+    void discIsLimitedToThePhoto_data();
+    void discIsLimitedToThePhoto();
+    void farZoomedOutBrushStaysBounded();
+};
+
+void TestCanvasView::initTestCase()
+{
+    TestSupport::nameApplication();
+}
+
+void TestCanvasView::noToolIgnoresTheMouse()
+{
+    Canvas canvas;
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+    const QPoint p = canvas.at(QPointF(50, 50));
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p + QPoint(3, 3), Qt::NoButton, Qt::LeftButton);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(brushed.size(), 0);
+    QCOMPARE(canvas.scene.items().size(), 1);
+
+    // A release does nothing with a tool either.
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(brushed.size(), 0);
+    QCOMPARE(canvas.scene.items().size(), 1);
+}
+
+void TestCanvasView::resizeFollowsTheWindow_data()
+{
+    QTest::addColumn<QSize>("sceneSize");
+    QTest::addColumn<QSize>("oldSize");
+    QTest::addColumn<QSize>("newSize");
+    QTest::addColumn<qreal>("factor");
+
+    QTest::newRow("grew beyond the scene") << QSize(900, 500) << QSize(800, 600) << QSize(1000, 600) << 1.25;
+    QTest::newRow("shrank") << QSize(900, 500) << QSize(800, 600) << QSize(700, 600) << 0.875;
+    QTest::newRow("grew within the scene") << QSize(1200, 900) << QSize(800, 600) << QSize(850, 600) << 1.0;
+    QTest::newRow("taller beyond the scene") << QSize(900, 500) << QSize(800, 400) << QSize(800, 600) << 1.5;
+    QTest::newRow("first resize has no old size") << QSize(900, 500) << QSize(-1, -1) << QSize(1000, 700) << 1.0;
+}
+
+void TestCanvasView::resizeFollowsTheWindow()
+{
+    QFETCH(QSize, sceneSize);
+    QFETCH(QSize, oldSize);
+    QFETCH(QSize, newSize);
+    QFETCH(qreal, factor);
+
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+    view.setScene(&scene);
+    QImage image(sceneSize, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    view.displayImage(&image);
+
+    // The scroll area hands its viewport's resize events to the view's handler.
+    QResizeEvent event(newSize, oldSize);
+    QApplication::sendEvent(view.viewport(), &event);
+    QCOMPARE(view.transform().m11(), factor);
+    QCOMPARE(view.transform().m22(), factor);
+    QCOMPARE(view.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(view.verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestCanvasView::resizeBeforeAnyImageChangesNothing()
+{
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+    view.setScene(&scene);
+    scene.addRect(0, 0, 900, 500);
+    QResizeEvent event(QSize(1000, 600), QSize(800, 600));
+    QApplication::sendEvent(view.viewport(), &event);
+    QVERIFY(view.transform().isIdentity());
+    QCOMPARE(view.horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+}
+
+void TestCanvasView::displayImageReusesItsItem()
+{
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+    view.setScene(&scene);
+    QImage big(200, 100, QImage::Format_RGB32);
+    big.fill(Qt::red);
+    view.displayImage(&big);
+    QCOMPARE(scene.items().size(), 1);
+    QGraphicsItem *item = scene.items().at(0);
+    QCOMPARE(item->zValue(), 0.0);
+    QCOMPARE(scene.sceneRect(), QRectF(0, 0, 200, 100));
+
+    QImage small(50, 40, QImage::Format_RGB32);
+    small.fill(Qt::blue);
+    view.displayImage(&small);
+    QCOMPARE(scene.items().size(), 1);
+    QCOMPARE(scene.items().at(0), item);
+    QCOMPARE(scene.sceneRect(), QRectF(0, 0, 50, 40));
+
+    QImage none;
+    view.displayImage(&none);
+    QCOMPARE(scene.sceneRect(), QRectF(0, 0, 0, 0));
+}
+
+void TestCanvasView::truncationTowardZero_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("-0.5") << -0.5 << 0;
+    QTest::newRow("-1.9") << -1.9 << -1;
+    QTest::newRow("2.99") << 2.99 << 2;
+    QTest::newRow("far beyond any photo") << 1e15 << (1 << 29);
+    QTest::newRow("far before any photo") << -1e15 << -(1 << 29);
+}
+
+void TestCanvasView::truncationTowardZero()
+{
+    QFETCH(double, value);
+    QFETCH(int, expected);
+    QCOMPARE(BrushGeometry::truncated(value), expected);
+}
+
+void TestCanvasView::keepBrushDisc_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<qreal>("scale");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<Points>("first");
+    QTest::addColumn<Points>("last");
+
+    QTest::newRow("brush 20 at scale 1") << 20 << 1.0 << 287 << Points{{91, 96}, {91, 97}, {91, 98}}
+                                         << Points{{108, 103}, {108, 104}, {108, 105}};
+    QTest::newRow("brush 4 at scale 1") << 4 << 1.0 << 4 << Points{{99, 99}, {99, 100}, {100, 99}, {100, 100}}
+                                        << Points{{99, 99}, {99, 100}, {100, 99}, {100, 100}};
+    QTest::newRow("brush 20 at scale 2") << 20 << 2.0 << 59 << Points() << Points();
+    QTest::newRow("brush 1") << 1 << 1.0 << 0 << Points() << Points();
+    QTest::newRow("brush 2") << 2 << 1.0 << 0 << Points() << Points();
+    QTest::newRow("brush 3") << 3 << 1.0 << 0 << Points() << Points();
+}
+
+void TestCanvasView::keepBrushDisc()
+{
+    QFETCH(int, size);
+    QFETCH(qreal, scale);
+    QFETCH(int, count);
+    QFETCH(Points, first);
+    QFETCH(Points, last);
+
+    setToolSize(size);
+    Canvas canvas(QSize(300, 300), scale);
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    const QPoint p = canvas.at(QPointF(100, 100));
+    QCOMPARE(canvas.view.mapToScene(p), QPointF(100, 100));
+
+    // A move without a button reads the brush size and paints nothing.
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(brushed.size(), 0);
+
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    QCOMPARE(brushed.size(), 1);
+    const Points fg = brushed.at(0).at(0).value<Points>();
+    const Points bg = brushed.at(0).at(1).value<Points>();
+    QCOMPARE(fg.size(), count);
+    QVERIFY(bg.isEmpty());
+    QCOMPARE(fg.mid(0, first.size()), first);
+    QCOMPARE(fg.mid(fg.size() - last.size()), last);
+    if (size == 20 && scale == 1.0) {
+        // The square's last column and row are never scanned.
+        QVERIFY(!fg.contains(QPoint(109, 100)));
+        QVERIFY(!fg.contains(QPoint(100, 109)));
+    }
+}
+
+void TestCanvasView::onlyTheLeftButtonPaints()
+{
+    setToolSize(20);
+    Canvas canvas;
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+    const QPoint p = canvas.at(QPointF(100, 100));
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonPress, p, Qt::RightButton, Qt::RightButton);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p, Qt::NoButton, Qt::RightButton);
+    QCOMPARE(brushed.size(), 0);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p + QPoint(5, 0), Qt::NoButton,
+                           Qt::LeftButton | Qt::RightButton);
+    QCOMPARE(brushed.size(), 1);
+    QCOMPARE(brushed.at(0).at(0).value<Points>().size(), 287);
+}
+
+void TestCanvasView::cursorFollowsAndLeaves()
+{
+    setToolSize(20);
+    Canvas canvas;
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    QVERIFY(!cursorIn(canvas.scene));
+
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(100, 100)), Qt::NoButton,
+                           Qt::NoButton);
+    CZefGraphicsBrushCursorItem *cursor = cursorIn(canvas.scene);
+    QVERIFY(cursor);
+    QCOMPARE(cursor->type(), QGraphicsItem::UserType + 1);
+    QCOMPARE(cursor->zValue(), 20.0);
+    QCOMPARE(cursor->pos(), QPointF(0, 0));
+    QCOMPARE(cursor->rect(), QRectF(90, 90, 20, 20));
+
+    setToolSize(41); // read again on every move
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(150, 120)), Qt::NoButton,
+                           Qt::NoButton);
+    QCOMPARE(cursorIn(canvas.scene), cursor);
+    QCOMPARE(cursor->rect(), QRectF(130, 100, 40, 40));
+
+    // Near the edge the keep brush's cursor reaches past the photo.
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(5, 5)), Qt::NoButton,
+                           Qt::NoButton);
+    QCOMPARE(cursorIn(canvas.scene)->rect(), QRectF(-15, -15, 40, 40));
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&canvas.view, &leave);
+    QVERIFY(!cursorIn(canvas.scene));
+    QApplication::sendEvent(&canvas.view, &leave);
+    QCOMPARE(canvas.scene.items().size(), 1);
+}
+
+void TestCanvasView::removeBrushHidesCursorAtTheBorder()
+{
+    setToolSize(20);
+    Canvas canvas;
+    canvas.view.toolMode = CZefGraphicsView::RemoveBrush;
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(100, 100)), Qt::NoButton,
+                           Qt::LeftButton);
+    QVERIFY(cursorIn(canvas.scene));
+    QCOMPARE(brushed.size(), 1);
+    QVERIFY(brushed.at(0).at(0).value<Points>().isEmpty());
+    QCOMPARE(brushed.at(0).at(1).value<Points>().size(), 287);
+
+    // Part of the square leaves the scene: the cursor goes, the clearing goes on.
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(5, 100)), Qt::NoButton,
+                           Qt::LeftButton);
+    QVERIFY(!cursorIn(canvas.scene));
+    QCOMPARE(brushed.size(), 2);
+    const Points cleared = brushed.at(1).at(1).value<Points>();
+    QVERIFY(!cleared.isEmpty());
+    QCOMPARE(cleared.first(), QPoint(0, 92)); // points left of the photo are not gathered
+}
+
+void TestCanvasView::discIsLimitedToThePhoto_data()
+{
+    QTest::addColumn<QPointF>("centre");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<qreal>("scale");
+
+    QTest::newRow("left edge") << QPointF(3, 20) << 30 << 1.0;
+    QTest::newRow("bottom-right corner") << QPointF(48, 39) << 40 << 1.0;
+    QTest::newRow("covers the whole photo") << QPointF(25, 20) << 120 << 1.0;
+    QTest::newRow("zoomed out over the corner") << QPointF(2, 2) << 30 << 0.5;
+    QTest::newRow("zoomed in") << QPointF(49, 10) << 60 << 3.0;
+}
+
+// Within the photo the brush gathers exactly the points, in the same order, as
+// the unlimited disc; only points that no pixel lies under are left out.
+void TestCanvasView::discIsLimitedToThePhoto()
+{
+    QFETCH(QPointF, centre);
+    QFETCH(int, size);
+    QFETCH(qreal, scale);
+
+    setToolSize(size);
+    Canvas canvas(QSize(50, 40), scale);
+    canvas.view.setAlignment(Qt::AlignCenter);
+    canvas.scene.setSceneRect(-400, -400, 850, 840);
+    canvas.view.centerOn(25, 20);
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+    const QPoint p = canvas.at(centre);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    QCOMPARE(brushed.size(), 1);
+
+    const int half = size / 2;
+    const QPointF c = canvas.view.mapToScene(p);
+    const BrushGeometry::Square square = BrushGeometry::square(canvas.view.mapToScene(p - QPoint(half, half)),
+                                                               canvas.view.mapToScene(p + QPoint(half, half)));
+    Points expected;
+    for (const QPoint &q : unboundedDisc(QPoint(int(c.x()), int(c.y())), square))
+        if (QRect(0, 0, 50, 40).contains(q))
+            expected.append(q);
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(brushed.at(0).at(0).value<Points>(), expected);
+}
+
+void TestCanvasView::farZoomedOutBrushStaysBounded()
+{
+    setToolSize(999);
+    Canvas canvas(QSize(64, 48), 1e-7);
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
+    QElapsedTimer timer;
+    timer.start();
+    const QPoint p = canvas.at(QPointF(0, 0));
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(brushed.size(), 1);
+    const Points fg = brushed.at(0).at(0).value<Points>();
+    // Billions of scene pixels wide, the disc still yields only the photo's pixels.
+    QVERIFY(fg.size() <= 64 * 48);
+    for (const QPoint &q : fg)
+        QVERIFY(QRect(0, 0, 64, 48).contains(q));
+}
+
+QTEST_MAIN(TestCanvasView)
 #include "tst_canvasview.moc"

@@ -1,4 +1,374 @@
+#include "app/mainwindow.h"
+#include "canvas/czefgraphicsview.h"
+#include "testsupport.h"
+#include "ui/helpdialog.h"
+
+#include <QAction>
+#include <QBoxLayout>
+#include <QDesktopServices>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrlQuery>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+// Receives the addresses the program asks the desktop to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened.append(url); }
+};
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void iconResourceLoadsBeforeAnyWindow();
+    void everyStartStoresBrushSize20();
+    void sliderStoresEveryValueWithinItsRange();
+    void formBuildsTheTree();
+    void formTexts_data();
+    void formTexts();
+    void languageChangeReappliesTexts();
+    void menusAndToolBar();
+    void columnKeepsItsShapeWhenTaller();
+    void zoomScalesTheCanvas();
+    void websiteCommandsOpenOneAddress();
+    void aboutBox();
+    void helpIndexOpensIndependentDialogs();
+    void canvasStartsWithoutTool();
+};
+
+void TestMainWindow::initTestCase()
+{
+    TestSupport::nameApplication();
+    QVERIFY(QSettings().fileName().startsWith(TestSupport::homeDir()));
+}
+
+void TestMainWindow::iconResourceLoadsBeforeAnyWindow()
+{
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    const QImage icon(QStringLiteral(":/brush.png"));
+    QCOMPARE(icon.size(), QSize(48, 48));
+    QVERIFY(icon.hasAlphaChannel());
+    int transparent = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x)
+            transparent += qAlpha(icon.pixel(x, y)) == 0;
+    QVERIFY2(transparent > 48 * 48 / 3 && transparent < 48 * 48 * 2 / 3, "about half transparent");
+    QVERIFY(!QFile::exists(QStringLiteral(":/brush.svg")));
+    QVERIFY(!QFile::exists(QStringLiteral(":/ui/brush.png")));
+}
+
+void TestMainWindow::everyStartStoresBrushSize20()
+{
+    QSettings().setValue(QStringLiteral("TOOLSIZE"), 100);
+    MainWindow window;
+    QCOMPARE(QSettings().value(QStringLiteral("TOOLSIZE")).toInt(), 20);
+    QCOMPARE(window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 20);
+}
+
+void TestMainWindow::sliderStoresEveryValueWithinItsRange()
+{
+    MainWindow window;
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    QSignalSpy moved(slider, &QSlider::valueChanged);
+    const QList<QPair<int, int>> rows = {{1, 1}, {999, 999}, {0, 1}, {5000, 999}, {37, 37}};
+    for (const auto &[asked, stored] : rows) {
+        slider->setValue(asked);
+        QCOMPARE(slider->value(), stored);
+        QCOMPARE(QSettings().value(QStringLiteral("TOOLSIZE")).toInt(), stored);
+    }
+    QCOMPARE(moved.size(), 5); // one signal, and one store, per change of value
+}
+
+void TestMainWindow::formBuildsTheTree()
+{
+    MainWindow window;
+    QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
+    QCOMPARE(window.size(), QSize(400, 300));
+    QCOMPARE(window.windowIcon().availableSizes(), QList<QSize>({QSize(48, 48)}));
+    QCOMPARE(window.windowIcon().pixmap(48, 48).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             QImage(QStringLiteral(":/brush.png")).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+
+    QWidget *central = window.centralWidget();
+    QCOMPARE(central->objectName(), QStringLiteral("centralWidget"));
+    auto *outer = qobject_cast<QHBoxLayout *>(central->layout());
+    QVERIFY(outer);
+    QCOMPARE(outer->objectName(), QStringLiteral("horizontalLayout_2"));
+    QCOMPARE(outer->spacing(), 6);
+    QCOMPARE(outer->contentsMargins(), QMargins(11, 11, 11, 11));
+    QCOMPARE(outer->count(), 1);
+
+    auto *row = qobject_cast<QHBoxLayout *>(outer->itemAt(0)->layout());
+    QCOMPARE(row->objectName(), QStringLiteral("horizontalLayout"));
+    QCOMPARE(row->spacing(), 6);
+    QCOMPARE(row->stretch(0), 95);
+    QCOMPARE(row->stretch(1), 5);
+
+    auto *view = qobject_cast<CZefGraphicsView *>(row->itemAt(0)->widget());
+    QVERIFY(view);
+    QCOMPARE(view->objectName(), QStringLiteral("graphicsView"));
+    QCOMPARE(view->parentWidget(), central);
+    QVERIFY(view->hasMouseTracking());
+
+    auto *column = qobject_cast<QVBoxLayout *>(row->itemAt(1)->layout());
+    QCOMPARE(column->objectName(), QStringLiteral("verticalLayout"));
+    QCOMPARE(column->spacing(), 6);
+    QCOMPARE(column->contentsMargins().right(), 10);
+    QCOMPARE(column->count(), 6);
+    QCOMPARE(column->itemAt(0)->widget()->objectName(), QStringLiteral("pushButtonColor"));
+    QCOMPARE(column->itemAt(1)->widget()->objectName(), QStringLiteral("label"));
+    QCOMPARE(column->itemAt(2)->widget()->objectName(), QStringLiteral("horizontalSlider"));
+    auto *zoomRow = qobject_cast<QHBoxLayout *>(column->itemAt(3)->layout());
+    QCOMPARE(zoomRow->objectName(), QStringLiteral("horizontalLayout_3"));
+    QCOMPARE(zoomRow->contentsMargins().bottom(), 0);
+    QCOMPARE(zoomRow->itemAt(0)->widget()->objectName(), QStringLiteral("pushButtonZoomPlus"));
+    QCOMPARE(zoomRow->itemAt(1)->widget()->objectName(), QStringLiteral("pushButtonZoomMinus"));
+    QSpacerItem *spacer = column->itemAt(4)->spacerItem();
+    QVERIFY(spacer);
+    QCOMPARE(spacer->sizeHint(), QSize(20, 40));
+    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(column->itemAt(5)->widget()->objectName(), QStringLiteral("pushButtonWebsite"));
+
+    auto *label = window.findChild<QLabel *>(QStringLiteral("label"));
+    QCOMPARE(label->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
+    QCOMPARE(label->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+    auto *slider = window.findChild<QSlider *>(QStringLiteral("horizontalSlider"));
+    QCOMPARE(slider->minimum(), 1);
+    QCOMPARE(slider->maximum(), 999);
+    QCOMPARE(slider->orientation(), Qt::Horizontal);
+
+    QCOMPARE(window.menuBar()->objectName(), QStringLiteral("menuBar"));
+    QCOMPARE(window.statusBar()->objectName(), QStringLiteral("statusBar"));
+    auto *toolBar = window.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+    QVERIFY(toolBar);
+    QCOMPARE(window.toolBarArea(toolBar), Qt::TopToolBarArea);
+}
+
+void TestMainWindow::formTexts_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("window title") << "MainWindow" << QByteArray("windowTitle") << "Brivela";
+    QTest::newRow("open") << "actionOpen" << QByteArray("text") << "Open";
+    QTest::newRow("save as") << "actionSave_As" << QByteArray("text") << "Save As";
+    QTest::newRow("index") << "actionIndex" << QByteArray("text") << "Index";
+    QTest::newRow("about") << "actionAbout" << QByteArray("text") << "About";
+    QTest::newRow("visit website") << "actionVisit_Website" << QByteArray("text") << "Visit Website";
+    QTest::newRow("colour tip") << "pushButtonColor" << QByteArray("toolTip") << "Select painting color";
+    QTest::newRow("colour") << "pushButtonColor" << QByteArray("text") << "Color";
+    QTest::newRow("label") << "label" << QByteArray("text") << "Brush size";
+    QTest::newRow("slider tip") << "horizontalSlider" << QByteArray("toolTip") << "Change brush size";
+    QTest::newRow("zoom in tip") << "pushButtonZoomPlus" << QByteArray("toolTip") << "Zoom in";
+    QTest::newRow("zoom in") << "pushButtonZoomPlus" << QByteArray("text") << "+";
+    QTest::newRow("zoom out tip") << "pushButtonZoomMinus" << QByteArray("toolTip") << "Zoom out";
+    QTest::newRow("zoom out") << "pushButtonZoomMinus" << QByteArray("text") << "-";
+    QTest::newRow("website") << "pushButtonWebsite" << QByteArray("text") << "Website";
+    QTest::newRow("file menu") << "menuFile" << QByteArray("title") << "File";
+    QTest::newRow("help menu") << "menuHelp" << QByteArray("title") << "Help";
+}
+
+static QObject *objectNamed(QMainWindow &window, const QString &name)
+{
+    return name == window.objectName() ? &window : window.findChild<QObject *>(name);
+}
+
+void TestMainWindow::formTexts()
+{
+    QFETCH(QString, object);
+    QFETCH(QByteArray, property);
+    QFETCH(QString, text);
+
+    MainWindow window;
+    QObject *target = objectNamed(window, object);
+    QVERIFY2(target, qPrintable(object));
+    QCOMPARE(target->property(property.constData()).toString(), text);
+}
+
+void TestMainWindow::languageChangeReappliesTexts()
+{
+    MainWindow window;
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    window.setWindowTitle(QStringLiteral("changed"));
+    window.findChild<QLabel *>(QStringLiteral("label"))->setText(QStringLiteral("changed"));
+    window.findChild<QMenu *>(QStringLiteral("menuHelp"))->setTitle(QStringLiteral("changed"));
+
+    QEvent other(QEvent::FontChange);
+    QApplication::sendEvent(&window, &other);
+    QCOMPARE(window.windowTitle(), QStringLiteral("changed"));
+
+    QEvent change(QEvent::LanguageChange);
+    QApplication::sendEvent(&window, &change);
+    QCOMPARE(window.windowTitle(), QStringLiteral("Brivela"));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Brush size"));
+    QCOMPARE(window.findChild<QMenu *>(QStringLiteral("menuHelp"))->title(), QStringLiteral("Help"));
+    QCOMPARE(window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 20);
+}
+
+void TestMainWindow::menusAndToolBar()
+{
+    MainWindow window;
+    const auto names = [](const QList<QAction *> &actions) {
+        QStringList list;
+        for (const QAction *action : actions)
+            list.append(action->isSeparator() ? QStringLiteral("|") : action->objectName());
+        return list;
+    };
+    QList<QAction *> top = window.menuBar()->actions();
+    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.at(0)->menu()->objectName(), QStringLiteral("menuFile"));
+    QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuHelp"));
+    QCOMPARE(names(top.at(0)->menu()->actions()),
+             QStringList({QStringLiteral("actionOpen"), QStringLiteral("actionSave_As")}));
+    QCOMPARE(names(top.at(1)->menu()->actions()),
+             QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
+                          QStringLiteral("actionVisit_Website")}));
+    QVERIFY(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions().isEmpty());
+    for (QAction *action : window.findChildren<QAction *>()) {
+        QVERIFY(action->shortcut().isEmpty());
+        QVERIFY(action->icon().isNull());
+    }
+}
+
+void TestMainWindow::columnKeepsItsShapeWhenTaller()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto geometryOf = [&window](const char *name) {
+        QWidget *w = window.findChild<QWidget *>(QString::fromLatin1(name));
+        return QRect(w->mapTo(&window, QPoint(0, 0)), w->size());
+    };
+    window.resize(400, 300);
+    QTRY_COMPARE(window.size(), QSize(400, 300));
+    const QRect websiteBefore = geometryOf("pushButtonWebsite");
+    const QRect zoomBefore = geometryOf("pushButtonZoomPlus");
+
+    window.resize(1200, 700);
+    QTRY_COMPARE(window.size(), QSize(1200, 700));
+    QCoreApplication::processEvents();
+    const QRect website = geometryOf("pushButtonWebsite");
+    QCOMPARE(website.bottom() - websiteBefore.bottom(), 400); // stays at the bottom
+    QCOMPARE(geometryOf("pushButtonZoomPlus").top(), zoomBefore.top()); // stays under the slider
+    const int canvas = geometryOf("graphicsView").width();
+    const int column = geometryOf("pushButtonColor").width();
+    QVERIFY2(canvas > 5 * column, "the canvas takes nearly all of the width");
+}
+
+void TestMainWindow::zoomScalesTheCanvas()
+{
+    MainWindow window;
+    auto *view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
+    auto *plus = window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomPlus"));
+    auto *minus = window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomMinus"));
+    plus->click();
+    QCOMPARE(view->transform().m11(), 1.2);
+    QCOMPARE(view->transform().m22(), 1.2);
+    plus->click();
+    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.44));
+    minus->click();
+    minus->click();
+    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.0));
+    for (int i = 0; i < 30; ++i)
+        minus->click();
+    QVERIFY(view->transform().m11() > 0);
+    QVERIFY(qFuzzyCompare(view->transform().m11(), std::pow(1 / 1.2, 30)));
+}
+
+void TestMainWindow::websiteCommandsOpenOneAddress()
+{
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &recorder, "open");
+    {
+        MainWindow window;
+        window.findChild<QPushButton *>(QStringLiteral("pushButtonWebsite"))->click();
+        window.findChild<QAction *>(QStringLiteral("actionVisit_Website"))->trigger();
+    }
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+
+    QCOMPARE(recorder.opened.size(), 2);
+    QCOMPARE(recorder.opened.at(0), recorder.opened.at(1));
+    const QUrl url = recorder.opened.at(0);
+    QCOMPARE(url.scheme(), QStringLiteral("http"));
+    QCOMPARE(url.path(), QStringLiteral("/"));
+    QCOMPARE(url.query(), QStringLiteral("from=brv10"));
+    QVERIFY(url.host().contains(QStringLiteral("fendrel")));
+}
+
+void TestMainWindow::aboutBox()
+{
+    MainWindow window;
+    QString title;
+    QString text;
+    QWidget *parent = nullptr;
+    QTimer::singleShot(0, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        parent = box->parentWidget();
+        box->accept();
+    });
+    window.findChild<QAction *>(QStringLiteral("actionAbout"))->trigger();
+    QCOMPARE(title, QStringLiteral("Brivela 1.0"));
+    QCOMPARE(parent, &window);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).contains(QStringLiteral("Fendrel software")));
+    QVERIFY(lines.at(0).endsWith(QLatin1Char(',')));
+    const QUrl site(lines.at(1));
+    QCOMPARE(site.host(), QUrl(QString::fromLatin1(MainWindow::websiteUrl)).host());
+}
+
+void TestMainWindow::helpIndexOpensIndependentDialogs()
+{
+    QPointer<HelpDialog> first;
+    QPointer<HelpDialog> second;
+    {
+        MainWindow window;
+        QAction *index = window.findChild<QAction *>(QStringLiteral("actionIndex"));
+        index->trigger();
+        index->trigger();
+        const QList<HelpDialog *> dialogs = window.findChildren<HelpDialog *>();
+        QCOMPARE(dialogs.size(), 2);
+        first = dialogs.at(0);
+        second = dialogs.at(1);
+        QVERIFY(first->isVisible() && second->isVisible());
+        QVERIFY(!first->isModal());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        first->reject();
+        QVERIFY(!first->isVisible());
+        QVERIFY(second->isVisible());
+        index->trigger();
+        QCOMPARE(window.findChildren<HelpDialog *>().size(), 3); // a closed one is not reused
+    }
+    QVERIFY(first.isNull());
+    QVERIFY(second.isNull());
+}
+
+void TestMainWindow::canvasStartsWithoutTool()
+{
+    MainWindow window;
+    auto *view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
+    QVERIFY(view->toolMode < 3 || view->toolMode > 6);
+    QVERIFY(view->scene());
+    QVERIFY(view->scene()->items().isEmpty());
+}
+
+QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
