@@ -1,4 +1,452 @@
+#include "app/mainwindow.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
+#include "canvas/czefgraphicsview.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "referencelayer.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QColorDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QGraphicsPixmapItem>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+namespace {
+
+// A black-and-white test photo with some structure: a horizontal ramp with a
+// darker band.
+QImage greyPhoto(int w, int h)
+{
+    QImage image(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.scanLine(y)[x] = uchar((x * 255) / std::max(1, w - 1) / (y > h / 2 ? 2 : 1));
+    return image;
+}
+
+// The main window and the parts of it the tests drive.
+struct Session {
+    Session()
+    {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
+    }
+    void trigger(const char *action)
+    {
+        window.findChild<QAction *>(QString::fromLatin1(action))->trigger();
+    }
+    void open(const QString &fileName)
+    {
+        TestSupport::answerFileDialog(fileName);
+        trigger("actionOpen");
+    }
+    void saveAs(const QString &fileName, bool confirmOverwrite = false)
+    {
+        TestSupport::answerFileDialog(fileName, confirmOverwrite);
+        trigger("actionSave_As");
+    }
+    QGraphicsPixmapItem *photoItem() const
+    {
+        QGraphicsPixmapItem *found = nullptr;
+        for (QGraphicsItem *item : view->scene()->items())
+            if (item->type() == QGraphicsPixmapItem::Type) {
+                if (found)
+                    qWarning("more than one photo item");
+                found = static_cast<QGraphicsPixmapItem *>(item);
+            }
+        return found;
+    }
+    CZefGraphicsImageMaskItem *layer() const
+    {
+        for (QGraphicsItem *item : view->scene()->items())
+            if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
+                return layer;
+        return nullptr;
+    }
+    QString status() const { return window.statusBar()->currentMessage(); }
+    QString setting(const char *key) const { return QSettings().value(QString::fromLatin1(key)).toString(); }
+
+    MainWindow window;
+    CZefGraphicsView *view = nullptr;
+};
+
+QString canonical(const QString &dir)
+{
+    return QDir(dir).canonicalPath();
+}
+
+} // namespace
+
+class TestFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void opensEveryPhotoFormat_data();
+    void opensEveryPhotoFormat();
+    void secondPhotoReplacesTheFirst();
+    void failedOpenKeepsThePhoto();
+    void openRemembersTheResolvedDirectory();
+    void paintChooseColourAndSave();
+    void colourDialogFillsCustomSlots();
+    void saveWithoutPhoto();
+    void saveCancelled();
+    void saveFailures_data();
+    void saveFailures();
+    void failedWriteKeepsTheExistingFile();
+    void saveStartsInTheRememberedDirectory();
+    void bigPhotoOpens();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestFiles::initTestCase()
+{
+    TestSupport::nameApplication();
+    QVERIFY(dir.isValid());
+}
+
+void TestFiles::init()
+{
+    QSettings().clear();
+}
+
+void TestFiles::opensEveryPhotoFormat_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QImage::Format>("format");
+    QTest::newRow("png grey 8") << "png" << QImage::Format_Grayscale8;
+    QTest::newRow("png grey 16") << "png" << QImage::Format_Grayscale16;
+    QTest::newRow("png rgb") << "png" << QImage::Format_RGB32;
+    QTest::newRow("png palette") << "png" << QImage::Format_Indexed8;
+    QTest::newRow("jpeg") << "jpg" << QImage::Format_RGB32;
+    QTest::newRow("bmp") << "bmp" << QImage::Format_RGB32;
+    QTest::newRow("tiff") << "tif" << QImage::Format_RGB32;
+    QTest::newRow("tiff grey 16") << "tiff" << QImage::Format_Grayscale16;
+}
+
+void TestFiles::opensEveryPhotoFormat()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QImage::Format, format);
+    QVERIFY2(QImageWriter::supportedImageFormats().contains(suffix.toLatin1()),
+             "the image plugins are installed");
+
+    const QString name = dir.filePath(QStringLiteral("photo-%1.%2").arg(int(format)).arg(suffix));
+    QVERIFY(greyPhoto(64, 48).convertToFormat(format).save(name));
+
+    Session s;
+    s.open(name);
+    QCOMPARE(s.view->toolMode, int(CZefGraphicsView::KeepBrush));
+    QVERIFY(s.photoItem());
+    QCOMPARE(s.photoItem()->pixmap().size(), QSize(64, 48));
+    QCOMPARE(s.photoItem()->zValue(), 5.0);
+    QVERIFY(s.layer());
+    QCOMPARE(s.layer()->zValue(), 10.0);
+    QCOMPARE(s.layer()->boundingRect(), QRectF(0, 0, 64, 48));
+    QCOMPARE(s.setting("CurrDir"), canonical(dir.path()));
+    QVERIFY(s.status().isEmpty());
+}
+
+void TestFiles::secondPhotoReplacesTheFirst()
+{
+    const QString first = dir.filePath(QStringLiteral("first.png"));
+    const QString second = dir.filePath(QStringLiteral("second.png"));
+    QVERIFY(greyPhoto(80, 60).save(first));
+    QVERIFY(greyPhoto(30, 20).save(second));
+
+    Session s;
+    s.open(first);
+    CZefGraphicsImageMaskItem *layer = s.layer();
+    TestSupport::answerColourDialog(QColor(0, 0, 255));
+    s.window.findChild<QPushButton *>(QStringLiteral("pushButtonColor"))->click();
+    layer->updateMask({QPoint(5, 5)}, {});
+    QCOMPARE(layer->maskImage->pixel(5, 5), 0xFF0000FFu);
+
+    s.open(second);
+    QCOMPARE(s.layer(), layer); // the same item, re-initialised
+    QCOMPARE(s.photoItem()->pixmap().size(), QSize(30, 20));
+    QCOMPARE(layer->boundingRect(), QRectF(0, 0, 30, 20));
+    QVERIFY(layer->fgpoints().isEmpty());
+    layer->updateMask({QPoint(5, 5)}, {});
+    QCOMPARE(layer->maskImage->pixel(5, 5), 0xFFFF0000u); // red again
+}
+
+void TestFiles::failedOpenKeepsThePhoto()
+{
+    const QString good = dir.filePath(QStringLiteral("good.png"));
+    QVERIFY(greyPhoto(40, 30).save(good));
+    QDir().mkpath(dir.filePath(QStringLiteral("other")));
+    const QString bad = dir.filePath(QStringLiteral("other/not-an-image.png"));
+    QFile file(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("this is not a picture");
+    file.close();
+
+    Session s;
+    s.open(QString()); // cancelled
+    QVERIFY(!s.photoItem());
+    QVERIFY(s.setting("CurrDir").isEmpty());
+
+    s.open(bad);
+    QVERIFY(!s.photoItem());
+    QVERIFY(s.status().contains(QStringLiteral("not-an-image.png")));
+
+    s.open(good);
+    s.layer()->updateMask({QPoint(1, 1)}, {});
+    s.open(bad);
+    QCOMPARE(s.photoItem()->pixmap().size(), QSize(40, 30));
+    QCOMPARE(s.layer()->fgpoints(), QList<QPoint>({QPoint(1, 1)}));
+    QCOMPARE(s.setting("CurrDir"), canonical(dir.filePath(QStringLiteral("other"))));
+    QVERIFY(s.status().contains(QStringLiteral("not-an-image.png")));
+}
+
+void TestFiles::openRemembersTheResolvedDirectory()
+{
+    QDir().mkpath(dir.filePath(QStringLiteral("real")));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("real")), link));
+    QVERIFY(greyPhoto(10, 10).save(dir.filePath(QStringLiteral("real/p.png"))));
+
+    Session s;
+    s.open(link + QStringLiteral("/p.png"));
+    QCOMPARE(s.setting("CurrDir"), canonical(dir.filePath(QStringLiteral("real"))));
+}
+
+// The whole road of a stroke through the real window: open, paint with real
+// mouse events, choose a colour in the real dialog, paint again, save through
+// the real dialog, and read the file back.
+void TestFiles::paintChooseColourAndSave()
+{
+    const QString photoName = dir.filePath(QStringLiteral("road.png"));
+    const QImage photo = greyPhoto(120, 90);
+    QVERIFY(photo.save(photoName));
+
+    Session s;
+    s.open(photoName);
+    CZefGraphicsImageMaskItem *layer = s.layer();
+    QWidget *viewport = s.view->viewport();
+    QSignalSpy brushed(s.view, &CZefGraphicsView::brushPressed);
+
+    // A move without a button shows the cursor and paints nothing.
+    const QPoint a = s.view->mapFromScene(QPointF(30, 30));
+    QCOMPARE(s.view->mapToScene(a), QPointF(30, 30));
+    TestSupport::sendMouse(viewport, QEvent::MouseMove, a, Qt::NoButton, Qt::NoButton);
+    QCOMPARE(brushed.size(), 0);
+    bool cursorShown = false;
+    for (QGraphicsItem *item : s.view->scene()->items())
+        cursorShown |= item->type() == CZefGraphicsBrushCursorItem::Type;
+    QVERIFY(cursorShown);
+
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+    QCOMPARE(brushed.size(), 1);
+    const QList<QPoint> redDisc = brushed.at(0).at(0).value<QList<QPoint>>();
+    QCOMPARE(redDisc.size(), 287);
+    for (const QPoint &p : redDisc)
+        QCOMPARE(layer->maskImage->pixel(p), Reference::colourised(0xFFFF0000, photo, p));
+
+    // Another colour from the real dialog, which always opens at white.
+    QColor initial;
+    TestSupport::answerColourDialog(QColor(40, 200, 90), &initial);
+    s.window.findChild<QPushButton *>(QStringLiteral("pushButtonColor"))->click();
+    QCOMPARE(initial, QColor(Qt::white));
+
+    const QPoint b = s.view->mapFromScene(QPointF(80, 60));
+    TestSupport::sendMouse(viewport, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(brushed.size(), 2);
+    const QList<QPoint> greenDisc = brushed.at(1).at(0).value<QList<QPoint>>();
+    for (const QPoint &p : greenDisc)
+        QCOMPARE(layer->maskImage->pixel(p), Reference::colourised(qRgb(40, 200, 90), photo, p));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(s.view, &leave);
+    for (QGraphicsItem *item : s.view->scene()->items())
+        QVERIFY(item->type() != CZefGraphicsBrushCursorItem::Type);
+
+    // What the file holds: the photo with the unsmoothed layer drawn over it.
+    QImage expected = photo.convertToFormat(QImage::Format_ARGB32);
+    {
+        QPainter painter(&expected);
+        painter.drawImage(0, 0, *layer->maskImage);
+    }
+    QDir().mkpath(dir.filePath(QStringLiteral("out")));
+    const QString pngName = dir.filePath(QStringLiteral("out/coloured.png"));
+    s.saveAs(pngName);
+    QVERIFY(s.status().isEmpty());
+    const QImage saved(pngName);
+    QCOMPARE(saved.convertToFormat(QImage::Format_ARGB32), expected);
+    QVERIFY(qAlpha(saved.pixel(0, 0)) == 255);
+    QCOMPARE(s.setting("CurrSaveDir"), canonical(dir.filePath(QStringLiteral("out"))));
+
+    // JPEG: the same composed picture, encoded at quality 100.
+    const QString jpgName = dir.filePath(QStringLiteral("out/coloured.jpg"));
+    s.saveAs(jpgName);
+    QImageReader jpg(jpgName);
+    QCOMPARE(jpg.format(), QByteArray("jpeg"));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(expected.save(&buffer, "jpg", 100));
+    QCOMPARE(jpg.read(), QImage::fromData(buffer.data(), "jpg"));
+
+    // The stored layer was never smoothed by all the painting on screen.
+    for (const QPoint &p : redDisc)
+        if (!greenDisc.contains(p))
+            QCOMPARE(layer->maskImage->pixel(p), Reference::colourised(0xFFFF0000, photo, p));
+}
+
+void TestFiles::colourDialogFillsCustomSlots()
+{
+    const int count = QColorDialog::customCount();
+    QCOMPARE(count, 16);
+    Session s;
+    QPushButton *button = s.window.findChild<QPushButton *>(QStringLiteral("pushButtonColor"));
+
+    // Before any photo only the custom colours change.
+    for (int i = 0; i < count; ++i) {
+        TestSupport::answerColourDialog(QColor(i, 2 * i, 3 * i));
+        button->click();
+        QCOMPARE(QColorDialog::customColor(i), QColor(i, 2 * i, 3 * i));
+    }
+    TestSupport::answerColourDialog(QColor());
+    button->click(); // cancelled: the counter stays
+    TestSupport::answerColourDialog(QColor(200, 100, 50));
+    button->click();
+    QCOMPARE(QColorDialog::customColor(0), QColor(200, 100, 50));
+    QCOMPARE(QColorDialog::customColor(1), QColor(1, 2, 3));
+    TestSupport::answerColourDialog(QColor(10, 100, 50));
+    button->click();
+    QCOMPARE(QColorDialog::customColor(0), QColor(10, 100, 50));
+    QCOMPARE(QColorDialog::customColor(15), QColor(15, 30, 45));
+}
+
+void TestFiles::saveWithoutPhoto()
+{
+    Session s;
+    bool dialogShown = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            dialogShown = true;
+            modal->close();
+        }
+    });
+    s.trigger("actionSave_As");
+    QCOMPARE(s.status(), QStringLiteral("Nothing to save yet"));
+    QVERIFY(!dialogShown);
+    QVERIFY(s.setting("CurrSaveDir").isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(s.status().isEmpty(), 5000); // shown for three seconds
+}
+
+void TestFiles::saveCancelled()
+{
+    const QString photoName = dir.filePath(QStringLiteral("c.png"));
+    QVERIFY(greyPhoto(10, 10).save(photoName));
+    Session s;
+    s.open(photoName);
+    s.saveAs(QString());
+    QCOMPARE(s.status(), QStringLiteral("No file selected"));
+    QVERIFY(!QSettings().contains(QStringLiteral("CurrSaveDir")));
+    QTest::qWait(100);
+    QCOMPARE(s.status(), QStringLiteral("No file selected"));
+}
+
+void TestFiles::saveFailures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("no suffix") << "out/nosuffix";
+    QTest::newRow("suffix of no format") << "out/picture.xyz";
+    QTest::newRow("read-only format") << "out/picture.gif";
+}
+
+void TestFiles::saveFailures()
+{
+    QFETCH(QString, name);
+    const QString photoName = dir.filePath(QStringLiteral("f.png"));
+    QVERIFY(greyPhoto(10, 10).save(photoName));
+    QDir().mkpath(dir.filePath(QStringLiteral("out")));
+    const QString target = dir.filePath(name);
+
+    Session s;
+    s.open(photoName);
+    s.saveAs(target);
+    QVERIFY(!QFile::exists(target));
+    QVERIFY2(s.status().contains(QFileInfo(target).fileName()), qPrintable(s.status()));
+    QVERIFY(QSettings().contains(QStringLiteral("CurrSaveDir")));
+    QVERIFY(s.setting("CurrSaveDir").isEmpty());
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).filter(QStringLiteral("picture")),
+             QStringList());
+}
+
+// A write that fails half-way (JPEG cannot hold an image this wide) leaves the
+// file that was there untouched, and says so.
+void TestFiles::failedWriteKeepsTheExistingFile()
+{
+    const QString photoName = dir.filePath(QStringLiteral("wide.png"));
+    QVERIFY(greyPhoto(70000, 2).save(photoName));
+    const QString target = dir.filePath(QStringLiteral("keep.jpg"));
+    QFile existing(target);
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("precious");
+    existing.close();
+
+    Session s;
+    s.open(photoName);
+    s.saveAs(target, true);
+    QVERIFY2(s.status().contains(QStringLiteral("keep.jpg")), qPrintable(s.status()));
+    QVERIFY(existing.open(QIODevice::ReadOnly));
+    QCOMPARE(existing.readAll(), QByteArray("precious"));
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("keep.jpg*")}, QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("keep.jpg")}));
+    QCOMPARE(s.setting("CurrSaveDir"), canonical(dir.path())); // the file of that name still exists
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+}
+
+void TestFiles::saveStartsInTheRememberedDirectory()
+{
+    const QString photoName = dir.filePath(QStringLiteral("s.png"));
+    QVERIFY(greyPhoto(10, 10).save(photoName));
+    Session s;
+    s.open(photoName);
+
+    QString startDir;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        startDir = dialog->directory().canonicalPath();
+        dialog->reject();
+    });
+    s.trigger("actionSave_As");
+    QCOMPARE(startDir, canonical(dir.path())); // CurrSaveDir absent: CurrDir
+}
+
+void TestFiles::bigPhotoOpens()
+{
+    // Over the toolkit's default limit of 128 MB of pixels.
+    const QString name = dir.filePath(QStringLiteral("big.png"));
+    {
+        QImage big(7000, 6000, QImage::Format_Grayscale8);
+        big.fill(128);
+        QVERIFY(big.save(name, nullptr, 0));
+    }
+    Session s;
+    s.open(name);
+    QVERIFY2(s.photoItem(), qPrintable(s.status()));
+    QCOMPARE(s.layer()->boundingRect(), QRectF(0, 0, 7000, 6000));
+    QFile::remove(name);
+}
+
+QTEST_MAIN(TestFiles)
 #include "tst_files.moc"
