@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test test-asan bench clean
 
 all: build
 
@@ -24,6 +24,12 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error --parallel $(JOBS)
+
+# The test suite built with AddressSanitizer, LeakSanitizer and UBSan.
+test-asan: deps
+	cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DBRIVELA_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD_DIR)-asan --parallel $(JOBS)
+	cd $(BUILD_DIR)-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error $(CTEST_ARGS)
 
 # Benchmarks build in a tree of their own, optimised, so that the test build
 # stays as it is.

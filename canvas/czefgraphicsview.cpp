@@ -224,7 +224,8 @@ void CZefGraphicsView::addMark(QMouseEvent *event, bool keep)
         return;
 
     const QColor colour = keep ? QColor(50, 255, 50, 255) : QColor(255, 10, 10, 255);
-    const QPen pen(colour);
+    QPen pen(colour);
+    pen.setWidth(0); // cosmetic: one device pixel at any zoom
     const QBrush brush(colour, Qt::SolidPattern);
 
     const QPointF s = mapToScene(eventPosition(event));

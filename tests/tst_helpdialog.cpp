@@ -1,4 +1,130 @@
+#include "testsupport.h"
+#include "ui/helpdialog.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+class TestHelpDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void builtAsDescribed();
+    void keepsAnObjectNameItWasGiven();
+    void pageReadsAsDescribed();
+    void okAndCancelOnlyHide_data();
+    void okAndCancelOnlyHide();
+    void languageChangeReappliesTitleAndPage();
+};
+
+void TestHelpDialog::builtAsDescribed()
+{
+    HelpDialog dialog;
+    QCOMPARE(dialog.objectName(), QStringLiteral("HelpDialog"));
+    QCOMPARE(dialog.size(), QSize(400, 300));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Dialog"));
+    QVERIFY(!dialog.isVisible());
+
+    auto *layout = qobject_cast<QVBoxLayout *>(dialog.layout());
+    QVERIFY(layout);
+    QCOMPARE(layout->objectName(), QStringLiteral("verticalLayout"));
+    QCOMPARE(layout->count(), 2);
+    QCOMPARE(layout->itemAt(0)->widget()->objectName(), QStringLiteral("textBrowser"));
+    auto *buttons = qobject_cast<QDialogButtonBox *>(layout->itemAt(1)->widget());
+    QVERIFY(buttons);
+    QCOMPARE(buttons->orientation(), Qt::Horizontal);
+    QCOMPARE(buttons->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QCOMPARE(buttons->buttons().size(), 2);
+}
+
+void TestHelpDialog::keepsAnObjectNameItWasGiven()
+{
+    // The form names only a dialog that has no name yet.
+    class NamedDialog : public HelpDialog
+    {
+    public:
+        NamedDialog() { setObjectName(QStringLiteral("mine")); }
+    };
+    NamedDialog named;
+    QCOMPARE(named.objectName(), QStringLiteral("mine"));
+}
+
+void TestHelpDialog::pageReadsAsDescribed()
+{
+    HelpDialog dialog;
+    QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
+    QCOMPARE(page->blockCount(), 12);
+    QStringList lines;
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
+        lines.append(block.text());
+    QVERIFY(lines.at(0).startsWith(QStringLiteral("Brivela ")));
+    const QStringList expected = {QString(), QStringLiteral("The program has just few controls:"),
+                                  QStringLiteral("1. Color selection button - lets you select the brush color."),
+                                  QStringLiteral("2. Brush size slider."), QStringLiteral("3. Zoom In and Out buttons"),
+                                  QString(),
+                                  QStringLiteral("Use the File->Open and File->Save As menu commands for file "
+                                                 "opening/saving."),
+                                  QString(),
+                                  QStringLiteral("The Website button will open our website in your web browser so "
+                                                 "you can download more digital photo tools."),
+                                  QString(), QStringLiteral("Have fun!")};
+    QCOMPARE(lines.mid(1), expected);
+
+    // The product name alone is bold.
+    QTextBlock first = page->begin();
+    const QTextFragment name = first.begin().fragment();
+    QCOMPARE(name.text(), QStringLiteral("Brivela"));
+    QVERIFY(name.charFormat().fontWeight() > QFont::Normal);
+    QCOMPARE((++first.begin()).fragment().charFormat().fontWeight(), int(QFont::Normal));
+    QVERIFY(page->toPlainText().size() > 300);
+    for (const QChar c : page->toHtml())
+        QVERIFY(c.unicode() < 128);
+}
+
+void TestHelpDialog::okAndCancelOnlyHide_data()
+{
+    QTest::addColumn<QDialogButtonBox::StandardButton>("which");
+    QTest::addColumn<int>("result");
+    QTest::newRow("OK") << QDialogButtonBox::Ok << int(QDialog::Accepted);
+    QTest::newRow("Cancel") << QDialogButtonBox::Cancel << int(QDialog::Rejected);
+}
+
+void TestHelpDialog::okAndCancelOnlyHide()
+{
+    QFETCH(QDialogButtonBox::StandardButton, which);
+    QFETCH(int, result);
+
+    QPointer<HelpDialog> dialog = new HelpDialog;
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    dialog->findChild<QDialogButtonBox *>()->button(which)->click();
+    QVERIFY(dialog);
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(dialog->result(), result);
+    delete dialog;
+}
+
+void TestHelpDialog::languageChangeReappliesTitleAndPage()
+{
+    HelpDialog dialog;
+    auto *browser = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"));
+    const QString page = browser->toHtml();
+    dialog.setWindowTitle(QStringLiteral("changed"));
+    browser->setPlainText(QStringLiteral("changed"));
+
+    QEvent other(QEvent::PaletteChange);
+    QApplication::sendEvent(&dialog, &other);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("changed"));
+
+    QEvent change(QEvent::LanguageChange);
+    QApplication::sendEvent(&dialog, &change);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Dialog"));
+    QCOMPARE(browser->toHtml(), page);
+}
+
+QTEST_MAIN(TestHelpDialog)
 #include "tst_helpdialog.moc"

@@ -1,4 +1,271 @@
+#include "canvas/cmarkercommand.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
+#include "canvas/czefgraphicsview.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "testsupport.h"
+
+#include <QGraphicsEllipseItem>
+#include <QGraphicsRectItem>
+#include <QSettings>
+#include <QUndoStack>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+namespace {
+
+// A 40 x 30 scene shown at scale 10 from its origin, so that the viewport
+// point (107, 202) is the scene point (10.7, 20.2).
+struct MarkCanvas {
+    MarkCanvas()
+    {
+        scene.setSceneRect(0, 0, 40, 30);
+        view.setScene(&scene);
+        view.setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        view.setMouseTracking(true);
+        view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view.resize(420, 320);
+        view.scale(10, 10);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+    }
+    void drag(int tool, const QPointF &scenePoint, Qt::MouseButtons buttons = Qt::LeftButton)
+    {
+        view.toolMode = tool;
+        const QPoint p = view.mapFromScene(scenePoint);
+        TestSupport::sendMouse(view.viewport(), QEvent::MouseMove, p, Qt::NoButton, buttons);
+    }
+    int marks(int type)
+    {
+        int n = 0;
+        for (QGraphicsItem *item : scene.items())
+            n += item->type() == type;
+        return n;
+    }
+
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+};
+
+QList<int> range(int from, int step, int count)
+{
+    QList<int> list;
+    for (int i = 0; i < count; ++i)
+        list.append(from + i * step);
+    return list;
+}
+
+} // namespace
+
+class TestMarkers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void keepMarkIndices();
+    void markAtTheRightBorder();
+    void overlappingMarksCountTwice();
+    void marksAreLaidOnlyInsideTheScene_data();
+    void marksAreLaidOnlyInsideTheScene();
+    void removeMarksAreRedCircles();
+    void clearmarksTakesOnlyMarks();
+    void undoRemovesExactlyOneMark();
+    void undoAfterClearmarks();
+    void commandsOutliveTheScene();
+};
+
+void TestMarkers::initTestCase()
+{
+    TestSupport::nameApplication();
+}
+
+void TestMarkers::keepMarkIndices()
+{
+    MarkCanvas c;
+    QCOMPARE(c.view.mapToScene(QPoint(107, 202)).x(), 10.7);
+    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseButtonPress, QPoint(107, 202), Qt::LeftButton,
+                           Qt::LeftButton);
+    c.view.toolMode = CZefGraphicsView::KeepMarker;
+    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseButtonPress, QPoint(107, 202), Qt::LeftButton,
+                           Qt::LeftButton);
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 0); // a press lays nothing
+    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseMove, QPoint(107, 202), Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 1);
+
+    auto *mark = qgraphicsitem_cast<QGraphicsRectItem *>(c.scene.items().at(0));
+    QVERIFY(mark);
+    QCOMPARE(mark->rect().topLeft().toPoint(), QPoint(11, 20));
+    QVERIFY(qFuzzyCompare(mark->rect().x(), 10.7));
+    QCOMPARE(mark->rect().size(), QSizeF(5, 5));
+    QCOMPARE(mark->zValue(), 10.0);
+    QCOMPARE(mark->brush().color(), QColor(50, 255, 50));
+    QCOMPARE(mark->pen().color(), QColor(50, 255, 50));
+    QCOMPARE(mark->pen().widthF(), 0.0);
+
+    const QList<int> indices = c.view.userfgpoints();
+    QCOMPARE(indices.size(), 25);
+    QCOMPARE(indices.mid(0, 6), QList<int>({810, 850, 890, 930, 970, 811}));
+    QCOMPARE(indices.last(), 974);
+    QVERIFY(c.view.userbgpoints().isEmpty());
+    QCOMPARE(c.view.undoStack->count(), 1);
+}
+
+void TestMarkers::markAtTheRightBorder()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(38.2, 20.0));
+    QCOMPARE(c.view.userfgpoints(), range(20 * 40 + 38, 40, 5) + range(20 * 40 + 39, 40, 5));
+}
+
+void TestMarkers::overlappingMarksCountTwice()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(7, 5));
+    const QList<int> indices = c.view.userfgpoints();
+    QCOMPARE(indices.size(), 50);
+    // The later mark comes first (items() lists the topmost first).
+    QCOMPARE(indices.first(), 5 * 40 + 7);
+    QCOMPARE(indices.count(5 * 40 + 8), 2);
+    QCOMPARE(indices.count(5 * 40 + 5), 1);
+}
+
+void TestMarkers::marksAreLaidOnlyInsideTheScene_data()
+{
+    QTest::addColumn<QPointF>("at");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("laid");
+    QTest::newRow("inside") << QPointF(1.5, 1.5) << int(Qt::LeftButton) << 1;
+    QTest::newRow("first column") << QPointF(0.9, 10) << int(Qt::LeftButton) << 0;
+    QTest::newRow("first row") << QPointF(10, 0.5) << int(Qt::LeftButton) << 0;
+    QTest::newRow("last column") << QPointF(39.5, 10) << int(Qt::LeftButton) << 1;
+    QTest::newRow("right button") << QPointF(10, 10) << int(Qt::RightButton) << 0;
+    QTest::newRow("no button") << QPointF(10, 10) << int(Qt::NoButton) << 0;
+}
+
+void TestMarkers::marksAreLaidOnlyInsideTheScene()
+{
+    QFETCH(QPointF, at);
+    QFETCH(int, buttons);
+    QFETCH(int, laid);
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, at, Qt::MouseButtons(buttons));
+    c.drag(CZefGraphicsView::RemoveMarker, at, Qt::MouseButtons(buttons));
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), laid);
+    QCOMPARE(c.marks(QGraphicsEllipseItem::Type), laid);
+    QCOMPARE(c.view.undoStack->count(), 2 * laid);
+
+    // Beyond the scene's right edge nothing is laid either.
+    QGraphicsScene outside;
+    outside.setSceneRect(0, 0, 40, 30);
+    c.view.setScene(&outside);
+    c.view.toolMode = CZefGraphicsView::KeepMarker;
+    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseMove, QPoint(410, 100), Qt::NoButton, Qt::LeftButton);
+    QVERIFY(outside.items().isEmpty());
+}
+
+void TestMarkers::removeMarksAreRedCircles()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::RemoveMarker, QPointF(3, 4));
+    auto *mark = qgraphicsitem_cast<QGraphicsEllipseItem *>(c.scene.items().at(0));
+    QVERIFY(mark);
+    QCOMPARE(mark->brush().color(), QColor(255, 10, 10));
+    QCOMPARE(mark->rect(), QRectF(3, 4, 5, 5));
+    QCOMPARE(c.view.userbgpoints().size(), 25); // the whole bounding square
+    QVERIFY(c.view.userfgpoints().isEmpty());
+
+    // The brush cursor is an ellipse too, but never counted.
+    QSettings().setValue(QStringLiteral("TOOLSIZE"), 20);
+    c.drag(CZefGraphicsView::KeepBrush, QPointF(20, 15), Qt::NoButton);
+    QCOMPARE(c.view.userbgpoints().size(), 25);
+}
+
+void TestMarkers::clearmarksTakesOnlyMarks()
+{
+    MarkCanvas c;
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::gray);
+    QGraphicsItem *photo = c.scene.addPixmap(QPixmap::fromImage(image));
+    auto *layer = new CZefGraphicsImageMaskItem;
+    layer->init(40, 30, 0xFFFF0000, 0);
+    c.scene.addItem(layer);
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    c.drag(CZefGraphicsView::RemoveMarker, QPointF(9, 9));
+    QSettings().setValue(QStringLiteral("TOOLSIZE"), 20);
+    c.drag(CZefGraphicsView::KeepBrush, QPointF(20, 15), Qt::NoButton);
+    QCOMPARE(c.scene.items().size(), 5);
+
+    c.view.clearmarks();
+    const QList<QGraphicsItem *> left = c.scene.items();
+    QCOMPARE(left.size(), 3);
+    QVERIFY(left.contains(photo));
+    QVERIFY(left.contains(layer));
+    QCOMPARE(c.marks(CZefGraphicsBrushCursorItem::Type), 1);
+    QVERIFY(c.view.userfgpoints().isEmpty());
+    QVERIFY(c.view.userbgpoints().isEmpty());
+}
+
+void TestMarkers::undoRemovesExactlyOneMark()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(15, 5));
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 2);
+
+    c.view.undoStack->undo();
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 1);
+    QCOMPARE(c.view.userfgpoints().first(), 5 * 40 + 5); // the first mark is the one left
+
+    c.view.undoStack->redo();
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 1); // a destroyed mark does not come back
+    c.view.undoStack->undo(); // the same command again: its mark is gone already
+    c.view.undoStack->undo();
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 0);
+    c.view.undoStack->redo();
+    c.view.undoStack->redo();
+    c.view.undoStack->undo();
+    c.view.undoStack->undo();
+    QVERIFY(c.scene.items().isEmpty());
+
+    // A new mark after undos drops the undone commands.
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    QCOMPARE(c.view.undoStack->count(), 1);
+}
+
+void TestMarkers::undoAfterClearmarks()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    c.drag(CZefGraphicsView::RemoveMarker, QPointF(15, 5));
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(25, 5));
+    c.view.clearmarks();
+    QVERIFY(c.scene.items().isEmpty());
+    // Undoing a cleared mark destroys it without touching the scene; the
+    // marks never undone are freed with their commands (see the leak check
+    // of the sanitizer build).
+    c.view.undoStack->undo();
+    QVERIFY(c.scene.items().isEmpty());
+    c.view.clearmarks(); // nothing left to clear
+}
+
+void TestMarkers::commandsOutliveTheScene()
+{
+    QUndoStack stack;
+    {
+        QGraphicsScene scene;
+        QGraphicsItem *kept = scene.addRect(1, 1, 5, 5);
+        QGraphicsItem *undone = scene.addRect(2, 2, 5, 5);
+        stack.push(new CMarkerCommand(&scene, kept));
+        stack.push(new CMarkerCommand(&scene, undone));
+        stack.undo();
+        QCOMPARE(scene.items().size(), 1);
+    }
+    // The scene took its mark with it: undoing now must not touch it.
+    stack.undo();
+    stack.redo();
+    stack.clear();
+}
+
+QTEST_MAIN(TestMarkers)
 #include "tst_markers.moc"
