@@ -1,0 +1,90 @@
+// Peak memory of opening, painting and saving a 24-megapixel photo through the
+// real window, as a multiple of the photo's size as a 32-bit image. Linux only:
+// reads the peak resident size (VmHWM) after resetting it.
+
+#include "testsupport.h"
+
+#include "app/mainwindow.h"
+#include "canvas/czefgraphicsview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+long statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines)
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestSupport::nameApplication();
+    const int width = 6000;
+    const int height = 4000;
+
+    QTemporaryDir dir;
+    const QString photoName = dir.filePath(QStringLiteral("photo.jpg"));
+    {
+        QImage photo(width, height, QImage::Format_RGB32);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                photo.setPixel(x, y, qRgb((x * 7 + y) & 0xFF, (x + y * 3) & 0xFF, (x ^ y) & 0xFF));
+        photo.save(photoName, "jpg", 90);
+    }
+
+    MainWindow window;
+    window.resize(1920, 1080);
+    window.show();
+    QApplication::processEvents();
+    resetPeak();
+    const long baseline = statusKb("VmRSS:");
+
+    TestSupport::answerFileDialog(photoName);
+    window.findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
+    QApplication::processEvents();
+
+    auto *view = window.findChild<CZefGraphicsView *>();
+    for (int i = 0; i < 200; ++i) {
+        QList<QPoint> disc;
+        for (int x = 0; x < 40; ++x)
+            for (int y = 0; y < 40; ++y)
+                disc.append(QPoint(100 + i * 25 + x, 2000 + y));
+        emit view->brushPressed(disc, {});
+        QApplication::processEvents();
+    }
+
+    TestSupport::answerFileDialog(dir.filePath(QStringLiteral("coloured.jpg")));
+    window.findChild<QAction *>(QStringLiteral("actionSave_As"))->trigger();
+    QApplication::processEvents();
+
+    const long peak = statusKb("VmHWM:");
+    const double imageKb = double(width) * height * 4 / 1024;
+    std::printf("24-megapixel photo (%.0f MB as a 32-bit image)\n", imageKb / 1024);
+    std::printf("peak memory of open + paint + save above the idle window: %.0f MB = %.2f x the image\n",
+                (peak - baseline) / 1024.0, (peak - baseline) / imageKb);
+    std::printf("saved: %s\n", QFile::exists(dir.filePath(QStringLiteral("coloured.jpg"))) ? "yes" : "NO");
+    return 0;
+}
