@@ -36,6 +36,20 @@ inline quint32 *pixelAt(uchar *bits, qsizetype bytesPerLine, const QPoint &p)
     return reinterpret_cast<quint32 *>(bits + p.y() * bytesPerLine) + p.x();
 }
 
+// Writes `value` at every point inside the layer, straight into its memory.
+void writeValue(QImage &layer, const QList<QPoint> &points, quint32 value, ChangedArea &changed)
+{
+    const QRect layerRect(0, 0, layer.width(), layer.height());
+    uchar *bits = layer.bits();
+    const qsizetype bytesPerLine = layer.bytesPerLine();
+    for (const QPoint &p : points) {
+        if (!layerRect.contains(p, false))
+            continue;
+        *pixelAt(bits, bytesPerLine, p) = value;
+        changed.add(p.x(), p.y());
+    }
+}
+
 } // namespace
 
 CZefGraphicsImageMaskItem::CZefGraphicsImageMaskItem(QGraphicsItem *parent)
@@ -129,12 +143,8 @@ void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<Q
         *pixelAt(bits, bytesPerLine, p) = colours.colourFor(ColouriseTable::valueAt(*photo, p.x(), p.y()));
         changed.add(p.x(), p.y());
     }
-    for (const QPoint &p : std::as_const(newbg)) {
-        if (!layerRect.contains(p, false))
-            continue;
-        *pixelAt(bits, bytesPerLine, p) = bg;
-        changed.add(p.x(), p.y());
-    }
+    // The clearing pass runs second: a point in both lists ends uncoloured.
+    writeValue(*maskImage, newbg, bg, changed);
     layerChanged(changed.rect(), true);
 }
 
@@ -142,23 +152,9 @@ void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> ne
 {
     if (!maskImage)
         return;
-    const QRect layerRect(0, 0, maskImage->width(), maskImage->height());
-    uchar *bits = maskImage->bits();
-    const qsizetype bytesPerLine = maskImage->bytesPerLine();
     ChangedArea changed;
-
-    for (const QPoint &p : std::as_const(newfg)) {
-        if (!layerRect.contains(p, false))
-            continue;
-        *pixelAt(bits, bytesPerLine, p) = fg;
-        changed.add(p.x(), p.y());
-    }
-    for (const QPoint &p : std::as_const(newbg)) {
-        if (!layerRect.contains(p, false))
-            continue;
-        *pixelAt(bits, bytesPerLine, p) = bg;
-        changed.add(p.x(), p.y());
-    }
+    writeValue(*maskImage, newfg, fg, changed);
+    writeValue(*maskImage, newbg, bg, changed);
     layerChanged(changed.rect(), true);
 }
 
@@ -167,15 +163,10 @@ void CZefGraphicsImageMaskItem::recreateMaskfromFg(QList<QPoint> points)
     if (!maskImage)
         return;
     maskImage->fill(bg);
-    const QRect layerRect(0, 0, maskImage->width(), maskImage->height());
-    uchar *bits = maskImage->bits();
-    const qsizetype bytesPerLine = maskImage->bytesPerLine();
-    for (const QPoint &p : std::as_const(points)) {
-        if (layerRect.contains(p, false))
-            *pixelAt(bits, bytesPerLine, p) = fg;
-    }
+    ChangedArea changed;
+    writeValue(*maskImage, points, fg, changed);
     // The whole layer was rewritten; the caller decides when to repaint.
-    layerChanged(layerRect, false);
+    layerChanged(maskImage->rect(), false);
 }
 
 void CZefGraphicsImageMaskItem::layerChanged(const QRect &changed, bool repaint)
