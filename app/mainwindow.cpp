@@ -69,10 +69,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->setupUi(this);
     ui->graphicsView->setScene(&scene);
-    colorLayer = nullptr;
-    photoItem = nullptr;
     connect(ui->graphicsView, &CZefGraphicsView::brushPressed, this, &MainWindow::updatemask);
-    customColorCount = 0;
 
     // Every start stores the slider's own start value; the stored one is never
     // read back.

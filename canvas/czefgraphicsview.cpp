@@ -48,11 +48,9 @@ CZefGraphicsView::CZefGraphicsView(QWidget *parent)
 {
 }
 
-CZefGraphicsView::~CZefGraphicsView()
-{
-    // A cursor that the scene still holds belongs to the scene; one taken out
-    // was destroyed at once, so there is nothing of ours left to free.
-}
+// A cursor that the scene still holds belongs to the scene; one taken out was
+// destroyed at once, so there is nothing of ours left to free.
+CZefGraphicsView::~CZefGraphicsView() = default;
 
 void CZefGraphicsView::displayImage(QImage *image)
 {

@@ -34,9 +34,9 @@ int ColouriseTable::valueAt(const QImage &photo, int x, int y)
         return std::max({p[0], p[1], p[2]});
     }
     case QImage::Format_Indexed8: {
-        const QList<QRgb> colours = photo.colorTable(); // shared, not copied
+        // An index beyond the colour table reads as 0, as pixel() gives it.
         const int index = line[x];
-        return index < colours.size() ? maxOfRgb(colours.at(index)) : 0;
+        return index < photo.colorCount() ? maxOfRgb(photo.color(index)) : 0;
     }
     default:
         return maxOfRgb(photo.pixel(x, y));

@@ -80,6 +80,13 @@ struct Session {
     CZefGraphicsView *view = nullptr;
 };
 
+void writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile file(name);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
 QString canonical(const QString &dir)
 {
     return QDir(dir).canonicalPath();
@@ -191,10 +198,7 @@ void TestFiles::failedOpenKeepsThePhoto()
     QVERIFY(greyPhoto(40, 30).save(good));
     QDir().mkpath(dir.filePath(QStringLiteral("other")));
     const QString bad = dir.filePath(QStringLiteral("other/not-an-image.png"));
-    QFile file(bad);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("this is not a picture");
-    file.close();
+    writeFile(bad, "this is not a picture");
 
     Session s;
     s.open(QString()); // cancelled
@@ -397,15 +401,13 @@ void TestFiles::failedWriteKeepsTheExistingFile()
     const QString photoName = dir.filePath(QStringLiteral("wide.png"));
     QVERIFY(greyPhoto(70000, 2).save(photoName));
     const QString target = dir.filePath(QStringLiteral("keep.jpg"));
-    QFile existing(target);
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.write("precious");
-    existing.close();
+    writeFile(target, "precious");
 
     Session s;
     s.open(photoName);
     s.saveAs(target, true);
     QVERIFY2(s.status().contains(QStringLiteral("keep.jpg")), qPrintable(s.status()));
+    QFile existing(target);
     QVERIFY(existing.open(QIODevice::ReadOnly));
     QCOMPARE(existing.readAll(), QByteArray("precious"));
     QCOMPARE(QDir(dir.path()).entryList({QStringLiteral("keep.jpg*")}, QDir::Files | QDir::Hidden),
