@@ -13,6 +13,8 @@ packages=(
     libbenchmark-dev
     xvfb
     xauth
+    python3
+    python3-pil
 )
 
 missing=()
