@@ -28,14 +28,12 @@ test: build
 
 # The whole suite, the hostile-image corpus and the random session included,
 # built with AddressSanitizer, LeakSanitizer and UBSan; the first report of
-# any of them ends its test with a failure.
-ASAN_OPTIONS ?= halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1
-UBSAN_OPTIONS ?= halt_on_error=1:abort_on_error=1:print_stacktrace=1
+# any of them ends its test with a failure (the options are set in
+# tests/CMakeLists.txt).
 test-asan: deps
 	cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DBRIVELA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-asan --parallel $(JOBS)
-	cd $(BUILD_DIR)-asan && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=$(ASAN_OPTIONS) UBSAN_OPTIONS=$(UBSAN_OPTIONS) \
-		ctest --output-on-failure --no-tests=error --parallel $(JOBS) $(CTEST_ARGS)
+	cd $(BUILD_DIR)-asan && ctest --output-on-failure --no-tests=error --parallel $(JOBS) $(CTEST_ARGS)
 
 # Benchmarks build in a tree of their own, optimised, so that the test build
 # stays as it is.

@@ -172,11 +172,16 @@ def seeds():
     return s
 
 
-# Header sizes: zero, negative where the field is signed, huge in both
-# directions (beyond any allocation), and huge in one direction only (a
-# long strip that a reader may accept).
+# Header sizes: zero, huge in both directions (the field's largest value,
+# beyond any allocation), long in one direction only (a strip of half a
+# megapixel that a reader may accept, with data for a tiny part of it), and
+# merely wrong. Negative ones are added where the field is signed.
+LONG = 16384
+
+
 def size_pairs(limit):
-    return [(0, H), (W, 0), (0, 0), (limit, limit), (limit, H), (W, limit), (W * 2, H * 2), (1, 1)]
+    return [(0, H), (W, 0), (0, 0), (limit, limit), (min(limit, LONG), H), (W, min(limit, LONG)),
+            (W * 2, H * 2), (1, 1)]
 
 
 def png_chunks(data):

@@ -160,11 +160,23 @@ void TestRandomSession::event(int index)
     case 9:
         window->resize(rng.bounded(200, 1400), rng.bounded(150, 1000));
         break;
-    default:
-        // Undo and redo, where the window has them.
-        if (auto *action = window->findChild<QAction *>(QLatin1String(rng.bounded(2) ? "actionUndo" : "actionRedo")))
-            action->trigger();
+    default: {
+        // Undo and redo, where the window has them; an undo that is redone
+        // gives back the layer bit for bit.
+        auto *undo = window->findChild<QAction *>(QStringLiteral("actionUndo"));
+        auto *redo = window->findChild<QAction *>(QStringLiteral("actionRedo"));
+        if (!undo || !redo)
+            break;
+        if (rng.bounded(3) == 0 && undo->isEnabled() && layer()) {
+            const QImage before = layer()->maskImage->copy();
+            undo->trigger();
+            redo->trigger();
+            QVERIFY(*layer()->maskImage == before);
+        } else {
+            (rng.bounded(2) ? undo : redo)->trigger();
+        }
         break;
+    }
     }
 }
 
