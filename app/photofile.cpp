@@ -35,10 +35,15 @@ bool allOpaque(const QImage &image)
     return true;
 }
 
-// A 16-bit colour scan of a black-and-white print is grey in every pixel; it
-// is worked on as one byte per pixel.
+// A two-colour image with a grey palette, or a 16-bit colour scan of a
+// black-and-white print, is grey in every pixel; it is worked on as one byte
+// per pixel.
 bool allGrey(const QImage &image)
 {
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        const QList<QRgb> table = image.colorTable();
+        return std::all_of(table.cbegin(), table.cend(), [](QRgb c) { return qIsGray(c); });
+    }
     if (image.format() != QImage::Format_RGBX64)
         return false;
     for (int y = 0; y < image.height(); ++y) {
@@ -151,9 +156,17 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
     if (format != "png")
         writer.setQuality(100);
     if (!writer.write(image)) {
-        const QString reason = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+        QString reason = lowerFirst(file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
+        // A plugin that refuses an image, e.g. JPEG beyond 65500 pixels a
+        // side, gives no reason of its own.
+        if (file.error() == QFileDevice::NoError && writer.error() == QImageWriter::UnknownError) {
+            reason = tr("%1 cannot hold this image (%2 x %3 pixels)")
+                         .arg(QString::fromLatin1(format.toUpper()))
+                         .arg(image.width())
+                         .arg(image.height());
+        }
         file.cancelWriting();
-        return failWrite(lowerFirst(reason));
+        return failWrite(reason);
     }
     if (!file.commit())
         return failWrite(lowerFirst(file.errorString()));
