@@ -166,7 +166,7 @@ bool MainWindow::openPhoto(PhotoFile &file)
 
     if (!file.read())
         return false;
-    QImage image = file.photo();
+    QImage image = file.takePhoto();
     photoOriginal = file.original();
     photoFileName = file.fileName();
 

@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+#include <utility>
+
 // One photo file on disk, read into the forms the program works with or
 // written from a photo and its colour layer. Reading refuses anything but a
 // regular file before opening it (a named pipe would block the program),
@@ -37,6 +39,9 @@ public:
     // The photo in Format_Grayscale8, Format_Indexed8, Format_RGB32,
     // Format_ARGB32 or Format_RGB888, at device pixel ratio 1.
     const QImage &photo() const { return readPhoto; }
+    // Hands the photo over and leaves photo() null, so that no second
+    // reference keeps a large decoded image alive after the caller drops it.
+    QImage takePhoto() { return std::exchange(readPhoto, QImage()); }
     // The photo as decoded where it has more than 8 bits per channel; null
     // otherwise.
     const QImage &original() const { return readOriginal; }

@@ -98,7 +98,6 @@ private slots:
     void readFailures_data();
     void readFailures();
     void notEnoughMemoryNamesTheSize();
-    void readsOnOnePixelGrid();
     void readableForm_data();
     void readableForm();
     void savedPngIsCompressedAndOpaque();
@@ -108,7 +107,6 @@ private slots:
     void writeFailures_data();
     void writeFailures();
     void writesOverAFileInAReadOnlyFolder();
-    void openFilterListsEveryFormat();
 
 private:
     QTemporaryDir dir;
@@ -219,16 +217,6 @@ void TestPhotoFile::notEnoughMemoryNamesTheSize()
     QVERIFY2(file.errorString().endsWith(QStringLiteral("not enough memory for a photo of this size "
                                                         "(20000 x 20000 pixels).")),
              qPrintable(file.errorString()));
-}
-
-void TestPhotoFile::readsOnOnePixelGrid()
-{
-    const QString name = dir.filePath(QStringLiteral("photo@2x.png"));
-    QVERIFY(quadrants(30, 20).save(name));
-    PhotoFile file(name);
-    QVERIFY(file.read());
-    QCOMPARE(file.photo().devicePixelRatio(), 1.0);
-    QCOMPARE(file.photo().size(), QSize(30, 20));
 }
 
 void TestPhotoFile::readableForm_data()
@@ -476,17 +464,6 @@ void TestPhotoFile::writesOverAFileInAReadOnlyFolder()
     QVERIFY2(created.errorString().contains(QStringLiteral("permission denied")),
              qPrintable(created.errorString()));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("photo.png")}));
-}
-
-void TestPhotoFile::openFilterListsEveryFormat()
-{
-    const QStringList filters = PhotoFile::openFilter().split(QStringLiteral(";;"));
-    QCOMPARE(filters.size(), 3);
-    QVERIFY2(filters.at(0).contains(QStringLiteral("*.webp")), qPrintable(filters.at(0)));
-    for (const QByteArray &format : QImageReader::supportedImageFormats())
-        QVERIFY(filters.at(0).contains(QStringLiteral("*.") + QString::fromLatin1(format)));
-    QCOMPARE(filters.at(1), QStringLiteral("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)"));
-    QCOMPARE(filters.at(2), QStringLiteral("All files (*)"));
 }
 
 QTEST_MAIN(TestPhotoFile)
