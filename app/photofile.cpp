@@ -58,7 +58,7 @@ bool allGrey(const QImage &image)
 qint64 bytesFor(const QSize &size, QImage::Format format)
 {
     const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
-    return qint64(size.width()) * size.height() * std::max(depth, 8) / 8;
+    return qint64(size.width()) * size.height() * depth / 8;
 }
 
 QString lowerFirst(QString text)
@@ -137,8 +137,11 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
         return failWrite(tr("the name does not end in .jpg or .png"));
 
     const QImage image = composed(photo, original, layer, format);
-    if (image.isNull())
-        return failWrite(tr("there is not enough memory"));
+    if (image.isNull()) {
+        return failWrite(tr("there is not enough memory to compose it (%1 x %2 pixels)")
+                             .arg(photo.width())
+                             .arg(photo.height()));
+    }
 
     // Written beside the target and renamed over it only when complete, so a
     // failed save leaves an existing file intact; where the folder takes no
@@ -156,7 +159,8 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
     if (format != "png")
         writer.setQuality(100);
     if (!writer.write(image)) {
-        QString reason = lowerFirst(file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
+        QString reason =
+            lowerFirst(file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
         // A plugin that refuses an image, e.g. JPEG beyond 65500 pixels a
         // side, gives no reason of its own.
         if (file.error() == QFileDevice::NoError && writer.error() == QImageWriter::UnknownError) {

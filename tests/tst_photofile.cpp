@@ -155,9 +155,9 @@ void TestPhotoFile::readFailures_data()
     QTest::newRow("folder") << "folder.png" << int(PhotoFile::NotRegularFile) << "it is a folder";
     QTest::newRow("named pipe") << "pipe.png" << int(PhotoFile::NotRegularFile) << "it is not a regular file";
     QTest::newRow("device") << "/dev/null" << int(PhotoFile::NotRegularFile) << "it is not a regular file";
-    QTest::newRow("text") << "text.png" << int(PhotoFile::NotAnImage) << "it is not an image that Brivela can read";
-    QTest::newRow("truncated") << "truncated.pgm" << int(PhotoFile::NotAnImage)
-                               << "it is not an image that Brivela can read";
+    const QString unreadable = QStringLiteral("it is not an image that Brivela can read");
+    QTest::newRow("text") << "text.png" << int(PhotoFile::NotAnImage) << unreadable;
+    QTest::newRow("truncated") << "truncated.pgm" << int(PhotoFile::NotAnImage) << unreadable;
     QTest::newRow("over the limit") << "huge.ppm" << int(PhotoFile::TooLarge)
                                     << "the photo is too large (20000 x 20000 pixels)";
 }
