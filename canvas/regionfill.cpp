@@ -4,6 +4,7 @@
 
 #include <boost/graph/boykov_kolmogorov_max_flow.hpp>
 #include <boost/graph/compressed_sparse_row_graph.hpp>
+#include <boost/property_map/function_property_map.hpp>
 
 #include <algorithm>
 #include <array>
@@ -461,23 +462,21 @@ bool cutBand(Level &level, const PhotoGrey *photo, const Band &band, bool outsid
 
     Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges),
                 n + 2, edges);
-    std::vector<Edge> reverseEdges(edges);
-    for (uint32_t e = 0; e < edges; ++e)
-        reverseEdges[e] = Edge(targets[e], reverse[e]);
     std::vector<uint32_t>().swap(targets);
-    std::vector<uint32_t>().swap(reverse);
     std::vector<uint32_t>().swap(offsets);
 
-    std::vector<int32_t> residual(edges);
+    // The capacities are only read to start the residuals, so the residuals
+    // start as the capacities themselves; a reverse edge starts where its
+    // edge ends. Both save memory that grows with the cut.
+    const auto edgeIndex = get(boost::edge_index, graph);
+    const auto vertexIndex = get(boost::vertex_index, graph);
+    const auto residual = boost::make_iterator_property_map(capacity.begin(), edgeIndex);
+    const auto reverseEdge = boost::make_function_property_map<Edge>(
+        [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
     std::vector<Edge> predecessor(size_t(n) + 2);
     std::vector<boost::default_color_type> colour(size_t(n) + 2);
     std::vector<int32_t> distance(size_t(n) + 2);
-    const auto edgeIndex = get(boost::edge_index, graph);
-    const auto vertexIndex = get(boost::vertex_index, graph);
-    boost::boykov_kolmogorov_max_flow(graph,
-                                      boost::make_iterator_property_map(capacity.begin(), edgeIndex),
-                                      boost::make_iterator_property_map(residual.begin(), edgeIndex),
-                                      boost::make_iterator_property_map(reverseEdges.begin(), edgeIndex),
+    boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
                                       boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
                                       boost::make_iterator_property_map(colour.begin(), vertexIndex),
                                       boost::make_iterator_property_map(distance.begin(), vertexIndex),
