@@ -295,8 +295,10 @@ enum : uint8_t { LinkLeft = 1, LinkRight = 2, LinkUp = 4, LinkDown = 8 };
 bool cutBand(Level &level, const PhotoGrey *photo, const Band &band, bool outsideRemoves,
              const std::atomic_bool *cancel)
 {
-    const std::array<int32_t, 256> weights = linkWeights(level, photo);
     const uint32_t n = band.vertices;
+    if (n == 0)
+        return !cancelled(cancel);
+    const std::array<int32_t, 256> weights = linkWeights(level, photo);
     std::vector<uint8_t> links(n);
     std::vector<uint8_t> rightWeight(n);
     std::vector<uint8_t> downWeight(n);

@@ -2,8 +2,19 @@
 
 #include <QtTest>
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cmath>
+
+#if defined(__SANITIZE_ADDRESS__)
+// An allocation too large to ever succeed must fail as it would without the
+// sanitizer, so that its handling is what gets tested.
+extern "C" const char *__asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+#endif
 
 namespace {
 
@@ -318,6 +329,7 @@ private slots:
     void cancelLeavesNoRegion_data();
     void cancelLeavesNoRegion();
     void progressRisesToTheEnd();
+    void failedAllocationIsReported();
 };
 
 void TestRegionFill::regionFollowsTheEdge_data()
@@ -492,6 +504,25 @@ void TestRegionFill::progressRisesToTheEnd()
     QVERIFY(reports.size() >= 4);
     QVERIFY(std::is_sorted(reports.begin(), reports.end()));
     QCOMPARE(reports.last(), 100);
+}
+
+void TestRegionFill::failedAllocationIsReported()
+{
+    // A 1-bit photo of 2^24 x 2^24 pixels over untouched address space: its
+    // brightness copy would need 256 TB, more than any address space holds.
+    const int side = 1 << 24;
+    const size_t bytes = size_t(side / 8) * size_t(side);
+    void *zeros = mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (zeros == MAP_FAILED)
+        QSKIP("this system will not reserve the address space for the photo");
+    {
+        const QImage photo(static_cast<const uchar *>(zeros), side, side, side / 8, QImage::Format_Mono);
+        QVERIFY(!photo.isNull());
+        const RegionFill::Result result = RegionFill::compute(photo, {QPoint(1, 1)}, {QPoint(5, 5)});
+        QCOMPARE(result.outcome, RegionFill::Outcome::OutOfMemory);
+        QVERIFY(result.spans.isEmpty());
+    }
+    munmap(zeros, bytes);
 }
 
 QTEST_GUILESS_MAIN(TestRegionFill)
