@@ -6,12 +6,11 @@
 
 #include "canvas/regionfill.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 
 #include <benchmark/benchmark.h>
-
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cmath>
