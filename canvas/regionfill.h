@@ -52,7 +52,7 @@ public:
 
     // The largest cut on the whole (reduced) photo: a photo larger than this
     // is halved until it fits.
-    static constexpr qint64 defaultCutPixels = 1 << 18;
+    static constexpr qint64 defaultCutPixels = 1 << 17;
 
     // Marks outside the photo are ignored; a pixel marked both ways counts as
     // removed. `cancel`, when given, is read between stages and while the
