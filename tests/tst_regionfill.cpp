@@ -327,6 +327,7 @@ private slots:
     void everyPhotoFormatGivesTheSameRegion();
     void badInput_data();
     void badInput();
+    void marksOutsideThePhotoChangeNothing();
     void cancelLeavesNoRegion_data();
     void cancelLeavesNoRegion();
     void progressRisesToTheEnd();
@@ -470,6 +471,16 @@ void TestRegionFill::badInput()
         for (const QPoint &p : notInRegion)
             QVERIFY2(!inside(found, p.x(), p.y()), qPrintable(QStringLiteral("(%1, %2) filled").arg(p.x()).arg(p.y())));
     }
+}
+
+void TestRegionFill::marksOutsideThePhotoChangeNothing()
+{
+    const Scene scene = coins(300, 240);
+    const QList<QPoint> outside = outsidePoints(scene.photo.size());
+    const RegionFill::Result plain = RegionFill::compute(scene.photo, scene.keep, scene.remove);
+    const RegionFill::Result marked = RegionFill::compute(scene.photo, outside + scene.keep + outside, scene.remove + outside);
+    QCOMPARE(marked.outcome, RegionFill::Outcome::Filled);
+    QCOMPARE(marked.spans, plain.spans);
 }
 
 void TestRegionFill::cancelLeavesNoRegion_data()
