@@ -152,8 +152,9 @@ private:
 };
 
 // The link weights of one level, by brightness difference. Sigma follows the
-// level's own contrast (the mean squared difference of neighbours, as
-// GrabCut does): texture then costs much, a step well above it little.
+// level's own contrast, the mean squared difference of neighbours (as Rother,
+// Kolmogorov and Blake estimate it): texture then costs much to cut, a step
+// well above the texture little.
 std::array<int32_t, 256> linkWeights(const Level &level, const PhotoGrey *photo)
 {
     GreyRows rows(level, photo);
@@ -241,7 +242,7 @@ Band wholeLevel(const Level &level)
 }
 
 // The pairs (source, target) of the graph's edges, in the order of the
-// edge arrays, for building the compressed graph without a copy of them.
+// edge arrays, so that the compressed graph is built without a list of pairs.
 class EdgePairs
 {
 public:
