@@ -456,7 +456,8 @@ QList<int> CZefGraphicsView::markIndices(int itemType)
 
     const QList<QGraphicsItem *> items = scene()->items();
     for (const QGraphicsItem *item : items) {
-        if (item->type() != itemType)
+        // Marks a fill has used up are hidden until the fill is undone.
+        if (item->type() != itemType || !item->isVisible())
             continue;
         const QRectF r = itemType == QGraphicsRectItem::Type
             ? static_cast<const QGraphicsRectItem *>(item)->rect()
