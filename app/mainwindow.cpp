@@ -1,24 +1,23 @@
 #include "app/mainwindow.h"
 
+#include "app/document.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsPixmapItem>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QMessageBox>
-#include <QPainter>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
+#include <QUndoStack>
 #include <QUrl>
 
 const char *const MainWindow::websiteUrl = "http://www.fendrelsoftware.com/?from=brv10";
@@ -29,9 +28,7 @@ const QString toolSizeKey = QStringLiteral("TOOLSIZE");
 const QString currDirKey = QStringLiteral("CurrDir");
 const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 
-constexpr qreal zoomFactor = 1.2;
-constexpr qreal photoZ = 5;
-constexpr qreal colourLayerZ = 10;
+constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
@@ -59,6 +56,16 @@ QString canonicalDirOf(const QString &fileName)
     return QFileInfo(fileName).dir().canonicalPath();
 }
 
+// The standard keys of the platform first, then the extra ones, once each.
+QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    for (const QKeySequence &sequence : extra)
+        if (!keys.contains(sequence))
+            keys.append(sequence);
+    return keys;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -70,6 +77,14 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     ui->graphicsView->setScene(&scene);
     connect(ui->graphicsView, &CZefGraphicsView::brushPressed, this, &MainWindow::updatemask);
+
+    document = new Document(&scene, ui->graphicsView->undoStack, this);
+    connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
+    connect(document, &Document::opened, this, &MainWindow::showDocumentName);
+    // Shortcuts with no menu entry of their own act through the window.
+    addAction(ui->actionZoom_In);
+    addAction(ui->actionZoom_Out);
+    setUpShortcuts();
 
     // Every start stores the slider's own start value; the stored one is never
     // read back.
@@ -84,12 +99,63 @@ MainWindow::~MainWindow()
 void MainWindow::changeEvent(QEvent *e)
 {
     QMainWindow::changeEvent(e);
-    if (e->type() == QEvent::LanguageChange)
+    if (e->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
+        showDocumentName(); // the form's title stands only while no photo is open
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (maybeSave())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::setUpShortcuts()
+{
+    ui->actionOpen->setShortcuts(QKeySequence::Open);
+    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    ui->actionQuit->setShortcuts(QKeySequence::Quit);
+    ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
+    ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
+    ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
+}
+
+void MainWindow::showDocumentName()
+{
+    if (document->hasPhoto()) {
+        // An empty title lets the window show the file's name with its
+        // modified marker.
+        setWindowTitle(QString());
+        setWindowFilePath(document->fileName());
+    }
+    setWindowModified(document->isModified());
+}
+
+bool MainWindow::maybeSave()
+{
+    if (!document->isModified())
+        return true;
+    QMessageBox question(QMessageBox::Warning, tr("Brivela"),
+                         tr("Save changes to %1?").arg(QFileInfo(document->fileName()).fileName()),
+                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question.setDefaultButton(QMessageBox::Save);
+    switch (question.exec()) {
+    case QMessageBox::Save:
+        return saveAs();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void MainWindow::on_actionOpen_triggered()
 {
+    if (!maybeSave())
+        return;
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
     const QString fileName = QFileDialog::getOpenFileName(
         this, tr("Open File"), startDir,
@@ -100,53 +166,39 @@ void MainWindow::on_actionOpen_triggered()
     // Remembered before reading, so that the next dialog starts here even when
     // this file turns out to be unreadable.
     QSettings().setValue(currDirKey, canonicalDirOf(fileName));
-
-    if (!openPhoto(fileName)) {
-        statusBar()->showMessage(
-            tr("Could not open %1: it is not an image that Brivela can read.")
-                .arg(QDir::toNativeSeparators(fileName)));
-        return;
-    }
-    statusBar()->clearMessage();
+    openFile(fileName);
 }
 
-bool MainWindow::openPhoto(const QString &fileName)
+bool MainWindow::openFile(const QString &fileName)
 {
-    BusyCursor busy;
-
-    QImage image = QImageReader(fileName).read();
-    if (image.isNull())
+    Document::OpenResult result = Document::OpenResult::Unreadable;
+    {
+        BusyCursor busy;
+        result = document->open(fileName);
+    }
+    const QString name = QDir::toNativeSeparators(fileName);
+    switch (result) {
+    case Document::OpenResult::Opened:
+        ui->graphicsView->showWholeScene();
+        ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
+        statusBar()->clearMessage();
+        return true;
+    case Document::OpenResult::OutOfMemory:
+        statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
+                                     .arg(name)
+                                     .arg(document->refusedSize().width())
+                                     .arg(document->refusedSize().height()));
         return false;
-
-    QPixmap pixmap = QPixmap::fromImage(image);
-    // Where the pixmap keeps the photo's own format it holds the same pixels;
-    // sharing them saves a whole copy of a possibly very large photo.
-    QImage shown = pixmap.toImage();
-    photo = shown.format() == image.format() ? shown : image;
-    image = QImage();
-    shown = QImage();
-
-    if (photoItem)
-        photoItem->setPixmap(pixmap);
-    else
-        photoItem = scene.addPixmap(pixmap);
-    photoItem->setZValue(photoZ);
-
-    if (!colorLayer)
-        colorLayer = new CZefGraphicsImageMaskItem();
-    colorLayer->init(photo.width(), photo.height(), QColor(Qt::red).rgba(), QColor(Qt::transparent).rgba());
-    if (colorLayer->scene() != &scene)
-        scene.addItem(colorLayer);
-    colorLayer->setZValue(colourLayerZ);
-
-    ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
-    return true;
+    case Document::OpenResult::Unreadable:
+        break;
+    }
+    statusBar()->showMessage(tr("Could not open %1: it is not an image that Brivela can read.").arg(name));
+    return false;
 }
 
 void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    if (colorLayer)
-        colorLayer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photo);
+    document->paint(std::move(newfg), std::move(newbg));
 }
 
 void MainWindow::on_pushButtonColor_clicked()
@@ -156,8 +208,8 @@ void MainWindow::on_pushButtonColor_clicked()
         return;
 
     const QRgb opaque = colour.rgb();
-    if (colorLayer)
-        colorLayer->setFg(opaque);
+    if (CZefGraphicsImageMaskItem *layer = document->colourLayer())
+        layer->setFg(opaque);
 
     const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
     QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));
@@ -179,11 +231,26 @@ void MainWindow::on_pushButtonZoomMinus_clicked()
     ui->graphicsView->scale(1 / zoomFactor, 1 / zoomFactor);
 }
 
+void MainWindow::on_actionZoom_In_triggered()
+{
+    on_pushButtonZoomPlus_clicked();
+}
+
+void MainWindow::on_actionZoom_Out_triggered()
+{
+    on_pushButtonZoomMinus_clicked();
+}
+
 void MainWindow::on_actionSave_As_triggered()
 {
-    if (photo.isNull()) {
+    saveAs();
+}
+
+bool MainWindow::saveAs()
+{
+    if (!document->hasPhoto()) {
         statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
-        return;
+        return false;
     }
 
     const QString currDir = QSettings().value(currDirKey, QString()).toString();
@@ -192,10 +259,14 @@ void MainWindow::on_actionSave_As_triggered()
         this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
     if (fileName.isEmpty()) {
         statusBar()->showMessage(tr("No file selected"));
-        return;
+        return false;
     }
 
-    const bool saved = savePhoto(fileName);
+    bool saved = false;
+    {
+        BusyCursor busy;
+        saved = document->save(fileName);
+    }
 
     // Where nothing of that name exists after the attempt, there is no
     // directory to remember and the next dialog starts at its default.
@@ -206,37 +277,10 @@ void MainWindow::on_actionSave_As_triggered()
         statusBar()->showMessage(tr("Could not save %1: the name has no JPG or PNG suffix, "
                                     "or the file cannot be written.")
                                      .arg(QDir::toNativeSeparators(fileName)));
-    }
-}
-
-bool MainWindow::savePhoto(const QString &fileName) const
-{
-    // The format follows the suffix, as for QImage::save; refuse before
-    // touching the disk when the suffix names no format that can be written.
-    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
-    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
-        return false;
-
-    BusyCursor busy;
-
-    QImage composed = photo.convertToFormat(QImage::Format_ARGB32);
-    {
-        QPainter painter(&composed);
-        painter.drawImage(0, 0, *colorLayer->maskImage);
-    }
-
-    // Written beside the target and renamed over it only when complete, so a
-    // failed or interrupted save leaves an existing file of that name intact.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, format);
-    writer.setQuality(100);
-    if (!writer.write(composed)) {
-        file.cancelWriting();
         return false;
     }
-    return file.commit();
+    statusBar()->clearMessage();
+    return true;
 }
 
 void MainWindow::on_actionAbout_triggered()
@@ -247,7 +291,14 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::on_actionIndex_triggered()
 {
-    (new HelpDialog(this))->show();
+    auto *help = new HelpDialog(this);
+    help->setAttribute(Qt::WA_DeleteOnClose);
+    help->show();
+}
+
+void MainWindow::on_actionQuit_triggered()
+{
+    close();
 }
 
 void MainWindow::on_actionVisit_Website_triggered()

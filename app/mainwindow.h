@@ -2,19 +2,18 @@
 #define MAINWINDOW_H
 
 #include <QGraphicsScene>
-#include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
 
-class CZefGraphicsImageMaskItem;
-class QGraphicsPixmapItem;
+class Document;
 class Ui_MainWindow;
 
-// The program's one window. It owns the document: the scene the canvas shows,
-// the opened photo, and (through the scene) the photo's pixmap item and the
-// colour layer above it. Every user command is a slot here; most are bound by
-// object name when the form is set up.
+// The program's one window. It owns the scene the canvas shows and the
+// document, which holds the opened photo and puts it, with its colour layer,
+// into that scene. Every user command is a slot here; most are bound by
+// object name when the form is set up. The slots ask and answer the user;
+// the document does the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -26,8 +25,16 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Asks what to do with unsaved work, if there is any: true when the
+    // caller may go on (saved, discarded or nothing to lose), false when the
+    // user cancelled or the save did not succeed.
+    bool maybeSave();
+    // Opens the named photo and reports the outcome in the status bar.
+    bool openFile(const QString &fileName);
+
 protected:
     void changeEvent(QEvent *e) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_actionOpen_triggered();
@@ -41,20 +48,20 @@ private slots:
     void on_actionIndex_triggered();
     void on_actionVisit_Website_triggered();
     void on_pushButtonWebsite_clicked();
+    void on_actionQuit_triggered();
+    void on_actionZoom_In_triggered();
+    void on_actionZoom_Out_triggered();
 
 private:
-    // Shows the photo and gives it a fresh colour layer; false if the file
-    // holds no image the toolkit can read.
-    bool openPhoto(const QString &fileName);
-    // Writes the photo with its colouring; false if nothing was written.
-    bool savePhoto(const QString &fileName) const;
+    // Save As; true when the file was written.
+    bool saveAs();
+    void setUpShortcuts();
+    void showDocumentName();
     void openWebsite();
 
     Ui_MainWindow *ui;
-    QGraphicsPixmapItem *photoItem = nullptr;
     QGraphicsScene scene;
-    QImage photo;
-    CZefGraphicsImageMaskItem *colorLayer = nullptr;
+    Document *document = nullptr;
     int customColorCount = 0;
 };
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -64,23 +65,35 @@ CZefGraphicsImageMaskItem::~CZefGraphicsImageMaskItem()
     delete maskImage;
 }
 
-void CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, unsigned int bg)
+bool CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, unsigned int bg)
 {
+    QImage layer(width, height, QImage::Format_ARGB32);
+    QImage smoothed = layer.isNull() ? QImage() : QImage(width, height, QImage::Format_ARGB32);
+    return init(std::move(layer), std::move(smoothed), fg, bg);
+}
+
+bool CZefGraphicsImageMaskItem::init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg)
+{
+    // A null image is what a failed allocation leaves; the old layer stays.
+    if (layer.isNull() || smoothed.size() != layer.size() || layer.format() != QImage::Format_ARGB32
+        || smoothed.format() != QImage::Format_ARGB32)
+        return false;
+
     prepareGeometryChange();
-    auto *fresh = new QImage(width, height, QImage::Format_ARGB32);
-    delete maskImage;
-    maskImage = fresh;
+    if (maskImage)
+        *maskImage = std::move(layer);
+    else
+        maskImage = new QImage(std::move(layer));
     this->fg = fg;
     this->bg = bg;
     maskImage->fill(bg);
 
     // A uniform layer has no edges: its softened picture is the layer itself.
-    // Release the old picture first so that two large ones never coexist.
-    smoothedImage = QImage();
-    smoothedImage = QImage(width, height, QImage::Format_ARGB32);
+    smoothedImage = std::move(smoothed);
     smoothedImage.fill(bg);
     staleRegion = QRegion();
     update(QRectF());
+    return true;
 }
 
 void CZefGraphicsImageMaskItem::setFg(unsigned int fg)
@@ -99,7 +112,7 @@ void CZefGraphicsImageMaskItem::paint(QPainter *painter, const QStyleOptionGraph
                                       QWidget *widget)
 {
     Q_UNUSED(widget);
-    if (!maskImage || maskImage->isNull())
+    if (!maskImage || maskImage->isNull() || smoothedImage.size() != maskImage->size())
         return;
 
     for (const QRect &stale : staleRegion)
@@ -126,7 +139,7 @@ QList<QPoint> CZefGraphicsImageMaskItem::fgpoints()
 void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<QPoint> newbg,
                                                     QImage *photo)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     const QRect layerRect(0, 0, maskImage->width(), maskImage->height());
     uchar *bits = maskImage->bits();
@@ -150,7 +163,7 @@ void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<Q
 
 void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     ChangedArea changed;
     writeValue(*maskImage, newfg, fg, changed);
@@ -160,7 +173,7 @@ void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> ne
 
 void CZefGraphicsImageMaskItem::recreateMaskfromFg(QList<QPoint> points)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     maskImage->fill(bg);
     ChangedArea changed;

@@ -22,7 +22,12 @@ public:
     explicit CZefGraphicsImageMaskItem(QGraphicsItem *parent = nullptr);
     ~CZefGraphicsImageMaskItem() override;
 
-    void init(int width, int height, unsigned int fg, unsigned int bg);
+    // Both return false, leaving the layer exactly as it was, when the images
+    // for the new size cannot be allocated. The second form takes two images
+    // the caller allocated (ARGB32, of equal size), so that an opening can
+    // secure all its memory before it replaces anything.
+    bool init(int width, int height, unsigned int fg, unsigned int bg);
+    bool init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg);
     void setFg(unsigned int fg);
 
     QRectF boundingRect() const override;
