@@ -156,11 +156,26 @@ void CZefGraphicsView::showWholeScene()
 
 void CZefGraphicsView::zoomAbout(qreal factor, const QPointF &anchor)
 {
-    const QPointF scenePoint = viewportTransform().inverted().map(anchor);
+    const QPointF target = viewportTransform().inverted().map(anchor);
     scale(factor, factor);
-    const QPointF drift = viewportTransform().map(scenePoint) - anchor;
-    horizontalScrollBar()->setValue(horizontalScrollBar()->value() + qRound(drift.x()));
-    verticalScrollBar()->setValue(verticalScrollBar()->value() + qRound(drift.y()));
+    const QPointF now = viewportTransform().inverted().map(anchor);
+    const QPointF drift = viewportTransform().map(target) - anchor;
+
+    // Scrolling moves by whole screen pixels. Of the nearest steps, take the
+    // one that leaves the same photo pixel under the pointer.
+    const auto settle = [](QScrollBar *bar, qreal drift, qreal now, qreal target, qreal scale) {
+        const int steps[] = {qRound(drift), int(std::floor(drift)), int(std::ceil(drift))};
+        int chosen = steps[0];
+        for (const int step : steps) {
+            if (std::floor(now + step / scale) == std::floor(target)) {
+                chosen = step;
+                break;
+            }
+        }
+        bar->setValue(bar->value() + chosen);
+    };
+    settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
+    settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
 }
 
 void CZefGraphicsView::wheelEvent(QWheelEvent *event)
