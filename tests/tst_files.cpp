@@ -16,7 +16,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
 #include <QStatusBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -115,6 +117,9 @@ private slots:
     void failedWriteKeepsTheExistingFile();
     void saveStartsInTheRememberedDirectory();
     void bigPhotoOpens();
+    void photoStaysPutUnderTheBrush_data();
+    void photoStaysPutUnderTheBrush();
+    void newPhotoIsShownWhole();
 
 private:
     QTemporaryDir dir;
@@ -448,6 +453,95 @@ void TestFiles::bigPhotoOpens()
     QVERIFY2(s.photoItem(), qPrintable(s.status()));
     QCOMPARE(s.layer()->boundingRect(), QRectF(0, 0, 7000, 6000));
     QFile::remove(name);
+}
+
+void TestFiles::photoStaysPutUnderTheBrush_data()
+{
+    QTest::addColumn<QSize>("photoSize");
+    QTest::addColumn<bool>("stroke");
+    QTest::addColumn<QPointF>("from"); // scene points
+    QTest::addColumn<QPointF>("to");
+    QTest::newRow("cursor past the right edge") << QSize(600, 400) << false << QPointF(590, 200) << QPointF(640, 200);
+    QTest::newRow("cursor over the blank canvas") << QSize(600, 400) << false << QPointF(300, 390)
+                                                  << QPointF(300, 600);
+    QTest::newRow("stroke past the bottom edge") << QSize(600, 400) << true << QPointF(300, 380) << QPointF(300, 460);
+    QTest::newRow("stroke past the top left, fitted") << QSize(4000, 3000) << true << QPointF(200, 200)
+                                                      << QPointF(-300, -300);
+}
+
+// The photo keeps its place on screen, and the scrollable area its size,
+// whatever the brush reaches past the photo's border.
+void TestFiles::photoStaysPutUnderTheBrush()
+{
+    QFETCH(QSize, photoSize);
+    QFETCH(bool, stroke);
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    const QString name = dir.filePath(QStringLiteral("put-%1.png").arg(photoSize.width()));
+    QVERIFY(greyPhoto(photoSize.width(), photoSize.height()).save(name));
+
+    Session s;
+    s.window.resize(1600, 1000);
+    QTRY_COMPARE(s.window.size(), QSize(1600, 1000));
+    s.open(name);
+    s.window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(300);
+    QWidget *viewport = s.view->viewport();
+    QCoreApplication::processEvents();
+    const QPoint origin = s.view->mapFromScene(QPointF(0, 0));
+    const int hmax = s.view->horizontalScrollBar()->maximum();
+    const int vmax = s.view->verticalScrollBar()->maximum();
+
+    const Qt::MouseButtons held = stroke ? Qt::LeftButton : Qt::NoButton;
+    const QPoint start = s.view->mapFromScene(from);
+    if (stroke)
+        TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, start, Qt::LeftButton, held);
+    const QPoint end = s.view->mapFromScene(to);
+    for (int i = 0; i <= 10; ++i) {
+        const QPoint p = start + (end - start) * i / 10;
+        TestSupport::sendMouse(viewport, QEvent::MouseMove, p, Qt::NoButton, held);
+        QCoreApplication::processEvents();
+        QCOMPARE(s.view->mapFromScene(QPointF(0, 0)), origin);
+    }
+    if (stroke)
+        TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(s.view->scene()->sceneRect(), QRectF(QPointF(0, 0), QSizeF(photoSize)));
+    QCOMPARE(s.view->mapFromScene(QPointF(0, 0)), origin);
+    QCOMPARE(s.view->horizontalScrollBar()->maximum(), hmax);
+    QCOMPARE(s.view->verticalScrollBar()->maximum(), vmax);
+    if (stroke) // what was painted lies where the pointer was over the photo
+        QVERIFY(s.layer()->maskImage->pixel(from.toPoint()) != 0);
+}
+
+void TestFiles::newPhotoIsShownWhole()
+{
+    const QString big = dir.filePath(QStringLiteral("whole-big.png"));
+    const QString small = dir.filePath(QStringLiteral("whole-small.png"));
+    QVERIFY(greyPhoto(3000, 2000).save(big));
+    QVERIFY(greyPhoto(60, 40).save(small));
+
+    Session s;
+    const auto scrolls = [&s] {
+        return s.view->horizontalScrollBar()->maximum() > 0 || s.view->verticalScrollBar()->maximum() > 0;
+    };
+    s.open(big);
+    QVERIFY(s.view->transform().m11() < 0.2);
+    QVERIFY(!scrolls());
+    QPushButton *plus = s.window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomPlus"));
+    for (int i = 0; i < 20; ++i)
+        plus->click();
+    QVERIFY(scrolls());
+
+    s.open(small); // no zoom carried over: at 100 %, centred
+    QCOMPARE(s.view->transform().m11(), 1.0);
+    QVERIFY(!scrolls());
+    QTRY_VERIFY(qAbs(s.view->viewportTransform().map(QPointF(30, 20)).x() - s.view->viewport()->width() / 2.0) <= 1);
+
+    s.window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomMinus"))->click();
+    s.open(big);
+    QVERIFY(s.view->transform().m11() < 0.2);
+    QTRY_VERIFY(!scrolls());
 }
 
 QTEST_MAIN(TestFiles)
