@@ -1,5 +1,6 @@
 #include "app/document.h"
 
+#include "canvas/cstrokecommand.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QFileInfo>
@@ -171,4 +172,37 @@ void Document::paint(QList<QPoint> newfg, QList<QPoint> newbg)
 {
     if (layer)
         layer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photoImage);
+}
+
+void Document::paintSpans(const RowSpans &newfg, const RowSpans &newbg)
+{
+    if (layer)
+        layer->updateSpansFromImage(newfg, newbg, &photoImage);
+}
+
+void Document::beginStroke(bool erase)
+{
+    if (!layer)
+        return;
+    strokeErases = erase;
+    layer->beginRecording(CStrokeCommand::historyBytes);
+}
+
+bool Document::endStroke()
+{
+    if (!layer || !layer->isRecording())
+        return true;
+    LayerTileRecord record = layer->endRecording();
+    if (record.overflowed()) {
+        // Older steps would restore pixels this stroke painted over, so the
+        // history ends here; the work stays unsaved.
+        history->clear();
+        history->resetClean();
+        return false;
+    }
+    if (record.isEmpty())
+        return true; // nothing on the photo changed
+    history->push(new CStrokeCommand(layer, std::move(record), strokeErases));
+    CStrokeCommand::limitHistory(history);
+    return true;
 }

@@ -1,6 +1,8 @@
 #ifndef DOCUMENT_H
 #define DOCUMENT_H
 
+#include "canvas/rowspan.h"
+
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -41,6 +43,12 @@ public:
     bool save(const QString &fileName);
     // Colours (newfg) and clears (newbg) the listed photo pixels.
     void paint(QList<QPoint> newfg, QList<QPoint> newbg);
+    void paintSpans(const RowSpans &newfg, const RowSpans &newbg);
+    // A stroke, press to release, becomes one step of the history. endStroke
+    // is false when the stroke was too large to record: it stays painted, the
+    // history before it is given up, and the work counts as unsaved.
+    void beginStroke(bool erase);
+    bool endStroke();
 
     bool hasPhoto() const { return !photoImage.isNull(); }
     const QImage &photo() const { return photoImage; }
@@ -69,6 +77,7 @@ private:
     QImage photoImage;
     QString photoFileName;
     QSize lastRefusedSize;
+    bool strokeErases = false;
 };
 
 #endif // DOCUMENT_H

@@ -6,6 +6,7 @@
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -75,10 +76,24 @@ MainWindow::MainWindow(QWidget *parent)
     QImageReader::setAllocationLimit(imageAllocationLimitMb);
 
     ui->setupUi(this);
-    ui->graphicsView->setScene(&scene);
-    connect(ui->graphicsView, &CZefGraphicsView::brushPressed, this, &MainWindow::updatemask);
+    CZefGraphicsView *view = ui->graphicsView;
+    view->setScene(&scene);
+    // Strokes arrive as row spans; the point lists of brushPressed stay
+    // available to other receivers, but painting no longer needs them.
+    connect(view, &CZefGraphicsView::brushSpans, this, &MainWindow::updatespans);
+    connect(view, &CZefGraphicsView::strokeStarted, this, &MainWindow::beginStroke);
+    connect(view, &CZefGraphicsView::strokeFinished, this, &MainWindow::endStroke);
 
-    document = new Document(&scene, ui->graphicsView->undoStack, this);
+    QAction *undo = view->undoStack->createUndoAction(this);
+    undo->setObjectName(QStringLiteral("actionUndo"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction *redo = view->undoStack->createRedoAction(this);
+    redo->setObjectName(QStringLiteral("actionRedo"));
+    redo->setShortcut(QKeySequence::Redo);
+    ui->menuEdit->addAction(undo);
+    ui->menuEdit->addAction(redo);
+
+    document = new Document(&scene, view->undoStack, this);
     connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
     connect(document, &Document::opened, this, &MainWindow::showDocumentName);
     // Shortcuts with no menu entry of their own act through the window.
@@ -87,8 +102,10 @@ MainWindow::MainWindow(QWidget *parent)
     setUpShortcuts();
 
     // Every start stores the slider's own start value; the stored one is never
-    // read back.
+    // read back. The canvas takes the size from the slider itself, so another
+    // instance writing the store never changes this window's brush.
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
+    view->setToolSize(ui->horizontalSlider->value());
 }
 
 MainWindow::~MainWindow()
@@ -201,6 +218,22 @@ void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
     document->paint(std::move(newfg), std::move(newbg));
 }
 
+void MainWindow::updatespans(RowSpans newfg, RowSpans newbg)
+{
+    document->paintSpans(newfg, newbg);
+}
+
+void MainWindow::beginStroke(bool erase)
+{
+    document->beginStroke(erase);
+}
+
+void MainWindow::endStroke()
+{
+    if (!document->endStroke())
+        statusBar()->showMessage(tr("This stroke was too large to record: it cannot be undone."));
+}
+
 void MainWindow::on_pushButtonColor_clicked()
 {
     const QColor colour = QColorDialog::getColor(Qt::white, nullptr);
@@ -219,6 +252,7 @@ void MainWindow::on_pushButtonColor_clicked()
 void MainWindow::on_horizontalSlider_valueChanged(int value)
 {
     QSettings().setValue(toolSizeKey, value);
+    ui->graphicsView->setToolSize(value);
 }
 
 void MainWindow::on_pushButtonZoomPlus_clicked()

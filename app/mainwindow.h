@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "canvas/rowspan.h"
+
 #include <QGraphicsScene>
 #include <QList>
 #include <QMainWindow>
@@ -51,6 +53,10 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionZoom_In_triggered();
     void on_actionZoom_Out_triggered();
+
+    void updatespans(RowSpans newfg, RowSpans newbg);
+    void beginStroke(bool erase);
+    void endStroke();
 
 private:
     // Save As; true when the file was written.

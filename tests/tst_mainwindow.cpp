@@ -305,18 +305,23 @@ void TestMainWindow::menusAndToolBar()
         return list;
     };
     QList<QAction *> top = window.menuBar()->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QCOMPARE(top.at(0)->menu()->objectName(), QStringLiteral("menuFile"));
-    QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuHelp"));
+    QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuEdit"));
+    QCOMPARE(top.at(2)->menu()->objectName(), QStringLiteral("menuHelp"));
     QCOMPARE(names(top.at(0)->menu()->actions()),
              QStringList({QStringLiteral("actionOpen"), QStringLiteral("actionSave_As"), QStringLiteral("|"),
                           QStringLiteral("actionQuit")}));
     QCOMPARE(names(top.at(1)->menu()->actions()),
+             QStringList({QStringLiteral("actionUndo"), QStringLiteral("actionRedo")}));
+    QCOMPARE(names(top.at(2)->menu()->actions()),
              QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
                           QStringLiteral("actionVisit_Website")}));
     QVERIFY(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions().isEmpty());
     for (QAction *action : window.findChildren<QAction *>())
         QVERIFY(action->icon().isNull());
+    QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionUndo"))->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionRedo"))->shortcut(), QKeySequence(QKeySequence::Redo));
 }
 
 void TestMainWindow::columnKeepsItsShapeWhenTaller()
