@@ -24,6 +24,10 @@ class QUndoStack;
 // brushPressed still carries the plain disc of each press and left-button
 // move as a point list, built only while something listens to it.
 //
+// The zoom is the view's transformation: the window's zoom buttons and keys
+// scale about the view's centre, Ctrl + wheel about the pointer, and each new
+// photo starts afresh from showWholeScene.
+//
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
 // brush; any other value is no tool, and the mouse is then ignored.
 //
