@@ -14,13 +14,17 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -120,6 +124,8 @@ private slots:
     void photoStaysPutUnderTheBrush_data();
     void photoStaysPutUnderTheBrush();
     void newPhotoIsShownWhole();
+    void outOfMemoryKeepsThePhoto();
+    void openUnderMemoryLimit();
 
 private:
     QTemporaryDir dir;
@@ -542,6 +548,97 @@ void TestFiles::newPhotoIsShownWhole()
     s.open(big);
     QVERIFY(s.view->transform().m11() < 0.2);
     QTRY_VERIFY(!scrolls());
+}
+
+namespace {
+
+const char memoryLimitChild[] = "BRIVELA_TEST_MEMORY_LIMIT_CHILD";
+
+// The process's address space now, in bytes.
+qint64 addressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+} // namespace
+
+// Opening a photo that the memory left cannot hold, for real: the scenario
+// runs in a process of its own under an address-space limit.
+void TestFiles::outOfMemoryKeepsThePhoto()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer's shadow memory cannot live under an address-space limit");
+#endif
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(memoryLimitChild), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("openUnderMemoryLimit")});
+    QVERIFY(child.waitForFinished(120000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit()"), output.constData());
+}
+
+void TestFiles::openUnderMemoryLimit()
+{
+    if (!qEnvironmentVariableIsSet(memoryLimitChild))
+        QSKIP("run by outOfMemoryKeepsThePhoto, in a process of its own");
+
+    const QString oldName = dir.filePath(QStringLiteral("before-the-limit.png"));
+    const QString bigName = dir.filePath(QStringLiteral("too-big-for-the-limit.png"));
+    QVERIFY(greyPhoto(200, 150).save(oldName));
+    {
+        QImage big(4000, 4000, QImage::Format_Grayscale8);
+        big.fill(90);
+        QVERIFY(big.save(bigName));
+    }
+
+    Session s;
+    s.open(oldName);
+    QWidget *viewport = s.view->viewport();
+    const QPoint a = s.view->mapFromScene(QPointF(50, 50));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, a, Qt::LeftButton, Qt::NoButton);
+    const QImage layerBefore = *s.layer()->maskImage;
+    const QImage shownBefore = s.photoItem()->pixmap().toImage();
+    const int steps = s.view->undoStack->count();
+    QVERIFY(steps > 0);
+
+    // Room for reading the photo (16 MB), not for all it needs besides (a
+    // 64 MB layer, its 64 MB softened picture, the pixmap).
+    rlimit limit {};
+    QCOMPARE(getrlimit(RLIMIT_AS, &limit), 0);
+    const rlimit before = limit;
+    const qint64 inUse = addressSpaceInUse();
+    QVERIFY(inUse > 0);
+    limit.rlim_cur = rlim_t(inUse + 40 * 1024 * 1024);
+    QCOMPARE(setrlimit(RLIMIT_AS, &limit), 0);
+    const bool opened = s.window.openFile(bigName);
+    const QString status = s.status();
+    QCOMPARE(setrlimit(RLIMIT_AS, &before), 0);
+
+    QVERIFY(!opened);
+    QVERIFY2(status.startsWith(QStringLiteral("Not enough memory")) && status.contains(QStringLiteral("4000 x 4000")),
+             qPrintable(status));
+    QCOMPARE(s.photoItem()->pixmap().toImage(), shownBefore);
+    QCOMPARE(*s.layer()->maskImage, layerBefore);
+    QCOMPARE(s.view->undoStack->count(), steps);
+    QCOMPARE(s.view->scene()->sceneRect(), QRectF(0, 0, 200, 150));
+    QVERIFY(s.window.isWindowModified());
+
+    // The old photo is still painted on.
+    const QPoint b = s.view->mapFromScene(QPointF(150, 100));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, b, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+    QVERIFY(s.layer()->maskImage->pixel(150, 100) != 0);
 }
 
 QTEST_MAIN(TestFiles)
