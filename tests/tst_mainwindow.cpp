@@ -535,14 +535,18 @@ void TestMainWindow::unsavedWorkIsAskedAbout_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QMessageBox::StandardButton>("answer");
-    QTest::addColumn<bool>("saveDialogCancelled");
+    QTest::addColumn<QString>("saveAs"); // the name given to the save dialog; null: cancelled
     QTest::addColumn<bool>("goesOn");
 
+    const QString none;
+    const QString good = QStringLiteral("saved.png");
+    const QString failing = QStringLiteral("no-such-folder/saved.png");
     for (const char *command : {"close", "quit", "open"}) {
-        QTest::addRow("%s, cancel", command) << command << QMessageBox::Cancel << false << false;
-        QTest::addRow("%s, discard", command) << command << QMessageBox::Discard << false << true;
-        QTest::addRow("%s, save", command) << command << QMessageBox::Save << false << true;
-        QTest::addRow("%s, save cancelled", command) << command << QMessageBox::Save << true << false;
+        QTest::addRow("%s, cancel", command) << command << QMessageBox::Cancel << none << false;
+        QTest::addRow("%s, discard", command) << command << QMessageBox::Discard << none << true;
+        QTest::addRow("%s, save", command) << command << QMessageBox::Save << good << true;
+        QTest::addRow("%s, save cancelled", command) << command << QMessageBox::Save << none << false;
+        QTest::addRow("%s, save fails", command) << command << QMessageBox::Save << failing << false;
     }
 }
 
@@ -550,12 +554,13 @@ void TestMainWindow::unsavedWorkIsAskedAbout()
 {
     QFETCH(QString, command);
     QFETCH(QMessageBox::StandardButton, answer);
-    QFETCH(bool, saveDialogCancelled);
+    QFETCH(QString, saveAs);
     QFETCH(bool, goesOn);
 
     const QString photo = writePhoto(dir, QStringLiteral("camera.png"), QSize(60, 40));
     const QString next = writePhoto(dir, QStringLiteral("next.png"), QSize(30, 20));
-    const QString saved = dir.filePath(QStringLiteral("saved-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())));
+    QDir(dir.path()).remove(QStringLiteral("saved.png"));
+    const QString saved = saveAs.isNull() ? QString() : dir.filePath(saveAs);
     Work work(photo);
     const int steps = work.view->undoStack->count();
 
@@ -567,7 +572,7 @@ void TestMainWindow::unsavedWorkIsAskedAbout()
     QString question;
     TestSupport::answerMessageBox(answer, &question, [&] {
         if (answer == QMessageBox::Save)
-            TestSupport::answerFileDialog(saveDialogCancelled ? QString() : saved, false, openDialog);
+            TestSupport::answerFileDialog(saved, false, openDialog);
         else
             openDialog();
     });
@@ -577,11 +582,12 @@ void TestMainWindow::unsavedWorkIsAskedAbout()
         work.trigger(command == QLatin1String("quit") ? "actionQuit" : "actionOpen");
 
     QCOMPARE(question, QStringLiteral("Save changes to camera.png?"));
-    QCOMPARE(QFile::exists(saved), answer == QMessageBox::Save && !saveDialogCancelled);
-    if (QFile::exists(saved)) {
+    const QString written = dir.filePath(QStringLiteral("saved.png"));
+    QCOMPARE(QFile::exists(written), answer == QMessageBox::Save && goesOn);
+    if (QFile::exists(written)) {
         QImage expected = QImage(photo).convertToFormat(QImage::Format_ARGB32);
         QPainter(&expected).drawImage(0, 0, work.painted);
-        QCOMPARE(QImage(saved).convertToFormat(QImage::Format_ARGB32), expected);
+        QCOMPARE(QImage(written).convertToFormat(QImage::Format_ARGB32), expected);
     }
     if (!goesOn) {
         // Every stroke stays, and still counts as unsaved.
