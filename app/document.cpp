@@ -31,12 +31,17 @@ QImage readPhoto(const QString &fileName, QSize *size, bool *tooLarge)
     QImage image = reader.read();
     *tooLarge = false;
     if (image.isNull() && size->isValid() && !size->isEmpty()) {
-        // The header was read; see whether its pixels would fit in memory at
-        // all (nothing is written into the probe, so it costs no real memory).
+        // The header was read. Where the reader's own limit allowed the
+        // pixels, see whether memory would hold them at all (nothing is
+        // written into the probe, so it costs no real memory).
         const QImage::Format format = reader.imageFormat() == QImage::Format_Invalid
             ? QImage::Format_ARGB32
             : reader.imageFormat();
-        *tooLarge = QImage(*size, format).isNull();
+        const qint64 bytes = qint64(size->width()) * size->height()
+            * QImage::toPixelFormat(format).bitsPerPixel() / 8;
+        const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+        if (limit == 0 || bytes <= limit)
+            *tooLarge = QImage(*size, format).isNull();
     }
     return image;
 }

@@ -125,6 +125,7 @@ private slots:
     void photoStaysPutUnderTheBrush();
     void newPhotoIsShownWhole();
     void outOfMemoryKeepsThePhoto();
+    void openUnderMemoryLimit_data();
     void openUnderMemoryLimit();
 
 private:
@@ -584,11 +585,22 @@ void TestFiles::outOfMemoryKeepsThePhoto()
     QVERIFY(child.waitForFinished(120000));
     const QByteArray output = child.readAll();
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
-    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit()"), output.constData());
+    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit(room to read)"), output.constData());
+    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit(no room to read)"), output.constData());
+}
+
+void TestFiles::openUnderMemoryLimit_data()
+{
+    // The photo takes 16 MB to read, 64 MB for its layer, as much for the
+    // layer's softened picture, and the pixmap besides.
+    QTest::addColumn<int>("roomMb");
+    QTest::newRow("room to read") << 40;
+    QTest::newRow("no room to read") << 8;
 }
 
 void TestFiles::openUnderMemoryLimit()
 {
+    QFETCH(int, roomMb);
     if (!qEnvironmentVariableIsSet(memoryLimitChild))
         QSKIP("run by outOfMemoryKeepsThePhoto, in a process of its own");
 
@@ -612,14 +624,12 @@ void TestFiles::openUnderMemoryLimit()
     const int steps = s.view->undoStack->count();
     QVERIFY(steps > 0);
 
-    // Room for reading the photo (16 MB), not for all it needs besides (a
-    // 64 MB layer, its 64 MB softened picture, the pixmap).
     rlimit limit {};
     QCOMPARE(getrlimit(RLIMIT_AS, &limit), 0);
     const rlimit before = limit;
     const qint64 inUse = addressSpaceInUse();
     QVERIFY(inUse > 0);
-    limit.rlim_cur = rlim_t(inUse + 40 * 1024 * 1024);
+    limit.rlim_cur = rlim_t(inUse + qint64(roomMb) * 1024 * 1024);
     QCOMPARE(setrlimit(RLIMIT_AS, &limit), 0);
     const bool opened = s.window.openFile(bigName);
     const QString status = s.status();
