@@ -115,9 +115,9 @@ Document::OpenResult Document::open(const QString &fileName)
     QImage layerImage;
     QImage smoothedImage;
     if (!pixmap.isNull())
-        layerImage = allocate(image.size(), QImage::Format_ARGB32);
+        layerImage = allocate(image.size(), CZefGraphicsImageMaskItem::layerFormat);
     if (!layerImage.isNull())
-        smoothedImage = allocate(image.size(), QImage::Format_ARGB32);
+        smoothedImage = allocate(image.size(), CZefGraphicsImageMaskItem::smoothedFormat);
     if (smoothedImage.isNull()) {
         lastRefusedSize = image.size();
         return OpenResult::OutOfMemory;

@@ -261,6 +261,13 @@ BrushGeometry::Disc CZefGraphicsView::discAt(const QPoint &p) const
     return disc;
 }
 
+QPoint CZefGraphicsView::strokePoint(QMouseEvent *event) const
+{
+    const QRect reach = viewport()->rect().adjusted(-strokeReach, -strokeReach, strokeReach, strokeReach);
+    const QPoint p = eventPosition(event);
+    return QPoint(std::clamp(p.x(), reach.left(), reach.right()), std::clamp(p.y(), reach.top(), reach.bottom()));
+}
+
 void CZefGraphicsView::startStroke(QMouseEvent *event)
 {
     if (stroke != NoStroke) {
@@ -276,7 +283,7 @@ void CZefGraphicsView::startStroke(QMouseEvent *event)
     else
         return;
     strokeButton = button;
-    strokePosition = eventPosition(event);
+    strokePosition = strokePoint(event);
     emit strokeStarted(stroke == Erasing);
 
     strokeDisc = discAt(strokePosition);
@@ -293,9 +300,7 @@ void CZefGraphicsView::continueStroke(QMouseEvent *event)
         finishStroke(); // the release went elsewhere
         return;
     }
-    const QRect reach = viewport()->rect().adjusted(-strokeReach, -strokeReach, strokeReach, strokeReach);
-    const QPoint p = eventPosition(event);
-    const QPoint to(std::clamp(p.x(), reach.left(), reach.right()), std::clamp(p.y(), reach.top(), reach.bottom()));
+    const QPoint to = strokePoint(event);
     if (to == strokePosition)
         return;
 

@@ -101,6 +101,8 @@ private:
     // The brush square under the pointer, in scene coordinates.
     QRectF brushCursorRect(QMouseEvent *event) const;
     BrushGeometry::Disc discAt(const QPoint &viewPoint) const;
+    // The pointer position, held within reach of the viewport.
+    QPoint strokePoint(QMouseEvent *event) const;
     void startStroke(QMouseEvent *event);
     void continueStroke(QMouseEvent *event);
     void finishStroke();

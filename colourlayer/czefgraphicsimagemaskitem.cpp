@@ -70,16 +70,16 @@ CZefGraphicsImageMaskItem::~CZefGraphicsImageMaskItem()
 
 bool CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, unsigned int bg)
 {
-    QImage layer(width, height, QImage::Format_ARGB32);
-    QImage smoothed = layer.isNull() ? QImage() : QImage(width, height, QImage::Format_ARGB32);
+    QImage layer(width, height, layerFormat);
+    QImage smoothed = layer.isNull() ? QImage() : QImage(width, height, smoothedFormat);
     return init(std::move(layer), std::move(smoothed), fg, bg);
 }
 
 bool CZefGraphicsImageMaskItem::init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg)
 {
     // A null image is what a failed allocation leaves; the old layer stays.
-    if (layer.isNull() || smoothed.size() != layer.size() || layer.format() != QImage::Format_ARGB32
-        || smoothed.format() != QImage::Format_ARGB32)
+    if (layer.isNull() || smoothed.size() != layer.size() || layer.format() != layerFormat
+        || smoothed.format() != smoothedFormat)
         return false;
 
     prepareGeometryChange();
@@ -92,8 +92,10 @@ bool CZefGraphicsImageMaskItem::init(QImage layer, QImage smoothed, unsigned int
     maskImage->fill(bg);
 
     // A uniform layer has no edges: its softened picture is the layer itself.
+    // Kept premultiplied: that is what drawing blends from, so a paint draws it
+    // as it is instead of converting the exposed part every time.
     smoothedImage = std::move(smoothed);
-    smoothedImage.fill(bg);
+    smoothedImage.fill(qPremultiply(bg));
     constexpr int tile = LayerTileRecord::tileSize;
     tileColumns = (maskImage->width() + tile - 1) / tile;
     tileRows = (maskImage->height() + tile - 1) / tile;
@@ -253,6 +255,9 @@ void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, cons
             write(reinterpret_cast<QRgb *>(maskImage->scanLine(span.y)), span.y, left, right);
             changed.add(left, span.y);
             changed.add(right, span.y);
+            // Only the tiles along the span go stale, not the whole bounding
+            // box: a wide sweep is mostly a thin crescent of new pixels.
+            markStale(QRect(left - 1, span.y - 1, right - left + 3, 3));
         }
     };
     each(newfg, photoRect, [&](QRgb *row, int y, int left, int right) {
@@ -262,7 +267,8 @@ void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, cons
     each(newbg, layerRect, [this](QRgb *row, int, int left, int right) {
         std::fill(row + left, row + right + 1, QRgb(bg));
     });
-    layerChanged(changed.rect(), true);
+    if (!changed.rect().isEmpty())
+        update(changed.rect().adjusted(-1, -1, 1, 1) & layerRect);
 }
 
 void CZefGraphicsImageMaskItem::beginRecording(qint64 maxBytes)

@@ -31,10 +31,14 @@ public:
     explicit CZefGraphicsImageMaskItem(QGraphicsItem *parent = nullptr);
     ~CZefGraphicsImageMaskItem() override;
 
+    // The formats of the layer image and of its softened picture.
+    static constexpr QImage::Format layerFormat = QImage::Format_ARGB32;
+    static constexpr QImage::Format smoothedFormat = QImage::Format_ARGB32_Premultiplied;
+
     // Both return false, leaving the layer exactly as it was, when the images
-    // for the new size cannot be allocated. The second form takes two images
-    // the caller allocated (ARGB32, of equal size), so that an opening can
-    // secure all its memory before it replaces anything.
+    // for the new size cannot be allocated. The second form takes the two
+    // images from the caller (of equal size, in the formats above), so that an
+    // opening can secure all its memory before it replaces anything.
     bool init(int width, int height, unsigned int fg, unsigned int bg);
     bool init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg);
     void setFg(unsigned int fg);
@@ -74,7 +78,7 @@ private:
     void markStale(const QRect &rect);
     void record(const QRect &area);
 
-    QImage smoothedImage;   // the layer as drawn; valid outside the stale tiles
+    QImage smoothedImage;   // the layer as drawn, premultiplied; valid outside the stale tiles
     QBitArray staleTiles;   // tiles of smoothedImage to recompute before drawing
     int tileColumns = 0;
     int tileRows = 0;
