@@ -1,11 +1,14 @@
 #include "app/document.h"
 
 #include "app/photofile.h"
+#include "canvas/chidemarkscommand.h"
 #include "canvas/cstrokecommand.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QFileInfo>
+#include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QUndoStack>
 
@@ -100,6 +103,7 @@ Document::OpenResult Document::open(const QString &fileName)
 
     photoFileName = fileName;
     history->clear(); // says the work is clean again where it was not
+    removeMarks(); // they marked the earlier photo
     emit opened(fileName);
     return OpenResult::Opened;
 }
@@ -154,4 +158,50 @@ bool Document::endStroke()
     history->push(new CStrokeCommand(layer, std::move(record), strokeErases));
     CStrokeCommand::limitHistory(history);
     return true;
+}
+
+bool Document::fill(const RowSpans &region)
+{
+    if (!layer)
+        return false;
+    layer->beginRecording(CStrokeCommand::historyBytes);
+    layer->updateSpansFromImage(region, {}, &photoImage);
+    LayerTileRecord record = layer->endRecording();
+    if (record.overflowed()) {
+        history->clear();
+        history->resetClean();
+        removeMarks(); // used up, with no step that could bring them back
+        return false;
+    }
+    auto *step = new QUndoCommand(tr("fill"));
+    new CStrokeCommand(layer, std::move(record), tr("fill"), step);
+    new CHideMarksCommand(scene, step);
+    history->push(step);
+    CStrokeCommand::limitHistory(history);
+    return true;
+}
+
+void Document::removeMarks()
+{
+    // Once the history is cleared no command refers to a mark: the scene owns
+    // them all.
+    const QList<QGraphicsItem *> items = scene->items();
+    for (QGraphicsItem *item : items) {
+        if (item->type() == QGraphicsRectItem::Type || item->type() == QGraphicsEllipseItem::Type) {
+            scene->removeItem(item);
+            delete item;
+        }
+    }
+}
+
+QList<QPoint> Document::markedPixels(const QList<int> &indices) const
+{
+    QList<QPoint> pixels;
+    const int width = photoImage.width();
+    if (width <= 0)
+        return pixels;
+    pixels.reserve(indices.size());
+    for (const int index : indices)
+        pixels.append(QPoint(index % width, index / width));
+    return pixels;
 }
