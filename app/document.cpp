@@ -1,15 +1,12 @@
 #include "app/document.h"
 
+#include "app/photofile.h"
 #include "canvas/cstrokecommand.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QImageReader>
-#include <QImageWriter>
-#include <QPainter>
-#include <QSaveFile>
 #include <QUndoStack>
 
 #include <utility>
@@ -18,56 +15,6 @@ namespace {
 
 constexpr qreal photoZ = 5;
 constexpr qreal colourLayerZ = 10;
-
-// Reading and writing the files themselves: everything else here works on
-// images in memory.
-
-// The photo in the file; null when it cannot be read. *tooLarge tells a photo
-// that could not be read for want of memory from one that is no image.
-QImage readPhoto(const QString &fileName, QSize *size, bool *tooLarge)
-{
-    QImageReader reader(fileName);
-    *size = reader.size();
-    QImage image = reader.read();
-    *tooLarge = false;
-    if (image.isNull() && size->isValid() && !size->isEmpty()) {
-        // The header was read. Where the reader's own limit allowed the
-        // pixels, see whether memory would hold them at all (nothing is
-        // written into the probe, so it costs no real memory).
-        const QImage::Format format = reader.imageFormat() == QImage::Format_Invalid
-            ? QImage::Format_ARGB32
-            : reader.imageFormat();
-        const qint64 bytes = qint64(size->width()) * size->height()
-            * QImage::toPixelFormat(format).bitsPerPixel() / 8;
-        const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
-        if (limit == 0 || bytes <= limit)
-            *tooLarge = QImage(*size, format).isNull();
-    }
-    return image;
-}
-
-// Writes `image` with the format the name's suffix names, at quality 100.
-bool writeImage(const QImage &image, const QString &fileName)
-{
-    // Refuse before touching the disk when the suffix names no format that
-    // can be written.
-    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
-    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
-        return false;
-
-    // Written beside the target and renamed over it only when complete, so a
-    // failed or interrupted save leaves an existing file of that name intact.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, format);
-    writer.setQuality(100);
-    if (!writer.write(image)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 
 } // namespace
 
@@ -102,13 +49,14 @@ QImage Document::allocate(const QSize &size, QImage::Format format)
 
 Document::OpenResult Document::open(const QString &fileName)
 {
-    QSize size;
-    bool tooLarge = false;
-    QImage image = readPhoto(fileName, &size, &tooLarge);
-    if (image.isNull()) {
-        lastRefusedSize = tooLarge ? size : QSize();
-        return tooLarge ? OpenResult::OutOfMemory : OpenResult::Unreadable;
+    PhotoFile file(fileName);
+    if (!file.read()) {
+        lastError = file.errorString();
+        lastRefusedSize = QSize();
+        return OpenResult::Unreadable;
     }
+    QImage image = file.takePhoto();
+    QImage original = file.original();
 
     // Everything the new photo needs, before anything of the current one goes.
     QPixmap pixmap = pixmapFor(image);
@@ -129,6 +77,7 @@ Document::OpenResult Document::open(const QString &fileName)
     const QImage shown = pixmap.toImage();
     photoImage = shown.format() == image.format() ? shown : std::move(image);
     image = QImage();
+    photoOriginal = std::move(original);
 
     if (pixmapItem)
         pixmapItem->setPixmap(pixmap);
@@ -159,16 +108,11 @@ bool Document::save(const QString &fileName)
 {
     if (!hasPhoto())
         return false;
-
-    QImage composed = photoImage.convertToFormat(QImage::Format_ARGB32);
-    if (composed.isNull())
+    PhotoFile file(fileName);
+    if (!file.write(photoImage, photoOriginal, *layer->maskImage)) {
+        lastError = file.errorString();
         return false;
-    {
-        QPainter painter(&composed);
-        painter.drawImage(0, 0, *layer->maskImage);
     }
-    if (!writeImage(composed, fileName))
-        return false;
     history->setClean();
     return true;
 }

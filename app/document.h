@@ -41,6 +41,8 @@ public:
     OpenResult open(const QString &fileName);
     // Writes the photo with its colouring; on success the work counts as saved.
     bool save(const QString &fileName);
+    // Why the last open or save failed, naming the file, for the status bar.
+    QString errorString() const { return lastError; }
     // Colours (newfg) and clears (newbg) the listed photo pixels.
     void paint(QList<QPoint> newfg, QList<QPoint> newbg);
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg);
@@ -75,7 +77,11 @@ private:
     QGraphicsPixmapItem *pixmapItem = nullptr;
     CZefGraphicsImageMaskItem *layer = nullptr;
     QImage photoImage;
+    // The photo's own pixels where they are deeper than 8 bits per channel,
+    // for a 16-bit save; null otherwise.
+    QImage photoOriginal;
     QString photoFileName;
+    QString lastError;
     QSize lastRefusedSize;
     bool strokeErases = false;
 };

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/document.h"
+#include "app/photofile.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "ui/helpdialog.h"
@@ -16,6 +17,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -31,6 +34,7 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 
 constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
+constexpr int savedTimeout = 5000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -55,6 +59,24 @@ public:
 QString canonicalDirOf(const QString &fileName)
 {
     return QFileInfo(fileName).dir().canonicalPath();
+}
+
+// The one local file a drop carries; empty for anything else.
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
+        return QString();
+    return data->urls().constFirst().toLocalFile();
+}
+
+// "png" from "PNG Files (*.png)".
+QString suffixOfFilter(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("*."));
+    if (star < 0)
+        return QString();
+    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
+    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
 }
 
 // The standard keys of the platform first, then the extra ones, once each.
@@ -96,6 +118,11 @@ MainWindow::MainWindow(QWidget *parent)
     document = new Document(&scene, view->undoStack, this);
     connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
     connect(document, &Document::opened, this, &MainWindow::showDocumentName);
+    // A file dropped anywhere, the canvas included, reaches the window.
+    setAcceptDrops(true);
+    view->setAcceptDrops(false);
+    view->viewport()->setAcceptDrops(false);
+
     // Shortcuts with no menu entry of their own act through the window.
     addAction(ui->actionZoom_In);
     addAction(ui->actionZoom_Out);
@@ -128,6 +155,22 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString fileName = droppedFile(event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    event->acceptProposedAction();
+    if (maybeSave())
+        openFile(fileName);
 }
 
 void MainWindow::setUpShortcuts()
@@ -174,9 +217,8 @@ void MainWindow::on_actionOpen_triggered()
     if (!maybeSave())
         return;
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
-    const QString fileName = QFileDialog::getOpenFileName(
-        this, tr("Open File"), startDir,
-        tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
     if (fileName.isNull())
         return;
 
@@ -193,7 +235,6 @@ bool MainWindow::openFile(const QString &fileName)
         BusyCursor busy;
         result = document->open(fileName);
     }
-    const QString name = QDir::toNativeSeparators(fileName);
     switch (result) {
     case Document::OpenResult::Opened:
         ui->graphicsView->showWholeScene();
@@ -202,14 +243,14 @@ bool MainWindow::openFile(const QString &fileName)
         return true;
     case Document::OpenResult::OutOfMemory:
         statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
-                                     .arg(name)
+                                     .arg(QDir::toNativeSeparators(fileName))
                                      .arg(document->refusedSize().width())
                                      .arg(document->refusedSize().height()));
         return false;
     case Document::OpenResult::Unreadable:
         break;
     }
-    statusBar()->showMessage(tr("Could not open %1: it is not an image that Brivela can read.").arg(name));
+    statusBar()->showMessage(document->errorString());
     return false;
 }
 
@@ -289,8 +330,18 @@ bool MainWindow::saveAs()
 
     const QString currDir = QSettings().value(currDirKey, QString()).toString();
     const QString startDir = QSettings().value(currSaveDirKey, currDir).toString();
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    QFileDialog dialog(this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A typed name without a suffix takes the selected filter's; the dialog
+    // itself swaps the suggested name's suffix when the filter changes.
+    dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
+    dialog.selectFile(QFileInfo(document->fileName()).completeBaseName() + QLatin1Char('.')
+                      + dialog.defaultSuffix());
+    const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+        ? dialog.selectedFiles().constFirst()
+        : QString();
     if (fileName.isEmpty()) {
         statusBar()->showMessage(tr("No file selected"));
         return false;
@@ -308,12 +359,10 @@ bool MainWindow::saveAs()
     QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
 
     if (!saved) {
-        statusBar()->showMessage(tr("Could not save %1: the name has no JPG or PNG suffix, "
-                                    "or the file cannot be written.")
-                                     .arg(QDir::toNativeSeparators(fileName)));
+        statusBar()->showMessage(document->errorString());
         return false;
     }
-    statusBar()->clearMessage();
+    statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
     return true;
 }
 

@@ -31,12 +31,15 @@ public:
     // caller may go on (saved, discarded or nothing to lose), false when the
     // user cancelled or the save did not succeed.
     bool maybeSave();
-    // Opens the named photo and reports the outcome in the status bar.
+    // Opens the named photo, as Open does after its dialog; an unreadable
+    // file leaves the document as it was and says why in the status bar.
     bool openFile(const QString &fileName);
 
 protected:
     void changeEvent(QEvent *e) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void on_actionOpen_triggered();

@@ -108,7 +108,11 @@ private:
     void finishStroke();
     void showBrushCursor(const QRectF &rect);
     void removeBrushCursor();
-    void addMark(QMouseEvent *event, bool keep);
+    // Lays one mark with its top-left corner at the scene point s, where the
+    // scene can hold it; true if it did.
+    bool addMark(const QPointF &s, bool keep);
+    void layMarks(QMouseEvent *event, bool keep);
+    void finishMarkDrag();
     QList<int> markIndices(int itemType);
     void clearmarks_private();
 
@@ -125,6 +129,11 @@ private:
     Qt::MouseButton strokeButton = Qt::NoButton;
     QPoint strokePosition;              // the last pointer position of the stroke
     BrushGeometry::Disc strokeDisc;     // the disc painted there
+
+    enum MarkDrag { NoMarkDrag, MarkDragStarted, MarkMacroOpen };
+    MarkDrag markStroke = NoMarkDrag;
+    QPointF markAnchor;                 // where the drag's last mark went
+    bool markAnchorLaid = false;
 };
 
 #endif // CZEFGRAPHICSVIEW_H

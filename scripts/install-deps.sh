@@ -10,9 +10,12 @@ packages=(
     qt6-base-dev-tools
     qt6-image-formats-plugins
     libgl-dev
+    libboost-graph-dev
     libbenchmark-dev
     xvfb
     xauth
+    desktop-file-utils
+    appstream
 )
 
 missing=()
