@@ -542,6 +542,10 @@ void TestMainWindow::titleShowsThePhotoAndUnsavedWork()
     QApplication::sendEvent(&window, &change);
     QCOMPARE(window.windowTitle(), QStringLiteral("camera.png[*]"));
 
+    TestSupport::answerFileDialog(dir.filePath(QStringLiteral("title-saved.png")));
+    work.trigger("actionSave_As");
+    QVERIFY(!window.isWindowModified());
+
     MainWindow empty;
     QCOMPARE(empty.windowTitle(), QStringLiteral("Brivela"));
 }
