@@ -1,4 +1,5 @@
 #include "app/document.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "testsupport.h"
 
@@ -93,7 +94,8 @@ void TestDocument::sceneIsThePhoto()
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 300, 200));
 
     // Items reaching past the photo (the brush cursor, marks) leave it so.
-    QGraphicsEllipseItem *cursor = scene.addEllipse(250, 150, 400, 400);
+    auto *cursor = new CZefGraphicsBrushCursorItem(QRectF(250, 150, 400, 400));
+    scene.addItem(cursor);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 300, 200));
 
     QCOMPARE(document.open(writePhoto(dir, QStringLiteral("small.png"), QSize(40, 30))),
