@@ -73,14 +73,16 @@ void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::Mous
     QApplication::sendEvent(viewport, &event);
 }
 
-void answerFileDialog(const QString &fileName, bool confirmOverwrite)
+void answerFileDialog(const QString &fileName, bool confirmOverwrite, const std::function<void()> &then)
 {
-    QTimer::singleShot(0, [fileName, confirmOverwrite] {
+    QTimer::singleShot(0, [fileName, confirmOverwrite, then] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog) {
             qWarning("answerFileDialog: no file dialog is open");
             return;
         }
+        if (then)
+            then();
         if (fileName.isNull()) {
             dialog->reject();
             return;
@@ -119,6 +121,22 @@ void answerColourDialog(const QColor &colour, QColor *initial)
         }
         dialog->setCurrentColor(colour);
         dialog->accept();
+    });
+}
+
+void answerMessageBox(QMessageBox::StandardButton button, QString *text, const std::function<void()> &then)
+{
+    QTimer::singleShot(0, [button, text, then] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            qWarning("answerMessageBox: no message box is open");
+            return;
+        }
+        if (text)
+            *text = box->text();
+        if (then)
+            then();
+        box->button(button)->click();
     });
 }
 
