@@ -1,0 +1,196 @@
+#include "app/recoverystore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <atomic>
+
+namespace {
+
+const QString photoKey = QStringLiteral("Photo");
+const QString timeKey = QStringLiteral("Time");
+const QString recordSuffix = QStringLiteral(".png");
+const QString lockSuffix = QStringLiteral(".lock");
+
+std::atomic<int> lastNumber{0};
+
+QString lockFileFor(const QString &recordFile)
+{
+    return recordFile.chopped(recordSuffix.size()) + lockSuffix;
+}
+
+std::shared_ptr<QLockFile> tryLock(const QString &lockFile)
+{
+    auto lock = std::make_shared<QLockFile>(lockFile);
+    // Only a dead owner makes a lock stale, never its age: a window may run
+    // for days.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return nullptr;
+    return lock;
+}
+
+// Runs on a worker thread.
+bool writeRecord(const QString &fileName, const QString &photoPath, const QDateTime &time,
+                 const QImage &layer)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, "png");
+    // Percent-encoded, since a text chunk holds Latin-1 only.
+    writer.setText(photoKey, QUrl::fromLocalFile(photoPath).toString(QUrl::FullyEncoded));
+    writer.setText(timeKey, time.toString(Qt::ISODateWithMs));
+    if (!writer.write(layer)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+// Reads a record; on failure returns a sentence saying why it is unusable.
+QString readRecord(const QString &fileName, RecoveryRecord &record)
+{
+    QImageReader reader(fileName, "png");
+    record.fileName = fileName;
+    record.photoPath = QUrl(reader.text(photoKey), QUrl::StrictMode).toLocalFile();
+    record.time = QDateTime::fromString(reader.text(timeKey), Qt::ISODateWithMs);
+    if (record.photoPath.isEmpty() || !record.time.isValid())
+        return RecoveryStore::tr("Removed a damaged recovery record.");
+
+    const QString shownName = QDir::toNativeSeparators(record.photoPath);
+    if (!QFileInfo(record.photoPath).isFile())
+        return RecoveryStore::tr("Removed the recovery record of %1: the photo is no longer there.").arg(shownName);
+
+    record.layer = reader.read();
+    if (record.layer.isNull())
+        return RecoveryStore::tr("Removed a damaged recovery record.");
+    // Any other size would put the colouring on the wrong pixels.
+    if (QImageReader(record.photoPath).size() != record.layer.size())
+        return RecoveryStore::tr("Removed the recovery record of %1: the photo has changed since.").arg(shownName);
+    record.layer.convertTo(QImage::Format_ARGB32);
+    return QString();
+}
+
+} // namespace
+
+RecoveryStore::RecoveryStore(QObject *parent)
+    : QObject(parent)
+{
+    connect(&watcher, &QFutureWatcher<bool>::finished, this, [this] { emit written(pending.result()); });
+}
+
+RecoveryStore::~RecoveryStore()
+{
+    waitForWrite();
+}
+
+QString RecoveryStore::directory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/recovery");
+}
+
+bool RecoveryStore::write(const QString &photoPath, const QImage &layer)
+{
+    if (isWriting() || !claimName())
+        return false;
+    // A copy of its own, since painting goes on in the layer while the worker
+    // encodes; copying is a small part of the encoding's time.
+    QImage copy = layer.format() == QImage::Format_ARGB32 ? layer.copy()
+                                                           : layer.convertToFormat(QImage::Format_ARGB32);
+    pending = QtConcurrent::run(writeRecord, recordFile, QFileInfo(photoPath).absoluteFilePath(),
+                                QDateTime::currentDateTimeUtc(), std::move(copy));
+    watcher.setFuture(pending);
+    return true;
+}
+
+bool RecoveryStore::isWriting() const
+{
+    return pending.isRunning();
+}
+
+void RecoveryStore::waitForWrite()
+{
+    pending.waitForFinished();
+}
+
+void RecoveryStore::remove()
+{
+    waitForWrite();
+    if (!lock)
+        return;
+    QFile::remove(recordFile);
+    lock.reset();
+    recordFile.clear();
+}
+
+QString RecoveryStore::fileName() const
+{
+    return recordFile;
+}
+
+bool RecoveryStore::claimName()
+{
+    if (lock)
+        return true;
+    const QString dir = directory();
+    if (!QDir().mkpath(dir))
+        return false;
+    const QString stem = dir + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-');
+    // A dead process with this one's id may have left records behind; they
+    // wait to be offered, so their names are passed over.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = stem + QString::number(++lastNumber) + recordSuffix;
+        if (QFileInfo::exists(name))
+            continue;
+        if (auto claimed = tryLock(lockFileFor(name))) {
+            lock = std::move(claimed);
+            recordFile = name;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<RecoveryRecord> RecoveryStore::takeOrphan(QStringList *problems)
+{
+    const QFileInfoList files =
+        QDir(directory()).entryInfoList({QLatin1Char('*') + recordSuffix}, QDir::Files, QDir::Time);
+    for (const QFileInfo &file : files) {
+        auto held = tryLock(lockFileFor(file.filePath()));
+        if (!held)
+            continue; // a running window's
+        RecoveryRecord record;
+        const QString problem = readRecord(file.filePath(), record);
+        if (problem.isEmpty()) {
+            record.lock = std::move(held);
+            return record;
+        }
+        QFile::remove(file.filePath());
+        if (problems)
+            problems->append(problem);
+    }
+    return std::nullopt;
+}
+
+void RecoveryStore::adopt(const RecoveryRecord &record)
+{
+    remove();
+    recordFile = record.fileName;
+    lock = record.lock;
+}
+
+void RecoveryStore::discard(const RecoveryRecord &record)
+{
+    QFile::remove(record.fileName);
+    if (record.lock)
+        record.lock->unlock();
+}
