@@ -12,6 +12,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -85,6 +86,10 @@ QString readRecord(const QString &fileName, RecoveryRecord &record)
 RecoveryStore::RecoveryStore(QObject *parent)
     : QObject(parent)
 {
+    connect(&preparingWatcher, &QFutureWatcher<QImage>::finished, this, [this] {
+        if (takePrepared())
+            emit readyToWrite();
+    });
     connect(&watcher, &QFutureWatcher<bool>::finished, this, [this] { emit written(pending.result()); });
 }
 
@@ -102,29 +107,60 @@ bool RecoveryStore::write(const QString &photoPath, const QImage &layer)
 {
     if (isWriting() || !claimName())
         return false;
-    // A copy of its own, since painting goes on in the layer while the worker
-    // encodes; copying is a small part of the encoding's time.
-    QImage copy = layer.format() == QImage::Format_ARGB32 ? layer.copy()
-                                                           : layer.convertToFormat(QImage::Format_ARGB32);
+    if (snapshot.size() != layer.size()) {
+        snapshot = QImage();
+        preparing = QtConcurrent::run([size = layer.size()] {
+            QImage image(size, QImage::Format_ARGB32);
+            image.fill(0);
+            return image;
+        });
+        preparingWatcher.setFuture(preparing);
+        return false;
+    }
+
+    // Painting goes on in the layer while the worker encodes the copy.
+    const QImage source = layer.convertToFormat(QImage::Format_ARGB32);
+    const qsizetype rowBytes = qsizetype(source.width()) * 4;
+    for (int y = 0; y < source.height(); ++y)
+        std::memcpy(snapshot.scanLine(y), source.constScanLine(y), rowBytes);
+    // A view that holds no reference: the copy stays this store's alone, and
+    // no write starts before the worker is done with it.
+    const QImage view(snapshot.constBits(), snapshot.width(), snapshot.height(), snapshot.bytesPerLine(),
+                      QImage::Format_ARGB32);
     pending = QtConcurrent::run(writeRecord, recordFile, QFileInfo(photoPath).absoluteFilePath(),
-                                QDateTime::currentDateTimeUtc(), std::move(copy));
+                                QDateTime::currentDateTimeUtc(), view);
     watcher.setFuture(pending);
     return true;
 }
 
 bool RecoveryStore::isWriting() const
 {
-    return pending.isRunning();
+    return pending.isRunning() || preparing.isRunning();
 }
 
 void RecoveryStore::waitForWrite()
 {
+    preparing.waitForFinished();
+    takePrepared();
     pending.waitForFinished();
+}
+
+bool RecoveryStore::takePrepared()
+{
+    if (!preparing.isValid() || !preparing.isFinished())
+        return false;
+    // Taken, not copied: a second reference would make the next write copy
+    // the whole image to fresh memory again.
+    snapshot = preparing.takeResult();
+    // A future whose result was taken never reads as finished again.
+    preparing = QFuture<QImage>();
+    return true;
 }
 
 void RecoveryStore::remove()
 {
     waitForWrite();
+    snapshot = QImage();
     if (!lock)
         return;
     QFile::remove(recordFile);

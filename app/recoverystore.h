@@ -35,7 +35,10 @@ struct RecoveryRecord {
 //
 // Encoding a camera-sized layer takes seconds, so write() copies the layer
 // and encodes and writes it on a worker thread, one write at a time; the
-// record appears only when complete (QSaveFile).
+// record appears only when complete (QSaveFile). Even the copy would stall
+// the UI thread if it went to fresh memory (the first touch of every page is
+// what costs), so the store keeps one copy the layer's size, allocated and
+// touched on the worker before the first write, and reuses it.
 class RecoveryStore : public QObject
 {
     Q_OBJECT
@@ -47,12 +50,14 @@ public:
     static QString directory();
 
     // Starts writing the record of `layer` over `photoPath`; false (nothing
-    // started) while an earlier write is still running or when the folder
-    // cannot be used.
+    // started) while an earlier write is still running, when the folder
+    // cannot be used, or when the copy for a layer of this size is not
+    // ready yet: it is then prepared, and readyToWrite() says when.
     bool write(const QString &photoPath, const QImage &layer);
     bool isWriting() const;
     void waitForWrite();
-    // Removes this window's record, once any write in progress has finished.
+    // Removes this window's record, once any write in progress has finished,
+    // and gives back the copy's memory.
     void remove();
     // The file this store writes, empty until its first write.
     QString fileName() const;
@@ -67,13 +72,18 @@ public:
     static void discard(const RecoveryRecord &record);
 
 signals:
+    void readyToWrite();
     void written(bool ok);
 
 private:
     bool claimName();
+    bool takePrepared();
 
     QString recordFile;
     std::shared_ptr<QLockFile> lock;
+    QImage snapshot;
+    QFuture<QImage> preparing;
+    QFutureWatcher<QImage> preparingWatcher;
     QFuture<bool> pending;
     QFutureWatcher<bool> watcher;
 };
