@@ -1,10 +1,12 @@
 #include "app/mainwindow.h"
 
+#include "canvas/cstrokecommand.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QColorDialog>
 #include <QDesktopServices>
@@ -19,6 +21,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
+#include <QUndoStack>
 #include <QUrl>
 
 const char *const MainWindow::websiteUrl = "http://www.fendrelsoftware.com/?from=brv10";
@@ -68,12 +71,28 @@ MainWindow::MainWindow(QWidget *parent)
     QImageReader::setAllocationLimit(imageAllocationLimitMb);
 
     ui->setupUi(this);
-    ui->graphicsView->setScene(&scene);
-    connect(ui->graphicsView, &CZefGraphicsView::brushPressed, this, &MainWindow::updatemask);
+    CZefGraphicsView *view = ui->graphicsView;
+    view->setScene(&scene);
+    // Strokes arrive as row spans; the point lists of brushPressed stay
+    // available to other receivers, but painting no longer needs them.
+    connect(view, &CZefGraphicsView::brushSpans, this, &MainWindow::updatespans);
+    connect(view, &CZefGraphicsView::strokeStarted, this, &MainWindow::beginStroke);
+    connect(view, &CZefGraphicsView::strokeFinished, this, &MainWindow::endStroke);
+
+    QAction *undo = view->undoStack->createUndoAction(this);
+    undo->setObjectName(QStringLiteral("actionUndo"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction *redo = view->undoStack->createRedoAction(this);
+    redo->setObjectName(QStringLiteral("actionRedo"));
+    redo->setShortcut(QKeySequence::Redo);
+    ui->menuEdit->addAction(undo);
+    ui->menuEdit->addAction(redo);
 
     // Every start stores the slider's own start value; the stored one is never
-    // read back.
+    // read back. The canvas takes the size from the slider itself, so another
+    // instance writing the store never changes this window's brush.
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
+    view->setToolSize(ui->horizontalSlider->value());
 }
 
 MainWindow::~MainWindow()
@@ -132,6 +151,8 @@ bool MainWindow::openPhoto(const QString &fileName)
         photoItem = scene.addPixmap(pixmap);
     photoItem->setZValue(photoZ);
 
+    // The history refers to the layer's pixels as they were; it ends here.
+    ui->graphicsView->undoStack->clear();
     if (!colorLayer)
         colorLayer = new CZefGraphicsImageMaskItem();
     colorLayer->init(photo.width(), photo.height(), QColor(Qt::red).rgba(), QColor(Qt::transparent).rgba());
@@ -147,6 +168,40 @@ void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
     if (colorLayer)
         colorLayer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photo);
+}
+
+void MainWindow::updatespans(RowSpans newfg, RowSpans newbg)
+{
+    if (colorLayer)
+        colorLayer->updateSpansFromImage(newfg, newbg, &photo);
+}
+
+void MainWindow::beginStroke(bool erase)
+{
+    if (!colorLayer)
+        return;
+    strokeErases = erase;
+    colorLayer->beginRecording(CStrokeCommand::historyBytes);
+}
+
+void MainWindow::endStroke()
+{
+    if (!colorLayer || !colorLayer->isRecording())
+        return;
+    LayerTileRecord record = colorLayer->endRecording();
+    QUndoStack *history = ui->graphicsView->undoStack;
+    if (record.overflowed()) {
+        // Older steps would restore pixels this stroke painted over, so the
+        // history ends here; the document stays modified.
+        history->clear();
+        history->resetClean();
+        statusBar()->showMessage(tr("This stroke was too large to record: it cannot be undone."));
+        return;
+    }
+    if (record.isEmpty())
+        return; // nothing on the photo changed
+    history->push(new CStrokeCommand(colorLayer, std::move(record), strokeErases));
+    CStrokeCommand::limitHistory(history);
 }
 
 void MainWindow::on_pushButtonColor_clicked()
@@ -167,6 +222,7 @@ void MainWindow::on_pushButtonColor_clicked()
 void MainWindow::on_horizontalSlider_valueChanged(int value)
 {
     QSettings().setValue(toolSizeKey, value);
+    ui->graphicsView->setToolSize(value);
 }
 
 void MainWindow::on_pushButtonZoomPlus_clicked()

@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "canvas/rowspan.h"
+
 #include <QGraphicsScene>
 #include <QImage>
 #include <QList>
@@ -42,6 +44,10 @@ private slots:
     void on_actionVisit_Website_triggered();
     void on_pushButtonWebsite_clicked();
 
+    void updatespans(RowSpans newfg, RowSpans newbg);
+    void beginStroke(bool erase);
+    void endStroke();
+
 private:
     // Shows the photo and gives it a fresh colour layer; false if the file
     // holds no image the toolkit can read.
@@ -56,6 +62,7 @@ private:
     QImage photo;
     CZefGraphicsImageMaskItem *colorLayer = nullptr;
     int customColorCount = 0;
+    bool strokeErases = false;
 };
 
 #endif // MAINWINDOW_H

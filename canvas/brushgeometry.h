@@ -1,6 +1,8 @@
 #ifndef BRUSHGEOMETRY_H
 #define BRUSHGEOMETRY_H
 
+#include "canvas/rowspan.h"
+
 #include <QList>
 #include <QPoint>
 #include <QPointF>
@@ -36,6 +38,36 @@ Square square(const QPointF &topLeft, const QPointF &bottomRight);
 // `limit` are gathered, which keeps the work bounded by what the disc can
 // touch however large it is in scene pixels.
 QList<QPoint> disc(const QPoint &centre, const Square &square, const QRect &limit);
+
+// One brush disc: the truncated centre and the brush square, as a pointer
+// position gives them.
+struct Disc {
+    QPoint centre;
+    Square square;
+
+    // The x-interval the disc covers on row y, the same pixels that disc()
+    // gathers there; false where it covers none.
+    bool row(int y, int *left, int *right) const;
+    // The rows the disc can cover: top to bottom - 1 of its square.
+    int firstRow() const { return square.top; }
+    int lastRow() const { return square.bottom() - 1; }
+    bool isEmpty() const { return square.left >= square.right(); }
+    friend bool operator==(const Disc &a, const Disc &b)
+    {
+        return a.centre == b.centre && a.square.left == b.square.left && a.square.top == b.square.top
+            && a.square.width == b.square.width && a.square.height == b.square.height;
+    }
+};
+
+// The pixels that any of `discs` covers, as row spans clipped to `limit`,
+// less the pixels of `painted` (a disc already painted, or null). Memory
+// follows the rows covered, time the rows times the discs: no pixel is
+// visited, however large the brush.
+RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit);
+
+// The integer points from `from` to `to` on the straight line between them,
+// one per step along the longer axis, both ends included.
+QList<QPoint> lineSteps(const QPoint &from, const QPoint &to);
 
 } // namespace BrushGeometry
 

@@ -7,20 +7,22 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsRectItem>
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QResizeEvent>
 #include <QSet>
-#include <QSettings>
 #include <QUndoStack>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-const QString toolSizeKey = QStringLiteral("TOOLSIZE");
-constexpr int keepBrushFallbackSize = 20;
-constexpr int removeBrushFallbackSize = 10;
 constexpr qreal brushCursorZ = 20;
+// How far beyond the viewport a stroke follows the pointer. Real pointers stay
+// on a screen; the bound keeps a bogus far-away position from turning into
+// billions of steps.
+constexpr int strokeReach = 1 << 16;
 constexpr qreal markZ = 10;
 
 QPoint eventPosition(const QMouseEvent *event)
@@ -71,11 +73,14 @@ void CZefGraphicsView::mousePressEvent(QMouseEvent *event)
         KeepBrushMousePressed(event);
     else if (toolMode == RemoveBrush)
         RemoveBrushMousePressed(event);
+    if (toolMode == KeepBrush || toolMode == RemoveBrush)
+        startStroke(event);
 }
 
 void CZefGraphicsView::mouseReleaseEvent(QMouseEvent *event)
 {
-    Q_UNUSED(event); // a stroke has no end action
+    if (stroke != NoStroke && event->button() == strokeButton)
+        finishStroke();
 }
 
 void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
@@ -96,6 +101,8 @@ void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
     default:
         break;
     }
+    if (stroke != NoStroke)
+        continueStroke(event);
 }
 
 void CZefGraphicsView::leaveEvent(QEvent *event)
@@ -149,23 +156,118 @@ QList<QPoint> CZefGraphicsView::brushDisc(QMouseEvent *event) const
     return BrushGeometry::disc(centre, BrushGeometry::square(a, b), paintableArea());
 }
 
+// A point list of a large brush at a far zoom runs to millions of points, so it
+// is built only for a receiver that asked for it.
+bool CZefGraphicsView::pointListsWanted() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&CZefGraphicsView::brushPressed);
+    return isSignalConnected(signal);
+}
+
 void CZefGraphicsView::KeepBrushMousePressed(QMouseEvent *event)
 {
-    if (!(event->buttons() & Qt::LeftButton))
+    if (!(event->buttons() & Qt::LeftButton) || !pointListsWanted())
         return;
     emit brushPressed(brushDisc(event), QList<QPoint>());
 }
 
 void CZefGraphicsView::RemoveBrushMousePressed(QMouseEvent *event)
 {
-    if (!(event->buttons() & Qt::LeftButton))
+    if (!(event->buttons() & Qt::LeftButton) || !pointListsWanted())
         return;
     emit brushPressed(QList<QPoint>(), brushDisc(event));
 }
 
-QRectF CZefGraphicsView::brushCursorRect(QMouseEvent *event, int fallbackSize)
+void CZefGraphicsView::setToolSize(int size)
 {
-    toolSize = QSettings().value(toolSizeKey, fallbackSize).toInt();
+    toolSize = std::max(0, size);
+}
+
+BrushGeometry::Disc CZefGraphicsView::discAt(const QPoint &p) const
+{
+    const int half = toolSize / 2;
+    const QPointF c = mapToScene(p);
+    BrushGeometry::Disc disc;
+    disc.centre = QPoint(BrushGeometry::truncated(c.x()), BrushGeometry::truncated(c.y()));
+    disc.square = BrushGeometry::square(mapToScene(p - QPoint(half, half)), mapToScene(p + QPoint(half, half)));
+    return disc;
+}
+
+void CZefGraphicsView::startStroke(QMouseEvent *event)
+{
+    if (stroke != NoStroke) {
+        if (event->buttons() & strokeButton)
+            return; // another button joined a running stroke
+        finishStroke(); // the release went elsewhere (a dialog took the mouse)
+    }
+    const Qt::MouseButton button = event->button();
+    if (button == Qt::LeftButton)
+        stroke = toolMode == RemoveBrush ? Erasing : Painting;
+    else if (button == Qt::RightButton && toolMode == KeepBrush)
+        stroke = Erasing;
+    else
+        return;
+    strokeButton = button;
+    strokePosition = eventPosition(event);
+    emit strokeStarted(stroke == Erasing);
+
+    strokeDisc = discAt(strokePosition);
+    const RowSpans spans = BrushGeometry::sweep({strokeDisc}, nullptr, paintableArea());
+    if (stroke == Erasing)
+        emit brushSpans(RowSpans(), spans);
+    else
+        emit brushSpans(spans, RowSpans());
+}
+
+void CZefGraphicsView::continueStroke(QMouseEvent *event)
+{
+    if (!(event->buttons() & strokeButton)) {
+        finishStroke(); // the release went elsewhere
+        return;
+    }
+    const QRect reach = viewport()->rect().adjusted(-strokeReach, -strokeReach, strokeReach, strokeReach);
+    const QPoint p = eventPosition(event);
+    const QPoint to(std::clamp(p.x(), reach.left(), reach.right()), std::clamp(p.y(), reach.top(), reach.bottom()));
+    if (to == strokePosition)
+        return;
+
+    // Pointer positions whose brush square cannot reach the photo add nothing.
+    const QRect area = paintableArea();
+    const int half = toolSize / 2;
+    const QRect useful = mapFromScene(QRectF(area)).boundingRect().adjusted(-half - 2, -half - 2, half + 2, half + 2);
+
+    QList<BrushGeometry::Disc> discs;
+    const QList<QPoint> steps = BrushGeometry::lineSteps(strokePosition, to);
+    for (const QPoint &q : steps) {
+        if (!useful.contains(q))
+            continue;
+        const BrushGeometry::Disc disc = discAt(q);
+        // Zoomed in, neighbouring pointer positions often give the same disc.
+        if (discs.isEmpty() || !(discs.constLast() == disc))
+            discs.append(disc);
+    }
+    // The disc painted last is already on the layer. It is kept as painted, not
+    // recomputed, in case the view was zoomed or scrolled in between.
+    const RowSpans spans = BrushGeometry::sweep(discs, &strokeDisc, area);
+    strokePosition = to;
+    strokeDisc = discAt(to);
+    if (spans.isEmpty())
+        return;
+    if (stroke == Erasing)
+        emit brushSpans(RowSpans(), spans);
+    else
+        emit brushSpans(spans, RowSpans());
+}
+
+void CZefGraphicsView::finishStroke()
+{
+    stroke = NoStroke;
+    strokeButton = Qt::NoButton;
+    emit strokeFinished();
+}
+
+QRectF CZefGraphicsView::brushCursorRect(QMouseEvent *event) const
+{
     const QPoint p = eventPosition(event);
     const int half = toolSize / 2;
     const QPointF a = mapToScene(p - QPoint(half, half));
@@ -198,13 +300,13 @@ void CZefGraphicsView::removeBrushCursor()
 
 void CZefGraphicsView::KeepBrushMouseMoved(QMouseEvent *event)
 {
-    showBrushCursor(brushCursorRect(event, keepBrushFallbackSize));
+    showBrushCursor(brushCursorRect(event));
     KeepBrushMousePressed(event);
 }
 
 void CZefGraphicsView::RemoveBrushMouseMoved(QMouseEvent *event)
 {
-    const QRectF rect = brushCursorRect(event, removeBrushFallbackSize);
+    const QRectF rect = brushCursorRect(event);
     // Near the border the remove brush still clears, but its outline is hidden
     // as soon as any part of it leaves the scene.
     if (scene() && scene()->sceneRect().contains(rect))

@@ -1,6 +1,9 @@
 #ifndef CZEFGRAPHICSVIEW_H
 #define CZEFGRAPHICSVIEW_H
 
+#include "canvas/brushgeometry.h"
+#include "canvas/rowspan.h"
+
 #include <QGraphicsView>
 #include <QList>
 #include <QPoint>
@@ -9,8 +12,17 @@ class CZefGraphicsBrushCursorItem;
 class QGraphicsPixmapItem;
 class QUndoStack;
 
-// The canvas. It shows the scene that the main window owns, routes mouse input
-// to the current tool and sends painted brush discs out through brushPressed.
+// The canvas. It shows the scene that the main window owns and routes mouse
+// input to the current tool.
+//
+// With a brush, a stroke runs from a press to the release of that button. The
+// press paints the brush disc; every move paints the brush swept along the
+// straight line from the previous pointer position, so a fast hand leaves no
+// gaps. The keep brush paints with the left button and erases with the right;
+// the remove brush erases with the left. What a step covers leaves the view as
+// row spans through brushSpans, between strokeStarted and strokeFinished.
+// brushPressed still carries the plain disc of each press and left-button
+// move as a point list, built only while something listens to it.
 //
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
 // brush; any other value is no tool, and the mouse is then ignored.
@@ -43,11 +55,19 @@ public:
     QList<int> userbgpoints();
     void clearmarks();
 
+    // The brush diameter in view pixels (the window's brush-size slider).
+    void setToolSize(int size);
+    int brushSize() const { return toolSize; }
+    bool isStroking() const { return stroke != NoStroke; }
+
     QUndoStack *undoStack = nullptr;
     int toolMode = 0;
 
 signals:
     void brushPressed(QList<QPoint> newfg, QList<QPoint> newbg);
+    void brushSpans(RowSpans newfg, RowSpans newbg);
+    void strokeStarted(bool erase);
+    void strokeFinished();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -60,10 +80,14 @@ private:
     // The pixels a brush disc at the event's position covers, within the area
     // the scene's items (other than the cursor) occupy.
     QList<QPoint> brushDisc(QMouseEvent *event) const;
+    bool pointListsWanted() const;
     QRect paintableArea() const;
-    // The brush square under the pointer, in scene coordinates; refreshes
-    // toolSize from the settings first.
-    QRectF brushCursorRect(QMouseEvent *event, int fallbackSize);
+    // The brush square under the pointer, in scene coordinates.
+    QRectF brushCursorRect(QMouseEvent *event) const;
+    BrushGeometry::Disc discAt(const QPoint &viewPoint) const;
+    void startStroke(QMouseEvent *event);
+    void continueStroke(QMouseEvent *event);
+    void finishStroke();
     void showBrushCursor(const QRectF &rect);
     void removeBrushCursor();
     void addMark(QMouseEvent *event, bool keep);
@@ -76,6 +100,12 @@ private:
     int removeMarkerSize = 5;
     int toolSize = 20;
     bool imageShown = false;
+
+    enum Stroke { NoStroke, Painting, Erasing };
+    Stroke stroke = NoStroke;
+    Qt::MouseButton strokeButton = Qt::NoButton;
+    QPoint strokePosition;              // the last pointer position of the stroke
+    BrushGeometry::Disc strokeDisc;     // the disc painted there
 };
 
 #endif // CZEFGRAPHICSVIEW_H

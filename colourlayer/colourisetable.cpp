@@ -42,3 +42,31 @@ int ColouriseTable::valueAt(const QImage &photo, int x, int y)
         return maxOfRgb(photo.pixel(x, y));
     }
 }
+
+void ColouriseTable::colouriseRow(const QImage &photo, int y, int left, int right, QRgb *out) const
+{
+    const uchar *line = photo.constScanLine(y);
+    switch (photo.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32: {
+        const auto *in = reinterpret_cast<const QRgb *>(line);
+        for (int x = left; x <= right; ++x)
+            *out++ = table[maxOfRgb(in[x])];
+        break;
+    }
+    case QImage::Format_Grayscale8:
+        for (int x = left; x <= right; ++x)
+            *out++ = table[line[x]];
+        break;
+    case QImage::Format_RGB888:
+        for (int x = left; x <= right; ++x) {
+            const uchar *p = line + 3 * x;
+            *out++ = table[std::max({p[0], p[1], p[2]})];
+        }
+        break;
+    default:
+        for (int x = left; x <= right; ++x)
+            *out++ = table[valueAt(photo, x, y)];
+        break;
+    }
+}

@@ -29,6 +29,11 @@ public:
     // QImage::pixel. (x, y) must lie inside the photo.
     static int valueAt(const QImage &photo, int x, int y);
 
+    // Colourises the photo's pixels left to right on row y into `out`, as
+    // colourFor(valueAt(...)) would one by one. The row segment must lie
+    // inside the photo.
+    void colouriseRow(const QImage &photo, int y, int left, int right, QRgb *out) const;
+
 private:
     std::array<QRgb, 256> table;
 };

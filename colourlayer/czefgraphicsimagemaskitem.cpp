@@ -37,7 +37,8 @@ inline quint32 *pixelAt(uchar *bits, qsizetype bytesPerLine, const QPoint &p)
 }
 
 // Writes `value` at every point inside the layer, straight into its memory.
-void writeValue(QImage &layer, const QList<QPoint> &points, quint32 value, ChangedArea &changed)
+void writeValue(QImage &layer, const QList<QPoint> &points, quint32 value, ChangedArea &changed,
+                LayerTileRecord *record)
 {
     const QRect layerRect(0, 0, layer.width(), layer.height());
     uchar *bits = layer.bits();
@@ -45,6 +46,8 @@ void writeValue(QImage &layer, const QList<QPoint> &points, quint32 value, Chang
     for (const QPoint &p : points) {
         if (!layerRect.contains(p, false))
             continue;
+        if (record)
+            record->captureRow(layer, p.y(), p.x(), p.x());
         *pixelAt(bits, bytesPerLine, p) = value;
         changed.add(p.x(), p.y());
     }
@@ -79,7 +82,11 @@ void CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, uns
     smoothedImage = QImage();
     smoothedImage = QImage(width, height, QImage::Format_ARGB32);
     smoothedImage.fill(bg);
-    staleRegion = QRegion();
+    constexpr int tile = LayerTileRecord::tileSize;
+    tileColumns = (width + tile - 1) / tile;
+    tileRows = (height + tile - 1) / tile;
+    staleTiles = QBitArray(tileColumns * tileRows);
+    recording.reset();
     update(QRectF());
 }
 
@@ -102,13 +109,23 @@ void CZefGraphicsImageMaskItem::paint(QPainter *painter, const QStyleOptionGraph
     if (!maskImage || maskImage->isNull())
         return;
 
-    for (const QRect &stale : staleRegion)
-        EdgeSmoothing::smoothRect(*maskImage, smoothedImage, stale);
-    staleRegion = QRegion();
-
     const QRect exposed = option->exposedRect.toAlignedRect() & maskImage->rect();
-    if (!exposed.isEmpty())
-        painter->drawImage(exposed.topLeft(), smoothedImage, exposed);
+    if (exposed.isEmpty())
+        return;
+
+    // Only what is about to be drawn is brought up to date; stale tiles
+    // elsewhere wait until they are exposed.
+    constexpr int tile = LayerTileRecord::tileSize;
+    for (int ty = exposed.top() / tile; ty <= exposed.bottom() / tile; ++ty) {
+        for (int tx = exposed.left() / tile; tx <= exposed.right() / tile; ++tx) {
+            const int index = ty * tileColumns + tx;
+            if (!staleTiles.testBit(index))
+                continue;
+            EdgeSmoothing::smoothRect(*maskImage, smoothedImage, QRect(tx * tile, ty * tile, tile, tile));
+            staleTiles.clearBit(index);
+        }
+    }
+    painter->drawImage(exposed.topLeft(), smoothedImage, exposed);
 }
 
 QList<QPoint> CZefGraphicsImageMaskItem::fgpoints()
@@ -140,11 +157,13 @@ void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<Q
     for (const QPoint &p : std::as_const(newfg)) {
         if (!layerRect.contains(p, false) || !photoRect.contains(p, false))
             continue;
+        if (recording)
+            recording->captureRow(*maskImage, p.y(), p.x(), p.x());
         *pixelAt(bits, bytesPerLine, p) = colours.colourFor(ColouriseTable::valueAt(*photo, p.x(), p.y()));
         changed.add(p.x(), p.y());
     }
     // The clearing pass runs second: a point in both lists ends uncoloured.
-    writeValue(*maskImage, newbg, bg, changed);
+    writeValue(*maskImage, newbg, bg, changed, recording.get());
     layerChanged(changed.rect(), true);
 }
 
@@ -153,8 +172,8 @@ void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> ne
     if (!maskImage)
         return;
     ChangedArea changed;
-    writeValue(*maskImage, newfg, fg, changed);
-    writeValue(*maskImage, newbg, bg, changed);
+    writeValue(*maskImage, newfg, fg, changed, recording.get());
+    writeValue(*maskImage, newbg, bg, changed, recording.get());
     layerChanged(changed.rect(), true);
 }
 
@@ -162,9 +181,10 @@ void CZefGraphicsImageMaskItem::recreateMaskfromFg(QList<QPoint> points)
 {
     if (!maskImage)
         return;
+    record(maskImage->rect());
     maskImage->fill(bg);
     ChangedArea changed;
-    writeValue(*maskImage, points, fg, changed);
+    writeValue(*maskImage, points, fg, changed, recording.get());
     // The whole layer was rewritten; the caller decides when to repaint.
     layerChanged(maskImage->rect(), false);
 }
@@ -175,7 +195,83 @@ void CZefGraphicsImageMaskItem::layerChanged(const QRect &changed, bool repaint)
         return;
     // A changed pixel alters the softened value of its four neighbours too.
     const QRect affected = changed.adjusted(-1, -1, 1, 1) & maskImage->rect();
-    staleRegion += affected;
+    markStale(affected);
     if (repaint)
         update(affected);
+}
+
+void CZefGraphicsImageMaskItem::markStale(const QRect &rect)
+{
+    constexpr int tile = LayerTileRecord::tileSize;
+    const QRect r = rect & maskImage->rect();
+    if (r.isEmpty())
+        return;
+    for (int ty = r.top() / tile; ty <= r.bottom() / tile; ++ty)
+        staleTiles.fill(true, ty * tileColumns + r.left() / tile, ty * tileColumns + r.right() / tile + 1);
+}
+
+void CZefGraphicsImageMaskItem::record(const QRect &area)
+{
+    if (recording)
+        recording->capture(*maskImage, area);
+}
+
+void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, const RowSpans &newbg,
+                                                     const QImage *photo)
+{
+    if (!maskImage || maskImage->isNull())
+        return;
+    const QRect layerRect = maskImage->rect();
+    const QRect photoRect = photo ? photo->rect() & layerRect : QRect();
+    const ColouriseTable colours(fg);
+    ChangedArea changed;
+
+    // Each span is cut to what lies inside, then handed to `write` for the row.
+    const auto each = [this, &changed](const RowSpans &spans, const QRect &inside, auto write) {
+        for (const RowSpan &span : spans) {
+            if (span.y < inside.top() || span.y > inside.bottom())
+                continue;
+            const int left = std::max(span.left, inside.left());
+            const int right = std::min(span.right, inside.right());
+            if (left > right)
+                continue;
+            if (recording)
+                recording->captureRow(*maskImage, span.y, left, right);
+            write(reinterpret_cast<QRgb *>(maskImage->scanLine(span.y)), span.y, left, right);
+            changed.add(left, span.y);
+            changed.add(right, span.y);
+        }
+    };
+    each(newfg, photoRect, [&](QRgb *row, int y, int left, int right) {
+        colours.colouriseRow(*photo, y, left, right, row + left);
+    });
+    // The clearing pass runs second: a pixel in both ends uncoloured.
+    each(newbg, layerRect, [this](QRgb *row, int, int left, int right) {
+        std::fill(row + left, row + right + 1, QRgb(bg));
+    });
+    layerChanged(changed.rect(), true);
+}
+
+void CZefGraphicsImageMaskItem::beginRecording(qint64 maxBytes)
+{
+    if (!maskImage)
+        return;
+    recording = std::make_unique<LayerTileRecord>(maskImage->size());
+    recording->setMaxBytes(maxBytes);
+}
+
+LayerTileRecord CZefGraphicsImageMaskItem::endRecording()
+{
+    LayerTileRecord kept;
+    if (recording)
+        kept = std::move(*recording);
+    recording.reset();
+    return kept;
+}
+
+void CZefGraphicsImageMaskItem::swapRecord(LayerTileRecord &record)
+{
+    if (!maskImage)
+        return;
+    layerChanged(record.swap(*maskImage), true);
 }

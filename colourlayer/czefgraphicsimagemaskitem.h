@@ -1,11 +1,16 @@
 #ifndef CZEFGRAPHICSIMAGEMASKITEM_H
 #define CZEFGRAPHICSIMAGEMASKITEM_H
 
+#include "canvas/rowspan.h"
+#include "colourlayer/layertilerecord.h"
+
+#include <QBitArray>
 #include <QGraphicsItem>
 #include <QImage>
 #include <QList>
 #include <QPoint>
-#include <QRegion>
+
+#include <memory>
 
 // The colour layer: one ARGB32 image (not premultiplied) the size of the photo,
 // drawn above it. A pixel holds either the background value `bg` (uncoloured,
@@ -13,9 +18,13 @@
 // item owns the layer image; the main window reads `maskImage` when it saves.
 //
 // On screen the layer is drawn with its edges softened (see EdgeSmoothing). The
-// softened picture is kept between paints and only the rectangles changed since
-// the last paint are recomputed, so the cost of a brush step follows the size of
-// the brush, not the size of the photo. The stored layer is never softened.
+// softened picture is kept between paints and only the 64 x 64 tiles changed
+// since the last paint (and exposed) are recomputed, so the cost of a brush step
+// follows what the brush changes, not the size of the photo. The stored layer is
+// never softened.
+//
+// While a stroke is being recorded, every write first keeps the earlier content
+// of the tiles it reaches (LayerTileRecord), so that the stroke can be undone.
 class CZefGraphicsImageMaskItem : public QGraphicsItem
 {
 public:
@@ -34,6 +43,19 @@ public:
     void updateMask(QList<QPoint> newfg, QList<QPoint> newbg);
     void recreateMaskfromFg(QList<QPoint> points);
 
+    // Colourises the pixels of `newfg` from the photo (as updateMaskFromImage
+    // does point by point), then clears those of `newbg`. Spans are clipped to
+    // the layer and the photo.
+    void updateSpansFromImage(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
+
+    // Starts keeping the earlier content of whatever the following writes
+    // change, up to `maxBytes`; endRecording hands over what was kept.
+    void beginRecording(qint64 maxBytes);
+    LayerTileRecord endRecording();
+    bool isRecording() const { return recording != nullptr; }
+    // Exchanges a record's tiles with the layer's (undo, then redo).
+    void swapRecord(LayerTileRecord &record);
+
     QImage *maskImage = nullptr;
 
 private:
@@ -44,8 +66,14 @@ private:
     unsigned int fg = 0;
     unsigned int bg = 0;
 
-    QImage smoothedImage;   // the layer as drawn; valid outside `staleRegion`
-    QRegion staleRegion;    // pixels of smoothedImage to recompute before drawing
+    void markStale(const QRect &rect);
+    void record(const QRect &area);
+
+    QImage smoothedImage;   // the layer as drawn; valid outside the stale tiles
+    QBitArray staleTiles;   // tiles of smoothedImage to recompute before drawing
+    int tileColumns = 0;
+    int tileRows = 0;
+    std::unique_ptr<LayerTileRecord> recording;
 };
 
 #endif // CZEFGRAPHICSIMAGEMASKITEM_H

@@ -56,11 +56,6 @@ Points unboundedDisc(const QPoint &centre, const BrushGeometry::Square &s)
     return points;
 }
 
-void setToolSize(int size)
-{
-    QSettings().setValue(QStringLiteral("TOOLSIZE"), size);
-}
-
 CZefGraphicsBrushCursorItem *cursorIn(QGraphicsScene &scene)
 {
     for (QGraphicsItem *item : scene.items())
@@ -235,13 +230,13 @@ void TestCanvasView::keepBrushDisc()
     QFETCH(Points, first);
     QFETCH(Points, last);
 
-    setToolSize(size);
     Canvas canvas(QSize(300, 300), scale);
+    canvas.view.setToolSize(size);
     canvas.view.toolMode = CZefGraphicsView::KeepBrush;
     const QPoint p = canvas.at(QPointF(100, 100));
     QCOMPARE(canvas.view.mapToScene(p), QPointF(100, 100));
 
-    // A move without a button reads the brush size and paints nothing.
+    // A move without a button paints nothing.
     QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
     TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton);
     QCOMPARE(brushed.size(), 0);
@@ -263,8 +258,8 @@ void TestCanvasView::keepBrushDisc()
 
 void TestCanvasView::onlyTheLeftButtonPaints()
 {
-    setToolSize(20);
     Canvas canvas;
+    canvas.view.setToolSize(20);
     canvas.view.toolMode = CZefGraphicsView::KeepBrush;
     QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
     const QPoint p = canvas.at(QPointF(100, 100));
@@ -279,8 +274,8 @@ void TestCanvasView::onlyTheLeftButtonPaints()
 
 void TestCanvasView::cursorFollowsAndLeaves()
 {
-    setToolSize(20);
     Canvas canvas;
+    canvas.view.setToolSize(20);
     canvas.view.toolMode = CZefGraphicsView::KeepBrush;
     QVERIFY(!cursorIn(canvas.scene));
 
@@ -293,7 +288,7 @@ void TestCanvasView::cursorFollowsAndLeaves()
     QCOMPARE(cursor->pos(), QPointF(0, 0));
     QCOMPARE(cursor->rect(), QRectF(90, 90, 20, 20));
 
-    setToolSize(41); // read again on every move
+    canvas.view.setToolSize(41); // the slider can change it at any time
     TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(150, 120)), Qt::NoButton,
                            Qt::NoButton);
     QCOMPARE(cursorIn(canvas.scene), cursor);
@@ -313,8 +308,8 @@ void TestCanvasView::cursorFollowsAndLeaves()
 
 void TestCanvasView::removeBrushHidesCursorAtTheBorder()
 {
-    setToolSize(20);
     Canvas canvas;
+    canvas.view.setToolSize(20);
     canvas.view.toolMode = CZefGraphicsView::RemoveBrush;
     QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
 
@@ -356,8 +351,8 @@ void TestCanvasView::discIsLimitedToThePhoto()
     QFETCH(int, size);
     QFETCH(qreal, scale);
 
-    setToolSize(size);
     Canvas canvas(QSize(50, 40), scale);
+    canvas.view.setToolSize(size);
     canvas.view.setAlignment(Qt::AlignCenter);
     canvas.scene.setSceneRect(-400, -400, 850, 840);
     canvas.view.centerOn(25, 20);
@@ -382,8 +377,8 @@ void TestCanvasView::discIsLimitedToThePhoto()
 
 void TestCanvasView::farZoomedOutBrushStaysBounded()
 {
-    setToolSize(999);
     Canvas canvas(QSize(64, 48), 1e-7);
+    canvas.view.setToolSize(999);
     canvas.view.toolMode = CZefGraphicsView::KeepBrush;
     QSignalSpy brushed(&canvas.view, &CZefGraphicsView::brushPressed);
     QElapsedTimer timer;

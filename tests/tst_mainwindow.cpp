@@ -230,17 +230,22 @@ void TestMainWindow::menusAndToolBar()
         return list;
     };
     QList<QAction *> top = window.menuBar()->actions();
-    QCOMPARE(top.size(), 2);
+    QCOMPARE(top.size(), 3);
     QCOMPARE(top.at(0)->menu()->objectName(), QStringLiteral("menuFile"));
-    QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuHelp"));
+    QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuEdit"));
+    QCOMPARE(top.at(2)->menu()->objectName(), QStringLiteral("menuHelp"));
     QCOMPARE(names(top.at(0)->menu()->actions()),
              QStringList({QStringLiteral("actionOpen"), QStringLiteral("actionSave_As")}));
     QCOMPARE(names(top.at(1)->menu()->actions()),
+             QStringList({QStringLiteral("actionUndo"), QStringLiteral("actionRedo")}));
+    QCOMPARE(names(top.at(2)->menu()->actions()),
              QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
                           QStringLiteral("actionVisit_Website")}));
     QVERIFY(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions().isEmpty());
     for (QAction *action : window.findChildren<QAction *>()) {
-        QVERIFY(action->shortcut().isEmpty());
+        const bool undoOrRedo = action->objectName() == QStringLiteral("actionUndo")
+            || action->objectName() == QStringLiteral("actionRedo");
+        QCOMPARE(action->shortcut().isEmpty(), !undoOrRedo);
         QVERIFY(action->icon().isNull());
     }
 }
