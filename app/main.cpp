@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QList>
 #include <QPair>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -79,6 +80,7 @@ int main(int argc, char *argv[])
     {
         MainWindow window;
         window.show();
+        QTimer::singleShot(0, &window, &MainWindow::offerRecovery);
         status = app.exec();
     }
     return status;

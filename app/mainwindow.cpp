@@ -16,8 +16,10 @@
 #include <QGraphicsPixmapItem>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
@@ -36,6 +38,7 @@ constexpr qreal zoomFactor = 1.2;
 constexpr qreal photoZ = 5;
 constexpr qreal colourLayerZ = 10;
 constexpr int nothingToSaveTimeout = 3000;
+constexpr int recoveryIntervalMs = 60 * 1000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -93,10 +96,30 @@ MainWindow::MainWindow(QWidget *parent)
     // instance writing the store never changes this window's brush.
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
     view->setToolSize(ui->horizontalSlider->value());
+
+    // Connected after endStroke, so that the finished stroke is in the record.
+    connect(view, &CZefGraphicsView::strokeFinished, this, [this] {
+        recoveryStale = true;
+        writeRecoveryRecord();
+    });
+    connect(view->undoStack, &QUndoStack::indexChanged, this, [this] { recoveryStale = true; });
+    connect(view->undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
+        if (clean)
+            removeRecoveryRecord();
+    });
+    connect(&recovery, &RecoveryStore::readyToWrite, this, &MainWindow::writeRecoveryRecord);
+    connect(&recoveryTimer, &QTimer::timeout, this, [this] {
+        recoveryDue = true;
+        writeRecoveryRecord();
+    });
+    recoveryTimer.start(recoveryIntervalMs);
 }
 
 MainWindow::~MainWindow()
 {
+    // The view and its history outlive this window's members.
+    disconnect(ui->graphicsView->undoStack, nullptr, this, nullptr);
+    removeRecoveryRecord();
     delete ui;
 }
 
@@ -150,6 +173,8 @@ bool MainWindow::openPhoto(const QString &fileName)
     else
         photoItem = scene.addPixmap(pixmap);
     photoItem->setZValue(photoZ);
+
+    photoPath = QFileInfo(fileName).absoluteFilePath();
 
     // The history refers to the layer's pixels as they were; it ends here.
     ui->graphicsView->undoStack->clear();
@@ -262,7 +287,9 @@ void MainWindow::on_actionSave_As_triggered()
         statusBar()->showMessage(tr("Could not save %1: the name has no JPG or PNG suffix, "
                                     "or the file cannot be written.")
                                      .arg(QDir::toNativeSeparators(fileName)));
+        return;
     }
+    removeRecoveryRecord();
 }
 
 bool MainWindow::savePhoto(const QString &fileName) const
@@ -319,4 +346,77 @@ void MainWindow::on_pushButtonWebsite_clicked()
 void MainWindow::openWebsite()
 {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(websiteUrl)));
+}
+
+void MainWindow::setRecoveryInterval(int msec)
+{
+    recoveryTimer.start(msec);
+}
+
+void MainWindow::writeRecoveryRecord()
+{
+    const CZefGraphicsView *view = ui->graphicsView;
+    if (!recoveryDue || !recoveryStale || !colorLayer || view->undoStack->isClean())
+        return;
+    // Never half a stroke: the end of the stroke tries again.
+    if (view->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
+        return;
+    if (recovery.write(photoPath, *colorLayer->maskImage))
+        recoveryDue = recoveryStale = false;
+}
+
+void MainWindow::removeRecoveryRecord()
+{
+    recovery.remove();
+    recoveryDue = false;
+}
+
+void MainWindow::offerRecovery()
+{
+    QStringList problems;
+    const std::optional<RecoveryRecord> record = RecoveryStore::takeOrphan(&problems);
+    if (!problems.isEmpty())
+        statusBar()->showMessage(problems.join(QLatin1Char(' ')));
+    if (!record)
+        return;
+
+    QMessageBox question(QMessageBox::Question, tr("Recover colouring"),
+                         tr("Recover the unsaved colouring of %1 from %2?")
+                             .arg(QFileInfo(record->photoPath).fileName(),
+                                  QLocale().toString(record->time.toLocalTime(), QLocale::ShortFormat)),
+                         QMessageBox::NoButton, this);
+    QPushButton *recover = question.addButton(tr("Recover"), QMessageBox::AcceptRole);
+    QPushButton *discard = question.addButton(tr("Discard"), QMessageBox::DestructiveRole);
+    question.setDefaultButton(recover);
+    question.exec();
+    if (question.clickedButton() == discard) {
+        RecoveryStore::discard(*record);
+    } else if (question.clickedButton() == recover) {
+        if (openPhoto(record->photoPath) && restoreLayer(record->layer)) {
+            // Kept until this window writes its own or the work is saved.
+            recovery.adopt(*record);
+            recoveryStale = false;
+            statusBar()->clearMessage();
+        } else {
+            statusBar()->showMessage(tr("Could not recover the colouring of %1.")
+                                         .arg(QDir::toNativeSeparators(record->photoPath)));
+        }
+    }
+}
+
+bool MainWindow::restoreLayer(const QImage &layer)
+{
+    if (!colorLayer || colorLayer->maskImage->size() != layer.size())
+        return false;
+    // Put on the layer as one undoable step, so the document is unsaved and
+    // Undo goes back to the uncoloured photo.
+    LayerTileRecord tiles(layer.size());
+    tiles.capture(layer, layer.rect());
+    if (tiles.overflowed())
+        return false;
+    colorLayer->swapRecord(tiles);
+    auto *step = new CStrokeCommand(colorLayer, std::move(tiles), false);
+    step->setText(tr("recovery"));
+    ui->graphicsView->undoStack->push(step);
+    return true;
 }

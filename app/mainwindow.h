@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "app/recoverystore.h"
 #include "canvas/rowspan.h"
 
 #include <QGraphicsScene>
@@ -8,6 +9,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QTimer>
 
 class CZefGraphicsImageMaskItem;
 class QGraphicsPixmapItem;
@@ -27,6 +29,14 @@ public:
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // How often unsaved strokes are written to the recovery record (60 s).
+    void setRecoveryInterval(int msec);
+
+public slots:
+    // Offers what a window that died left unsaved; called once the window
+    // is shown at start.
+    void offerRecovery();
 
 protected:
     void changeEvent(QEvent *e) override;
@@ -56,6 +66,11 @@ private:
     bool savePhoto(const QString &fileName) const;
     void openWebsite();
 
+    // Crash recovery: the record follows the unsaved strokes.
+    void writeRecoveryRecord();
+    void removeRecoveryRecord();
+    bool restoreLayer(const QImage &layer);
+
     Ui_MainWindow *ui;
     QGraphicsPixmapItem *photoItem = nullptr;
     QGraphicsScene scene;
@@ -63,6 +78,12 @@ private:
     CZefGraphicsImageMaskItem *colorLayer = nullptr;
     int customColorCount = 0;
     bool strokeErases = false;
+
+    QString photoPath;
+    RecoveryStore recovery;
+    QTimer recoveryTimer;
+    bool recoveryDue = false;   // a tick came and found strokes to record
+    bool recoveryStale = false; // the layer changed since the last record
 };
 
 #endif // MAINWINDOW_H
