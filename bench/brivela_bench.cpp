@@ -4,6 +4,7 @@
 
 #include "benchscene.h"
 #include "testsupport.h"
+#include "windowbench.h"
 
 #include "app/mainwindow.h"
 
@@ -67,8 +68,78 @@ void BM_Open_24MP(benchmark::State &state)
     }
 }
 
+// Strokes through the real window: each iteration is one whole drag of
+// `moves` moves, each `step` view pixels from the last; the figures are taken
+// over every move of every iteration.
+std::unique_ptr<WindowBench> sharedWindowBench; // made once: opening the photo takes seconds
+
+WindowBench &windowBench()
+{
+    if (!sharedWindowBench)
+        sharedWindowBench = std::make_unique<WindowBench>();
+    return *sharedWindowBench;
+}
+
+std::map<std::string, std::vector<double>> moveTimes;
+std::map<std::string, std::vector<double>> moveCpuTimes;
+
+double percentile(std::vector<double> times, double p)
+{
+    std::sort(times.begin(), times.end());
+    return times.empty() ? 0 : times[std::min(times.size() - 1, size_t(p * double(times.size())))];
+}
+
+void strokes(benchmark::State &state, const char *name, int brush, bool fit, int moves, bool pointLists)
+{
+    WindowBench &bench = windowBench();
+    bench.setBrush(brush, fit);
+    std::vector<double> &all = moveTimes[name];
+    for (auto _ : state) {
+        const std::vector<double> times = pointLists ? bench.pointListDrag(moves, 200) : bench.drag(moves, 200);
+        all.insert(all.end(), times.begin(), times.end());
+        moveCpuTimes[name].insert(moveCpuTimes[name].end(), bench.lastCpuTimes().begin(), bench.lastCpuTimes().end());
+        state.PauseTiming();
+        if (!pointLists)
+            bench.undo(); // every drag starts from the same layer
+        state.ResumeTiming();
+    }
+    state.counters["median_ms"] = percentile(all, 0.5);
+    state.counters["p95_ms"] = percentile(all, 0.95);
+}
+
+void BM_Stroke_Brush40_Scale1(benchmark::State &state) { strokes(state, "brush 40, scale 1", 40, false, 120, false); }
+void BM_Stroke_Brush300_Fit(benchmark::State &state) { strokes(state, "brush 300, fit", 300, true, 120, false); }
+void BM_Stroke_Brush999_Fit(benchmark::State &state) { strokes(state, "brush 999, fit", 999, true, 120, false); }
+void BM_PointLists_Brush40_Scale1(benchmark::State &state) { strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true); }
+void BM_PointLists_Brush300_Fit(benchmark::State &state) { strokes(state, "point lists: brush 300, fit", 300, true, 20, true); }
+void BM_PointLists_Brush999_Fit(benchmark::State &state) { strokes(state, "point lists: brush 999, fit", 999, true, 6, true); }
+
+// Undo of a 60-move stroke of brush 300 at the fitting zoom, to the end of
+// its repaint. The baseline is the point-list step of the same brush.
+void BM_Undo_Brush300_Fit(benchmark::State &state)
+{
+    WindowBench &bench = windowBench();
+    bench.setBrush(300, true);
+    std::vector<double> &all = moveTimes["undo of a 60-move brush 300 stroke, fit"];
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.drag(60, 200);
+        state.ResumeTiming();
+        all.push_back(bench.undo());
+        moveCpuTimes["undo of a 60-move brush 300 stroke, fit"].push_back(bench.lastCpuTimes().front());
+    }
+    state.counters["median_ms"] = percentile(all, 0.5);
+}
+
 } // namespace
 
+BENCHMARK(BM_Stroke_Brush40_Scale1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Stroke_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Stroke_Brush999_Fit)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_PointLists_Brush40_Scale1)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PointLists_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PointLists_Brush999_Fit)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_Undo_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_BrushStep_24MP_Scale1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_BrushStep_24MP_Fit)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_BrushStep_100MP_Scale1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -83,6 +154,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    sharedWindowBench.reset(); // the window goes before the application object
 
     const auto ratio = [](const char *a, const char *b) {
         if (!medians.count(a) || !medians.count(b))
@@ -94,5 +166,20 @@ int main(int argc, char **argv)
     ratio("BM_ReferenceBrushStep_24MP_Fit", "BM_BrushStep_24MP_Fit");
     ratio("BM_BrushStep_100MP_Scale1", "BM_BrushStep_24MP_Scale1");
     ratio("BM_BrushStep_24MP_Fit", "BM_BrushStep_24MP_Scale1");
+
+    std::printf("\nStroke moves through the window (6000 x 4000 photo, 1920 x 1080 canvas, 200-pixel moves):\n");
+    for (const auto &[name, times] : moveTimes)
+        std::printf("%-44s median %8.2f ms   p95 %8.2f ms   (%zu samples); main-thread CPU: median %8.2f ms   p95 %8.2f ms\n",
+                    name.c_str(), percentile(times, 0.5), percentile(times, 0.95), times.size(),
+                    percentile(moveCpuTimes[name], 0.5), percentile(moveCpuTimes[name], 0.95));
+    const auto strokeRatio = [](const char *base, const char *name, double p) {
+        if (moveTimes.count(base) && moveTimes.count(name))
+            std::printf("%-44s / %-30s = %8.1f x\n", base, name,
+                        percentile(moveTimes[base], p) / percentile(moveTimes[name], p));
+    };
+    strokeRatio("point lists: brush 40, scale 1", "brush 40, scale 1", 0.5);
+    strokeRatio("point lists: brush 300, fit", "brush 300, fit", 0.95);
+    strokeRatio("point lists: brush 999, fit", "brush 999, fit", 0.95);
+    strokeRatio("point lists: brush 300, fit", "undo of a 60-move brush 300 stroke, fit", 0.5);
     return 0;
 }

@@ -3,8 +3,10 @@
 // reads the peak resident size (VmHWM) after resetting it.
 
 #include "testsupport.h"
+#include "windowbench.h"
 
 #include "app/mainwindow.h"
+#include "canvas/cstrokecommand.h"
 #include "canvas/czefgraphicsview.h"
 
 #include <QAction>
@@ -12,8 +14,10 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <QUndoStack>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -36,12 +40,39 @@ void resetPeak()
         clear.write("5");
 }
 
+// Peak memory of a 120-move drag of brush 999 at the fitting zoom, beyond
+// the record its undo step keeps, against the idle window with the photo open.
+int strokeMemory()
+{
+    auto bench = std::make_unique<WindowBench>();
+    bench->setBrush(999, true);
+    QApplication::processEvents();
+    const long idle = statusKb("VmRSS:");
+    resetPeak();
+    const long before = statusKb("VmRSS:");
+    bench->drag(120, 200);
+    QApplication::processEvents();
+    const long peak = statusKb("VmHWM:");
+    const QUndoStack *history = bench->canvas()->undoStack;
+    const auto *stroke = dynamic_cast<const CStrokeCommand *>(history->command(history->index() - 1));
+    const double recordKb = stroke ? stroke->bytes() / 1024.0 : 0;
+    const double beyond = (peak - before) - recordKb;
+    std::printf("idle window with the 6000 x 4000 photo open: %.0f MB\n", idle / 1024.0);
+    std::printf("brush 999 drag at the fitting zoom: peak %.0f MB above the idle window, undo record %.0f MB\n",
+                (peak - before) / 1024.0, recordKb / 1024);
+    std::printf("beyond the undo record: %.1f MB = %.3f x the idle window (target at most 0.1)\n", beyond / 1024,
+                beyond / idle);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     TestSupport::nameApplication();
+    if (argc > 1 && qstrcmp(argv[1], "stroke") == 0)
+        return strokeMemory();
     const int width = 6000;
     const int height = 4000;
 

@@ -138,18 +138,61 @@ RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit
         return spans;
 
     std::vector<std::vector<Interval>> rows(size_t(bottom - top + 1));
+    // The half-width of a disc's row depends only on r2 and the row's distance
+    // from the centre, and the discs of one step share one or two r2: tables
+    // spare the square root for every row of every disc.
+    struct HalfWidths {
+        qint64 r2 = -1;
+        std::vector<int> of; // by |dy|; -1 where the row is empty
+    };
+    std::vector<HalfWidths> tables;
+    const auto halfWidths = [&tables](qint64 r2, qint64 reach) -> const std::vector<int> & {
+        auto it = std::find_if(tables.begin(), tables.end(), [r2](const HalfWidths &t) { return t.r2 == r2; });
+        if (it == tables.end()) {
+            tables.push_back(HalfWidths{r2, {}});
+            it = tables.end() - 1;
+        }
+        for (qint64 k = qint64(it->of.size()); k <= reach; ++k) {
+            const qint64 room = r2 - k * k - 1;
+            it->of.push_back(room < 0 ? -1 : int(floorSqrt(room)));
+        }
+        return it->of;
+    };
+
     for (const Disc &disc : discs) {
+        if (disc.isEmpty())
+            continue;
         const int y0 = std::max(disc.firstRow(), top);
         const int y1 = std::min(disc.lastRow(), bottom);
+        if (y0 > y1)
+            continue;
+        const qint64 r2 = (qint64(disc.square.width) * disc.square.height) / 4;
+        const qint64 cy = disc.centre.y();
+        const qint64 reach = std::max(std::abs(cy - y0), std::abs(cy - y1));
+        const qint64 xmin = std::max<qint64>(disc.square.left, limit.left());
+        const qint64 xmax = std::min<qint64>(qint64(disc.square.right()) - 1, limit.right());
+        if (xmin > xmax)
+            continue;
+        if (reach > 2 * (qint64(bottom) - top + 1)) {
+            // A centre far from the rows in question: no table for that.
+            for (int y = y0; y <= y1; ++y) {
+                int l = 0;
+                int r = 0;
+                if (disc.row(y, &l, &r) && std::max<qint64>(l, xmin) <= std::min<qint64>(r, xmax))
+                    addInterval(rows[size_t(y - top)], int(std::max<qint64>(l, xmin)), int(std::min<qint64>(r, xmax)));
+            }
+            continue;
+        }
+        const std::vector<int> &half = halfWidths(r2, reach);
+        const qint64 cx = disc.centre.x();
         for (int y = y0; y <= y1; ++y) {
-            int l = 0;
-            int r = 0;
-            if (!disc.row(y, &l, &r))
+            const int d = half[size_t(std::abs(cy - y))];
+            if (d < 0)
                 continue;
-            l = std::max(l, limit.left());
-            r = std::min(r, limit.right());
+            const qint64 l = std::max(cx - d, xmin);
+            const qint64 r = std::min(cx + d, xmax);
             if (l <= r)
-                addInterval(rows[size_t(y - top)], l, r);
+                addInterval(rows[size_t(y - top)], int(l), int(r));
         }
     }
 

@@ -42,6 +42,37 @@ qreal followRatio(int newSize, int oldSize, qreal displayed)
     return 1.0;
 }
 
+// Cuts the segment a-b to the part inside `rect` (Liang and Barsky's
+// clipping); false when no part is inside.
+bool clipToRect(QPointF *a, QPointF *b, const QRectF &rect)
+{
+    const QPointF d = *b - *a;
+    qreal t0 = 0;
+    qreal t1 = 1;
+    const qreal p[4] = {-d.x(), d.x(), -d.y(), d.y()};
+    const qreal q[4] = {a->x() - rect.left(), rect.right() - a->x(), a->y() - rect.top(), rect.bottom() - a->y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const qreal t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+    }
+    if (t0 > t1)
+        return false;
+    const QPointF start = *a;
+    if (t1 < 1)
+        *b = start + d * t1;
+    if (t0 > 0)
+        *a = start + d * t0;
+    return true;
+}
+
 } // namespace
 
 CZefGraphicsView::CZefGraphicsView(QWidget *parent)
@@ -75,12 +106,28 @@ void CZefGraphicsView::mousePressEvent(QMouseEvent *event)
         RemoveBrushMousePressed(event);
     if (toolMode == KeepBrush || toolMode == RemoveBrush)
         startStroke(event);
+    // A marker press lays nothing yet; it anchors the drag's line of marks.
+    if ((toolMode == KeepMarker || toolMode == RemoveMarker) && event->button() == Qt::LeftButton) {
+        finishMarkDrag();
+        markStroke = MarkDragStarted;
+        markAnchor = mapToScene(eventPosition(event));
+        markAnchorLaid = false;
+    }
 }
 
 void CZefGraphicsView::mouseReleaseEvent(QMouseEvent *event)
 {
     if (stroke != NoStroke && event->button() == strokeButton)
         finishStroke();
+    if (event->button() == Qt::LeftButton)
+        finishMarkDrag();
+}
+
+void CZefGraphicsView::finishMarkDrag()
+{
+    if (markStroke == MarkMacroOpen && undoStack)
+        undoStack->endMacro();
+    markStroke = NoMarkDrag;
 }
 
 void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
@@ -193,6 +240,13 @@ BrushGeometry::Disc CZefGraphicsView::discAt(const QPoint &p) const
     return disc;
 }
 
+QPoint CZefGraphicsView::strokePoint(QMouseEvent *event) const
+{
+    const QRect reach = viewport()->rect().adjusted(-strokeReach, -strokeReach, strokeReach, strokeReach);
+    const QPoint p = eventPosition(event);
+    return QPoint(std::clamp(p.x(), reach.left(), reach.right()), std::clamp(p.y(), reach.top(), reach.bottom()));
+}
+
 void CZefGraphicsView::startStroke(QMouseEvent *event)
 {
     if (stroke != NoStroke) {
@@ -208,7 +262,7 @@ void CZefGraphicsView::startStroke(QMouseEvent *event)
     else
         return;
     strokeButton = button;
-    strokePosition = eventPosition(event);
+    strokePosition = strokePoint(event);
     emit strokeStarted(stroke == Erasing);
 
     strokeDisc = discAt(strokePosition);
@@ -225,9 +279,7 @@ void CZefGraphicsView::continueStroke(QMouseEvent *event)
         finishStroke(); // the release went elsewhere
         return;
     }
-    const QRect reach = viewport()->rect().adjusted(-strokeReach, -strokeReach, strokeReach, strokeReach);
-    const QPoint p = eventPosition(event);
-    const QPoint to(std::clamp(p.x(), reach.left(), reach.right()), std::clamp(p.y(), reach.top(), reach.bottom()));
+    const QPoint to = strokePoint(event);
     if (to == strokePosition)
         return;
 
@@ -318,23 +370,18 @@ void CZefGraphicsView::RemoveBrushMouseMoved(QMouseEvent *event)
 
 // Marker tools
 
-void CZefGraphicsView::addMark(QMouseEvent *event, bool keep)
+bool CZefGraphicsView::addMark(const QPointF &s, bool keep)
 {
-    if (!(event->buttons() & Qt::LeftButton) || !scene())
-        return;
+    const int tx = BrushGeometry::truncated(s.x());
+    const int ty = BrushGeometry::truncated(s.y());
+    const QRectF bounds = scene()->sceneRect();
+    if (tx <= 0 || ty <= 0 || !(bounds.width() > tx) || !(bounds.height() > ty))
+        return false;
 
     const QColor colour = keep ? QColor(50, 255, 50, 255) : QColor(255, 10, 10, 255);
     QPen pen(colour);
     pen.setWidth(0); // cosmetic: one device pixel at any zoom
     const QBrush brush(colour, Qt::SolidPattern);
-
-    const QPointF s = mapToScene(eventPosition(event));
-    const int tx = BrushGeometry::truncated(s.x());
-    const int ty = BrushGeometry::truncated(s.y());
-    const QRectF bounds = scene()->sceneRect();
-    if (tx <= 0 || ty <= 0 || !(bounds.width() > tx) || !(bounds.height() > ty))
-        return;
-
     QGraphicsItem *mark = nullptr;
     if (keep)
         mark = scene()->addRect(s.x(), s.y(), keepMarkerSize, keepMarkerSize, pen, brush);
@@ -342,18 +389,60 @@ void CZefGraphicsView::addMark(QMouseEvent *event, bool keep)
         mark = scene()->addEllipse(s.x(), s.y(), removeMarkerSize, removeMarkerSize, pen, brush);
     mark->setZValue(markZ);
 
-    if (undoStack)
+    if (undoStack) {
+        // The marks of one drag are one undo step.
+        if (markStroke == MarkDragStarted) {
+            undoStack->beginMacro(keep ? tr("keep marks") : tr("remove marks"));
+            markStroke = MarkMacroOpen;
+        }
         undoStack->push(new CMarkerCommand(scene(), mark));
+    }
+    return true;
+}
+
+void CZefGraphicsView::layMarks(QMouseEvent *event, bool keep)
+{
+    if (!(event->buttons() & Qt::LeftButton) || !scene())
+        return;
+    const QPointF s = mapToScene(eventPosition(event));
+    if (markStroke == NoMarkDrag) {
+        addMark(s, keep); // a move without a press seen: one mark, where it is
+        return;
+    }
+
+    // Along a drag, one mark per scene pixel on the straight line from the last
+    // one, so that a fast hand leaves no gaps; the ends keep their exact
+    // positions. Only the part inside the scene can hold marks.
+    const QPointF from = markAnchor;
+    const QRectF bounds = scene()->sceneRect();
+    QPointF a = from;
+    QPointF b = s;
+    if (!clipToRect(&a, &b, bounds.adjusted(-1, -1, 1, 1))) {
+        markAnchor = s;
+        markAnchorLaid = false;
+        return;
+    }
+    const QPoint pa(BrushGeometry::truncated(a.x()), BrushGeometry::truncated(a.y()));
+    const QPoint pb(BrushGeometry::truncated(b.x()), BrushGeometry::truncated(b.y()));
+    const QList<QPoint> steps = BrushGeometry::lineSteps(pa, pb);
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        if (i == 0 && markAnchorLaid && a == from)
+            continue; // marked by the previous move
+        const QPointF at = i == 0 && a == from ? from : i + 1 == steps.size() && b == s ? s : QPointF(steps[i]);
+        addMark(at, keep);
+    }
+    markAnchor = s;
+    markAnchorLaid = true;
 }
 
 void CZefGraphicsView::KeepMarkerMouseMoved(QMouseEvent *event)
 {
-    addMark(event, true);
+    layMarks(event, true);
 }
 
 void CZefGraphicsView::RemoveMarkerMouseMoved(QMouseEvent *event)
 {
-    addMark(event, false);
+    layMarks(event, false);
 }
 
 QList<int> CZefGraphicsView::markIndices(int itemType)

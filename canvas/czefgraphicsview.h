@@ -85,12 +85,18 @@ private:
     // The brush square under the pointer, in scene coordinates.
     QRectF brushCursorRect(QMouseEvent *event) const;
     BrushGeometry::Disc discAt(const QPoint &viewPoint) const;
+    // The pointer position, held within reach of the viewport.
+    QPoint strokePoint(QMouseEvent *event) const;
     void startStroke(QMouseEvent *event);
     void continueStroke(QMouseEvent *event);
     void finishStroke();
     void showBrushCursor(const QRectF &rect);
     void removeBrushCursor();
-    void addMark(QMouseEvent *event, bool keep);
+    // Lays one mark with its top-left corner at the scene point s, where the
+    // scene can hold it; true if it did.
+    bool addMark(const QPointF &s, bool keep);
+    void layMarks(QMouseEvent *event, bool keep);
+    void finishMarkDrag();
     QList<int> markIndices(int itemType);
     void clearmarks_private();
 
@@ -106,6 +112,11 @@ private:
     Qt::MouseButton strokeButton = Qt::NoButton;
     QPoint strokePosition;              // the last pointer position of the stroke
     BrushGeometry::Disc strokeDisc;     // the disc painted there
+
+    enum MarkDrag { NoMarkDrag, MarkDragStarted, MarkMacroOpen };
+    MarkDrag markStroke = NoMarkDrag;
+    QPointF markAnchor;                 // where the drag's last mark went
+    bool markAnchorLaid = false;
 };
 
 #endif // CZEFGRAPHICSVIEW_H

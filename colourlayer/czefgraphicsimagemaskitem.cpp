@@ -80,8 +80,10 @@ void CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, uns
     // A uniform layer has no edges: its softened picture is the layer itself.
     // Release the old picture first so that two large ones never coexist.
     smoothedImage = QImage();
-    smoothedImage = QImage(width, height, QImage::Format_ARGB32);
-    smoothedImage.fill(bg);
+    // Kept premultiplied: that is what drawing blends from, so a paint draws it
+    // as it is instead of converting the exposed part every time.
+    smoothedImage = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    smoothedImage.fill(qPremultiply(bg));
     constexpr int tile = LayerTileRecord::tileSize;
     tileColumns = (width + tile - 1) / tile;
     tileRows = (height + tile - 1) / tile;
@@ -240,6 +242,9 @@ void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, cons
             write(reinterpret_cast<QRgb *>(maskImage->scanLine(span.y)), span.y, left, right);
             changed.add(left, span.y);
             changed.add(right, span.y);
+            // Only the tiles along the span go stale, not the whole bounding
+            // box: a wide sweep is mostly a thin crescent of new pixels.
+            markStale(QRect(left - 1, span.y - 1, right - left + 3, 3));
         }
     };
     each(newfg, photoRect, [&](QRgb *row, int y, int left, int right) {
@@ -249,7 +254,8 @@ void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, cons
     each(newbg, layerRect, [this](QRgb *row, int, int left, int right) {
         std::fill(row + left, row + right + 1, QRgb(bg));
     });
-    layerChanged(changed.rect(), true);
+    if (!changed.rect().isEmpty())
+        update(changed.rect().adjusted(-1, -1, 1, 1) & layerRect);
 }
 
 void CZefGraphicsImageMaskItem::beginRecording(qint64 maxBytes)

@@ -69,7 +69,7 @@ private:
     void markStale(const QRect &rect);
     void record(const QRect &area);
 
-    QImage smoothedImage;   // the layer as drawn; valid outside the stale tiles
+    QImage smoothedImage;   // the layer as drawn, premultiplied; valid outside the stale tiles
     QBitArray staleTiles;   // tiles of smoothedImage to recompute before drawing
     int tileColumns = 0;
     int tileRows = 0;

@@ -1,15 +1,15 @@
 #include "colourlayer/edgesmoothing.h"
 
 #include <QImage>
+#include <QRgb>
 
 namespace EdgeSmoothing {
 
-void smoothRect(const QImage &layer, QImage &out, const QRect &rect)
-{
-    Q_ASSERT(layer.size() == out.size());
-    Q_ASSERT(layer.format() == QImage::Format_ARGB32 && out.format() == QImage::Format_ARGB32);
+namespace {
 
-    const QRect area = rect & layer.rect();
+template <bool premultiply>
+void smoothArea(const QImage &layer, QImage &out, const QRect &area)
+{
     if (area.isEmpty())
         return;
 
@@ -25,19 +25,36 @@ void smoothRect(const QImage &layer, QImage &out, const QRect &rect)
         for (int x = area.left(); x <= area.right(); ++x) {
             const quint32 centre = row[x];
             if (!interiorRow || x == 0 || x == width - 1) {
-                dst[x] = centre;
+                dst[x] = premultiply ? qPremultiply(centre) : centre;
                 continue;
             }
             const quint32 left = row[x - 1];
             const quint32 right = row[x + 1];
             const quint32 above = row[x - stride];
             const quint32 below = row[x + stride];
-            if (centre == left && centre == right && centre == above && centre == below)
-                dst[x] = centre;
-            else
-                dst[x] = average(centre, left, right, above, below);
+            const quint32 value = centre == left && centre == right && centre == above && centre == below
+                ? centre
+                : average(centre, left, right, above, below);
+            dst[x] = premultiply ? qPremultiply(value) : value;
         }
     }
+}
+
+} // namespace
+
+void smoothRect(const QImage &layer, QImage &out, const QRect &rect)
+{
+    Q_ASSERT(layer.size() == out.size());
+    Q_ASSERT(layer.format() == QImage::Format_ARGB32);
+    Q_ASSERT(out.format() == QImage::Format_ARGB32 || out.format() == QImage::Format_ARGB32_Premultiplied);
+
+    const QRect area = rect & layer.rect();
+    if (area.isEmpty())
+        return;
+    if (out.format() == QImage::Format_ARGB32_Premultiplied)
+        smoothArea<true>(layer, out, area);
+    else
+        smoothArea<false>(layer, out, area);
 }
 
 QImage smoothed(const QImage &layer)

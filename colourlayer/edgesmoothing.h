@@ -25,7 +25,9 @@ inline quint32 average(quint32 centre, quint32 left, quint32 right, quint32 abov
 }
 
 // Writes the smoothed picture of `layer` into `out` for the pixels of `rect`
-// (clipped to the layer). Both images are ARGB32 of the same size and must not
+// (clipped to the layer). `layer` is ARGB32; `out` has its size and is ARGB32,
+// or ARGB32_Premultiplied, in which case the smoothed values are stored
+// premultiplied, ready to be drawn without a conversion. The two must not
 // share pixel memory; pixels of `out` outside `rect` are left alone.
 void smoothRect(const QImage &layer, QImage &out, const QRect &rect);
 

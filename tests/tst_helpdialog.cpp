@@ -57,7 +57,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 12);
+    QCOMPARE(page->blockCount(), 13);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -71,7 +71,10 @@ void TestHelpDialog::pageReadsAsDescribed()
                                   QString(),
                                   QStringLiteral("The Website button will open our website in your web browser so "
                                                  "you can download more digital photo tools."),
-                                  QString(), QStringLiteral("Have fun!")};
+                                  QString(), QStringLiteral("Have fun!"),
+                                  QStringLiteral("To erase colour, paint over it with the right mouse button. "
+                                                 "Edit->Undo (Ctrl+Z) takes back the last stroke, from press to "
+                                                 "release, and Edit->Redo (Ctrl+Shift+Z) gives it back.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.
