@@ -108,6 +108,13 @@ MainWindow::MainWindow(QWidget *parent)
             removeRecoveryRecord();
     });
     connect(&recovery, &RecoveryStore::readyToWrite, this, &MainWindow::writeRecoveryRecord);
+    connect(&recovery, &RecoveryStore::written, this, [this](bool ok) {
+        if (ok)
+            return;
+        recoveryStale = true; // tried again at the next tick
+        statusBar()->showMessage(tr("Could not write the recovery record to %1.")
+                                     .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
+    });
     connect(&recoveryTimer, &QTimer::timeout, this, [this] {
         recoveryDue = true;
         writeRecoveryRecord();
