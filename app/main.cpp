@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QList>
 #include <QPair>
 #include <QTimer>
@@ -36,6 +37,30 @@ bool displayMissing(int argc, char **argv)
 #endif
 }
 
+// Help and version are answered on standard output, with no display needed.
+bool asksOnlyForText(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            return false;
+        for (const char *option : {"-h", "-?", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+void describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QCoreApplication::translate("main", "Colours black-and-white photos with a brush."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"), QCoreApplication::translate("main", "The photo to open."),
+                                 QStringLiteral("[file]"));
+}
+
 QtMessageHandler defaultHandler = nullptr;
 QList<QPair<QtMsgType, QString>> startupMessages;
 
@@ -59,6 +84,18 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, co
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRIVELA_VERSION));
+    QCommandLineParser parser;
+    describeOptions(parser);
+
+    if (asksOnlyForText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        // The settings store's name carries the version; the answer needs it once.
+        QCoreApplication::setApplicationName(QStringLiteral("Brivela"));
+        parser.process(app); // answers and exits
+        return EXIT_SUCCESS;
+    }
+
     if (displayMissing(argc, argv)) {
         std::fputs("brivela: no display found (DISPLAY is not set); run it from a desktop session\n", stderr);
         return EXIT_FAILURE;
@@ -75,11 +112,15 @@ int main(int argc, char *argv[])
 
     QApplication::setApplicationName(QStringLiteral("Brivela 1.0"));
     QApplication::setOrganizationName(QStringLiteral("Fendrel software"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.fendrelsoftware.Brivela"));
+    parser.process(app);
 
     int status = 0;
     {
         MainWindow window;
         window.show();
+        if (!parser.positionalArguments().isEmpty())
+            window.openFile(parser.positionalArguments().constFirst());
         QTimer::singleShot(0, &window, &MainWindow::offerRecovery);
         status = app.exec();
     }

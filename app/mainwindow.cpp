@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "canvas/cstrokecommand.h"
+#include "app/photofile.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "ui/helpdialog.h"
@@ -11,16 +12,17 @@
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGraphicsPixmapItem>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPainter>
+#include <QMimeData>
 #include <QPushButton>
-#include <QSaveFile>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -38,6 +40,7 @@ constexpr qreal zoomFactor = 1.2;
 constexpr qreal photoZ = 5;
 constexpr qreal colourLayerZ = 10;
 constexpr int nothingToSaveTimeout = 3000;
+constexpr int savedTimeout = 5000;
 constexpr int recoveryIntervalMs = 60 * 1000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
@@ -65,6 +68,24 @@ QString canonicalDirOf(const QString &fileName)
     return QFileInfo(fileName).dir().canonicalPath();
 }
 
+// The one local file a drag carries, or the empty text.
+QString droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
+        return QString();
+    return data->urls().constFirst().toLocalFile();
+}
+
+// The suffix a save-dialog filter such as "PNG Files (*.png)" gives a name.
+QString suffixOfFilter(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("*."));
+    if (star < 0)
+        return QString();
+    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
+    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -90,6 +111,11 @@ MainWindow::MainWindow(QWidget *parent)
     redo->setShortcut(QKeySequence::Redo);
     ui->menuEdit->addAction(undo);
     ui->menuEdit->addAction(redo);
+
+    // A file dropped anywhere, the canvas included, reaches the window.
+    setAcceptDrops(true);
+    ui->graphicsView->setAcceptDrops(false);
+    ui->graphicsView->viewport()->setAcceptDrops(false);
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another
@@ -140,32 +166,58 @@ void MainWindow::changeEvent(QEvent *e)
 void MainWindow::on_actionOpen_triggered()
 {
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
-    const QString fileName = QFileDialog::getOpenFileName(
-        this, tr("Open File"), startDir,
-        tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif);;All files (*.*)"));
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
     if (fileName.isNull())
         return;
 
     // Remembered before reading, so that the next dialog starts here even when
     // this file turns out to be unreadable.
     QSettings().setValue(currDirKey, canonicalDirOf(fileName));
-
-    if (!openPhoto(fileName)) {
-        statusBar()->showMessage(
-            tr("Could not open %1: it is not an image that Brivela can read.")
-                .arg(QDir::toNativeSeparators(fileName)));
-        return;
-    }
-    statusBar()->clearMessage();
+    openFile(fileName);
 }
 
-bool MainWindow::openPhoto(const QString &fileName)
+bool MainWindow::openFile(const QString &fileName)
+{
+    PhotoFile file(fileName);
+    if (!openPhoto(file)) {
+        statusBar()->showMessage(file.errorString());
+        return false;
+    }
+    statusBar()->clearMessage();
+    return true;
+}
+
+bool MainWindow::askToSaveChanges()
+{
+    return true;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QString fileName = droppedFile(event->mimeData());
+    if (fileName.isEmpty())
+        return;
+    event->acceptProposedAction();
+    if (askToSaveChanges())
+        openFile(fileName);
+}
+
+bool MainWindow::openPhoto(PhotoFile &file)
 {
     BusyCursor busy;
 
-    QImage image = QImageReader(fileName).read();
-    if (image.isNull())
+    if (!file.read())
         return false;
+    QImage image = file.takePhoto();
+    photoOriginal = file.original();
+    photoFileName = file.fileName();
 
     QPixmap pixmap = QPixmap::fromImage(image);
     // Where the pixmap keeps the photo's own format it holds the same pixels;
@@ -180,8 +232,6 @@ bool MainWindow::openPhoto(const QString &fileName)
     else
         photoItem = scene.addPixmap(pixmap);
     photoItem->setZValue(photoZ);
-
-    photoPath = QFileInfo(fileName).absoluteFilePath();
 
     // The history refers to the layer's pixels as they were; it ends here.
     ui->graphicsView->undoStack->clear();
@@ -276,14 +326,24 @@ void MainWindow::on_actionSave_As_triggered()
 
     const QString currDir = QSettings().value(currDirKey, QString()).toString();
     const QString startDir = QSettings().value(currSaveDirKey, currDir).toString();
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    QFileDialog dialog(this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A typed name without a suffix takes the selected filter's; the dialog
+    // itself swaps the suggested name's suffix when the filter changes.
+    dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
+    dialog.selectFile(QFileInfo(photoFileName).completeBaseName() + QLatin1Char('.') + dialog.defaultSuffix());
+    const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+        ? dialog.selectedFiles().constFirst()
+        : QString();
     if (fileName.isEmpty()) {
         statusBar()->showMessage(tr("No file selected"));
         return;
     }
 
-    const bool saved = savePhoto(fileName);
+    PhotoFile file(fileName);
+    const bool saved = savePhoto(file);
 
     // Where nothing of that name exists after the attempt, there is no
     // directory to remember and the next dialog starts at its default.
@@ -291,42 +351,17 @@ void MainWindow::on_actionSave_As_triggered()
     QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
 
     if (!saved) {
-        statusBar()->showMessage(tr("Could not save %1: the name has no JPG or PNG suffix, "
-                                    "or the file cannot be written.")
-                                     .arg(QDir::toNativeSeparators(fileName)));
+        statusBar()->showMessage(file.errorString());
         return;
     }
     removeRecoveryRecord();
+    statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
 }
 
-bool MainWindow::savePhoto(const QString &fileName) const
+bool MainWindow::savePhoto(PhotoFile &file) const
 {
-    // The format follows the suffix, as for QImage::save; refuse before
-    // touching the disk when the suffix names no format that can be written.
-    const QByteArray format = QFileInfo(fileName).suffix().toLower().toLatin1();
-    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
-        return false;
-
     BusyCursor busy;
-
-    QImage composed = photo.convertToFormat(QImage::Format_ARGB32);
-    {
-        QPainter painter(&composed);
-        painter.drawImage(0, 0, *colorLayer->maskImage);
-    }
-
-    // Written beside the target and renamed over it only when complete, so a
-    // failed or interrupted save leaves an existing file of that name intact.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, format);
-    writer.setQuality(100);
-    if (!writer.write(composed)) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return file.write(photo, photoOriginal, *colorLayer->maskImage);
 }
 
 void MainWindow::on_actionAbout_triggered()
@@ -368,7 +403,7 @@ void MainWindow::writeRecoveryRecord()
     // Never half a stroke: the end of the stroke tries again.
     if (view->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
         return;
-    if (recovery.write(photoPath, *colorLayer->maskImage))
+    if (recovery.write(photoFileName, *colorLayer->maskImage))
         recoveryDue = recoveryStale = false;
 }
 
@@ -398,12 +433,11 @@ void MainWindow::offerRecovery()
     question.exec();
     if (question.clickedButton() == discard) {
         RecoveryStore::discard(*record);
-    } else if (question.clickedButton() == recover) {
-        if (openPhoto(record->photoPath) && restoreLayer(record->layer)) {
+    } else if (question.clickedButton() == recover && openFile(record->photoPath)) {
+        if (restoreLayer(record->layer)) {
             // Kept until this window writes its own or the work is saved.
             recovery.adopt(*record);
             recoveryStale = false;
-            statusBar()->clearMessage();
         } else {
             statusBar()->showMessage(tr("Could not recover the colouring of %1.")
                                          .arg(QDir::toNativeSeparators(record->photoPath)));

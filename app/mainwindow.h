@@ -12,6 +12,7 @@
 #include <QTimer>
 
 class CZefGraphicsImageMaskItem;
+class PhotoFile;
 class QGraphicsPixmapItem;
 class Ui_MainWindow;
 
@@ -30,6 +31,11 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // Opens the photo in fileName, as Open does after its dialog; an
+    // unreadable file leaves the document as it was and says why in the
+    // status bar.
+    bool openFile(const QString &fileName);
+
     // How often unsaved strokes are written to the recovery record (60 s).
     void setRecoveryInterval(int msec);
 
@@ -40,6 +46,8 @@ public slots:
 
 protected:
     void changeEvent(QEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void on_actionOpen_triggered();
@@ -59,11 +67,15 @@ private slots:
     void endStroke();
 
 private:
-    // Shows the photo and gives it a fresh colour layer; false if the file
-    // holds no image the toolkit can read.
-    bool openPhoto(const QString &fileName);
-    // Writes the photo with its colouring; false if nothing was written.
-    bool savePhoto(const QString &fileName) const;
+    // Shows the photo and gives it a fresh colour layer; false, with the
+    // reason in `file`, if the file holds no photo that can be opened.
+    bool openPhoto(PhotoFile &file);
+    // Writes the photo with its colouring; false, with the reason in `file`,
+    // if nothing was written.
+    bool savePhoto(PhotoFile &file) const;
+    // Asks about unsaved work before the document is replaced; false when
+    // the user chose to keep it.
+    bool askToSaveChanges();
     void openWebsite();
 
     // Crash recovery: the record follows the unsaved strokes.
@@ -75,11 +87,14 @@ private:
     QGraphicsPixmapItem *photoItem = nullptr;
     QGraphicsScene scene;
     QImage photo;
+    // The photo's own pixels where they are deeper than 8 bits per channel,
+    // for a 16-bit save; null otherwise.
+    QImage photoOriginal;
+    QString photoFileName;
     CZefGraphicsImageMaskItem *colorLayer = nullptr;
     int customColorCount = 0;
     bool strokeErases = false;
 
-    QString photoPath;
     RecoveryStore recovery;
     QTimer recoveryTimer;
     bool recoveryDue = false;   // a tick came and found strokes to record

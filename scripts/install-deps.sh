@@ -13,6 +13,8 @@ packages=(
     libbenchmark-dev
     xvfb
     xauth
+    desktop-file-utils
+    appstream
 )
 
 missing=()

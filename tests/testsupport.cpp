@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QColorDialog>
 #include <QDialog>
@@ -86,6 +87,11 @@ void answerFileDialog(const QString &fileName, bool confirmOverwrite)
         }
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         QVERIFY(edit);
+        // A suggested name that exists is selected in the list, and the
+        // selection, not the typed name, is what the dialog returns unless
+        // the name field has the keyboard focus, as it has for a user typing.
+        if (auto *list = dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")))
+            list->clearSelection();
         edit->setText(fileName);
         if (confirmOverwrite) {
             QTimer::singleShot(0, [] {

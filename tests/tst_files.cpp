@@ -8,17 +8,22 @@
 #include <QAction>
 #include <QBuffer>
 #include <QColorDialog>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGraphicsPixmapItem>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -115,6 +120,15 @@ private slots:
     void failedWriteKeepsTheExistingFile();
     void saveStartsInTheRememberedDirectory();
     void bigPhotoOpens();
+    void openRefusalsSayWhy_data();
+    void openRefusalsSayWhy();
+    void openFilterOffersEveryFormat();
+    void fileArgumentOpens();
+    void droppedFileOpens_data();
+    void droppedFileOpens();
+    void doubleDensityNameKeepsOnePixelGrid();
+    void saveSuggestsANameAndSuffix_data();
+    void saveSuggestsANameAndSuffix();
 
 private:
     QTemporaryDir dir;
@@ -290,10 +304,17 @@ void TestFiles::paintChooseColourAndSave()
     QDir().mkpath(dir.filePath(QStringLiteral("out")));
     const QString pngName = dir.filePath(QStringLiteral("out/coloured.png"));
     s.saveAs(pngName);
-    QVERIFY(s.status().isEmpty());
+    QCOMPARE(s.status(), QStringLiteral("Saved coloured.png"));
     const QImage saved(pngName);
     QCOMPARE(saved.convertToFormat(QImage::Format_ARGB32), expected);
-    QVERIFY(qAlpha(saved.pixel(0, 0)) == 255);
+    // Opaque, so without alpha, and at the writer's own compression.
+    QVERIFY(!saved.hasAlphaChannel());
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    QVERIFY(expected.convertToFormat(QImage::Format_RGB32).save(&png, "png"));
+    QFile pngFile(pngName);
+    QVERIFY(pngFile.open(QIODevice::ReadOnly));
+    QCOMPARE(pngFile.readAll(), png.data());
     QCOMPARE(s.setting("CurrSaveDir"), canonical(dir.filePath(QStringLiteral("out"))));
 
     // JPEG: the same composed picture, encoded at quality 100.
@@ -370,14 +391,16 @@ void TestFiles::saveCancelled()
 void TestFiles::saveFailures_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("no suffix") << "out/nosuffix";
-    QTest::newRow("suffix of no format") << "out/picture.xyz";
-    QTest::newRow("read-only format") << "out/picture.gif";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("suffix of no format") << "out/picture.xyz" << "the name does not end in .jpg or .png";
+    QTest::newRow("read-only format") << "out/picture.gif" << "the name does not end in .jpg or .png";
+    QTest::newRow("missing folder") << "out/gone/picture.png" << "the folder does not exist";
 }
 
 void TestFiles::saveFailures()
 {
     QFETCH(QString, name);
+    QFETCH(QString, reason);
     const QString photoName = dir.filePath(QStringLiteral("f.png"));
     QVERIFY(greyPhoto(10, 10).save(photoName));
     QDir().mkpath(dir.filePath(QStringLiteral("out")));
@@ -387,7 +410,8 @@ void TestFiles::saveFailures()
     s.open(photoName);
     s.saveAs(target);
     QVERIFY(!QFile::exists(target));
-    QVERIFY2(s.status().contains(QFileInfo(target).fileName()), qPrintable(s.status()));
+    QCOMPARE(s.status(),
+             QStringLiteral("Could not save %1: %2.").arg(QDir::toNativeSeparators(target), reason));
     QVERIFY(QSettings().contains(QStringLiteral("CurrSaveDir")));
     QVERIFY(s.setting("CurrSaveDir").isEmpty());
     QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).filter(QStringLiteral("picture")),
@@ -448,6 +472,177 @@ void TestFiles::bigPhotoOpens()
     QVERIFY2(s.photoItem(), qPrintable(s.status()));
     QCOMPARE(s.layer()->boundingRect(), QRectF(0, 0, 7000, 6000));
     QFile::remove(name);
+}
+
+void TestFiles::openRefusalsSayWhy_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "nowhere.png" << "there is no such file";
+    QTest::newRow("named pipe") << "pipe.png" << "it is not a regular file";
+    QTest::newRow("folder") << "out" << "it is a folder";
+}
+
+// A refused file says why and leaves the open photo and its colouring.
+void TestFiles::openRefusalsSayWhy()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, reason);
+    const QString good = dir.filePath(QStringLiteral("kept.png"));
+    QVERIFY(greyPhoto(40, 30).save(good));
+    QDir().mkpath(dir.filePath(QStringLiteral("out")));
+    const QString pipe = dir.filePath(QStringLiteral("pipe.png"));
+    QVERIFY(QFile::exists(pipe) || mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+
+    Session s;
+    s.open(good);
+    s.layer()->updateMask({QPoint(1, 1)}, {});
+    const QString path = dir.filePath(name);
+    QVERIFY(!s.window.openFile(path)); // the dialog itself accepts none of these
+    QCOMPARE(s.status(), QStringLiteral("Could not open %1: %2.").arg(QDir::toNativeSeparators(path), reason));
+    QCOMPARE(s.photoItem()->pixmap().size(), QSize(40, 30));
+    QCOMPARE(s.layer()->fgpoints(), QList<QPoint>({QPoint(1, 1)}));
+}
+
+void TestFiles::openFilterOffersEveryFormat()
+{
+    Session s;
+    QStringList filters;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        filters = dialog->nameFilters();
+        dialog->reject();
+    });
+    s.trigger("actionOpen");
+    QCOMPARE(filters.size(), 3);
+    QVERIFY2(filters.at(0).contains(QStringLiteral("*.webp")), qPrintable(filters.at(0)));
+    QVERIFY(filters.at(0).contains(QStringLiteral("*.png")));
+    QCOMPARE(filters.at(1), QStringLiteral("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)"));
+    QCOMPARE(filters.at(2), QStringLiteral("All files (*)"));
+}
+
+// What `brivela FILE` does once the window is shown.
+void TestFiles::fileArgumentOpens()
+{
+    const QString name = dir.filePath(QStringLiteral("argument.png"));
+    QVERIFY(greyPhoto(50, 40).save(name));
+    Session s;
+    QVERIFY(!s.window.openFile(dir.filePath(QStringLiteral("absent.png"))));
+    QVERIFY(s.status().contains(QStringLiteral("absent.png: there is no such file")));
+    QVERIFY(s.window.openFile(name));
+    QCOMPARE(s.photoItem()->pixmap().size(), QSize(50, 40));
+    QCOMPARE(s.layer()->boundingRect(), QRectF(0, 0, 50, 40));
+    QVERIFY(s.status().isEmpty());
+}
+
+void TestFiles::droppedFileOpens_data()
+{
+    QTest::addColumn<QStringList>("urls");
+    QTest::addColumn<bool>("opens");
+    const QString photo = QUrl::fromLocalFile(dir.filePath(QStringLiteral("dropped.png"))).toString();
+    QTest::newRow("one photo") << QStringList({photo}) << true;
+    QTest::newRow("two files") << QStringList({photo, photo}) << false;
+    QTest::newRow("a web address") << QStringList({QStringLiteral("https://example.org/a.png")}) << false;
+}
+
+void TestFiles::droppedFileOpens()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(bool, opens);
+    QVERIFY(greyPhoto(24, 16).save(dir.filePath(QStringLiteral("dropped.png"))));
+    QMimeData data;
+    QList<QUrl> list;
+    for (const QString &url : urls)
+        list.append(QUrl(url));
+    data.setUrls(list);
+
+    Session s;
+    const QPoint centre = s.view->mapTo(&s.window, s.view->rect().center());
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&s.window, &enter);
+    QCOMPARE(enter.isAccepted(), opens);
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&s.window, &drop);
+    QCOMPARE(s.photoItem() != nullptr, opens);
+    if (opens)
+        QCOMPARE(s.photoItem()->pixmap().size(), QSize(24, 16));
+    // The canvas leaves drops to the window.
+    QVERIFY(!s.view->viewport()->acceptDrops());
+}
+
+// A name that asks for double density still gives one photo pixel per
+// layer pixel, so a dab colours the pixels under it.
+void TestFiles::doubleDensityNameKeepsOnePixelGrid()
+{
+    const QString name = dir.filePath(QStringLiteral("photo@2x.png"));
+    QVERIFY(greyPhoto(40, 20).save(name));
+    Session s;
+    s.open(name);
+    QCOMPARE(s.photoItem()->pixmap().devicePixelRatio(), 1.0);
+    QCOMPARE(s.photoItem()->boundingRect(), s.layer()->boundingRect());
+    QCOMPARE(s.photoItem()->boundingRect(), QRectF(0, 0, 40, 20));
+}
+
+void TestFiles::saveSuggestsANameAndSuffix_data()
+{
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("suggested");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("suggestion kept") << 0 << QString() << "holiday.jpg" << "holiday.jpg";
+    QTest::newRow("jpg filter, no suffix") << 0 << "typed" << "holiday.jpg" << "typed.jpg";
+    QTest::newRow("png filter, no suffix") << 1 << "typed" << "holiday.png" << "typed.png";
+    QTest::newRow("png filter, jpg typed") << 1 << "typed.jpg" << "holiday.png" << "typed.jpg";
+}
+
+// The real dialog starts in the last save folder with the photo's name and
+// the selected filter's suffix, and gives a bare name that suffix.
+void TestFiles::saveSuggestsANameAndSuffix()
+{
+    QFETCH(int, filter);
+    QFETCH(QString, typed);
+    QFETCH(QString, suggested);
+    QFETCH(QString, written);
+    const QString photoName = dir.filePath(QStringLiteral("holiday.png"));
+    QVERIFY(greyPhoto(20, 10).save(photoName));
+    const QString tag = QString::fromUtf8(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+    const QString folder = dir.filePath(QStringLiteral("saves-") + tag);
+    QDir().mkpath(folder);
+    QSettings().setValue(QStringLiteral("CurrSaveDir"), folder);
+
+    Session s;
+    s.open(photoName);
+    QString initialName;
+    QString filteredName;
+    QString startDir;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(edit);
+        initialName = edit->text();
+        startDir = dialog->directory().canonicalPath();
+        // As a user picks a filter: arrow keys on the filter box.
+        auto *filters = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+        QVERIFY(filters);
+        for (int i = 0; i < filter; ++i)
+            QTest::keyClick(filters, Qt::Key_Down);
+        QCOMPARE(dialog->selectedNameFilter(), dialog->nameFilters().at(filter));
+        filteredName = edit->text();
+        if (!typed.isNull())
+            edit->setText(typed);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    s.trigger("actionSave_As");
+    QCOMPARE(startDir, canonical(folder));
+    QCOMPARE(initialName, QStringLiteral("holiday.jpg"));
+    QCOMPARE(filteredName, suggested);
+    const QString target = folder + QLatin1Char('/') + written;
+    QVERIFY2(QFile::exists(target), qPrintable(s.status()));
+    QCOMPARE(QImageReader(target).format(), written.endsWith(QLatin1String("png")) ? QByteArray("png")
+                                                                                     : QByteArray("jpeg"));
+    QCOMPARE(s.status(), QStringLiteral("Saved ") + written);
 }
 
 QTEST_MAIN(TestFiles)

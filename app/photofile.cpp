@@ -1,0 +1,289 @@
+#include "app/photofile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPixelFormat>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace {
+
+bool isJpeg(const QByteArray &format)
+{
+    return format == "jpg" || format == "jpeg";
+}
+
+// Whether every pixel of a composed image (Format_ARGB32 or Format_RGBA64)
+// is fully opaque.
+bool allOpaque(const QImage &image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        if (image.format() == QImage::Format_RGBA64) {
+            const auto *line = reinterpret_cast<const QRgba64 *>(image.constScanLine(y));
+            if (!std::all_of(line, line + image.width(), [](QRgba64 p) { return p.isOpaque(); }))
+                return false;
+        } else {
+            const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+            if (!std::all_of(line, line + image.width(), [](QRgb p) { return qAlpha(p) == 255; }))
+                return false;
+        }
+    }
+    return true;
+}
+
+// A two-colour image with a grey palette, or a 16-bit colour scan of a
+// black-and-white print, is grey in every pixel; it is worked on as one byte
+// per pixel.
+bool allGrey(const QImage &image)
+{
+    if (image.format() == QImage::Format_Mono || image.format() == QImage::Format_MonoLSB) {
+        const QList<QRgb> table = image.colorTable();
+        return std::all_of(table.cbegin(), table.cend(), [](QRgb c) { return qIsGray(c); });
+    }
+    if (image.format() != QImage::Format_RGBX64)
+        return false;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgba64 *>(image.constScanLine(y));
+        if (!std::all_of(line, line + image.width(),
+                         [](QRgba64 p) { return p.red() == p.green() && p.green() == p.blue(); }))
+            return false;
+    }
+    return true;
+}
+
+qint64 bytesFor(const QSize &size, QImage::Format format)
+{
+    const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    return qint64(size.width()) * size.height() * depth / 8;
+}
+
+QString lowerFirst(QString text)
+{
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
+} // namespace
+
+PhotoFile::PhotoFile(const QString &fileName)
+    : name(fileName)
+{
+}
+
+bool PhotoFile::read()
+{
+    readPhoto = QImage();
+    readOriginal = QImage();
+    failure = NoError;
+    message.clear();
+
+    const QFileInfo info(name);
+    if (!info.exists())
+        return failRead(NoSuchFile, tr("there is no such file"));
+    // Checked before anything opens it: opening a named pipe waits for a
+    // writer that may never come.
+    if (info.isDir())
+        return failRead(NotRegularFile, tr("it is a folder"));
+    if (!info.isFile())
+        return failRead(NotRegularFile, tr("it is not a regular file"));
+
+    QImageReader reader(name);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    const QImage::Format format = reader.imageFormat();
+    QImage image = reader.read();
+    if (image.isNull()) {
+        if (!size.isValid() || size.isEmpty())
+            return failRead(NotAnImage, tr("it is not an image that Brivela can read"));
+        const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+        if (limit > 0 && bytesFor(size, format) > limit)
+            return failRead(TooLarge, tr("the photo is too large"), size);
+        // The reader does not say why it gave up; if an image of that size
+        // cannot be had now, memory was the reason.
+        if (QImage(size, format == QImage::Format_Invalid ? QImage::Format_ARGB32 : format).isNull())
+            return failRead(NotEnoughMemory, tr("there is not enough memory for a photo of this size"), size);
+        return failRead(NotAnImage, tr("it is not an image that Brivela can read"));
+    }
+
+    // A name like photo@2x.png makes the reader scale the image for
+    // high-density screens; the photo, its layer and the saved file share one
+    // pixel grid.
+    image.setDevicePixelRatio(1);
+    if (hasDeepChannels(image.format()))
+        readOriginal = image;
+    readPhoto = readableForm(image);
+    if (readPhoto.isNull()) {
+        readOriginal = QImage();
+        return failRead(NotEnoughMemory, tr("there is not enough memory for a photo of this size"),
+                        image.size());
+    }
+    return true;
+}
+
+bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer)
+{
+    failure = NoError;
+    message.clear();
+
+    // The format follows the suffix; refuse before touching the disk when it
+    // names no format that can be written.
+    const QByteArray format = QFileInfo(name).suffix().toLower().toLatin1();
+    if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
+        return failWrite(tr("the name does not end in .jpg or .png"));
+
+    const QImage image = composed(photo, original, layer, format);
+    if (image.isNull()) {
+        return failWrite(tr("there is not enough memory to compose it (%1 x %2 pixels)")
+                             .arg(photo.width())
+                             .arg(photo.height()));
+    }
+
+    // Written beside the target and renamed over it only when complete, so a
+    // failed save leaves an existing file intact; where the folder takes no
+    // new file, an existing writable file is written in place.
+    QSaveFile file(name);
+    file.setDirectWriteFallback(true);
+    if (!file.open(QIODevice::WriteOnly)) {
+        if (!QFileInfo(name).dir().exists())
+            return failWrite(tr("the folder does not exist"));
+        return failWrite(lowerFirst(file.errorString()));
+    }
+    QImageWriter writer(&file, format);
+    // PNG keeps the writer's own compression: quality 100 would store it
+    // uncompressed.
+    if (format != "png")
+        writer.setQuality(100);
+    if (!writer.write(image)) {
+        QString reason =
+            lowerFirst(file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
+        // A plugin that refuses an image, e.g. JPEG beyond 65500 pixels a
+        // side, gives no reason of its own.
+        if (file.error() == QFileDevice::NoError && writer.error() == QImageWriter::UnknownError) {
+            reason = tr("%1 cannot hold this image (%2 x %3 pixels)")
+                         .arg(QString::fromLatin1(format.toUpper()))
+                         .arg(image.width())
+                         .arg(image.height());
+        }
+        file.cancelWriting();
+        return failWrite(reason);
+    }
+    if (!file.commit())
+        return failWrite(lowerFirst(file.errorString()));
+    return true;
+}
+
+QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QImage &layer,
+                           const QByteArray &format)
+{
+    const bool jpeg = isJpeg(format);
+    const bool deep = !original.isNull() && format == "png";
+    const bool mayBeTransparent = deep ? original.hasAlphaChannel() : photo.hasAlphaChannel();
+
+    QImage image;
+    if (deep) {
+        // The layer's 8-bit colours are widened exactly (times 257); where the
+        // layer is transparent the photo's 16-bit values pass unchanged.
+        image = original.convertToFormat(QImage::Format_RGBA64);
+    } else if (jpeg && mayBeTransparent) {
+        // JPEG holds no transparency: the photo goes over white, as the canvas
+        // shows it.
+        image = QImage(photo.size(), QImage::Format_ARGB32);
+        if (!image.isNull()) {
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.drawImage(0, 0, photo);
+        }
+    } else {
+        image = photo.convertToFormat(QImage::Format_ARGB32);
+    }
+    if (image.isNull())
+        return image;
+    {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, layer);
+    }
+
+    if (jpeg || !mayBeTransparent || allOpaque(image))
+        image.convertTo(deep ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+    return image;
+}
+
+QImage PhotoFile::readableForm(const QImage &image)
+{
+    switch (image.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_Grayscale8:
+    case QImage::Format_RGB888:
+    case QImage::Format_Indexed8:
+        return image;
+    default:
+        break;
+    }
+    const bool grey = image.pixelFormat().colorModel() == QPixelFormat::Grayscale || image.isGrayscale()
+        || allGrey(image);
+    if (grey)
+        return image.convertToFormat(QImage::Format_Grayscale8);
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
+
+bool PhotoFile::hasDeepChannels(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString PhotoFile::openFilter()
+{
+    QStringList patterns;
+    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    for (const QByteArray &format : formats)
+        patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
+    return tr("All images (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;")
+        + tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)") + QStringLiteral(";;")
+        + tr("All files (*)");
+}
+
+bool PhotoFile::fail(Error error, const QString &text)
+{
+    failure = error;
+    message = text;
+    return false;
+}
+
+bool PhotoFile::failRead(Error error, const QString &reason)
+{
+    return fail(error, tr("Could not open %1: %2.").arg(QDir::toNativeSeparators(name), reason));
+}
+
+bool PhotoFile::failRead(Error error, const QString &reason, const QSize &size)
+{
+    return failRead(error, tr("%1 (%2 x %3 pixels)").arg(reason).arg(size.width()).arg(size.height()));
+}
+
+bool PhotoFile::failWrite(const QString &reason)
+{
+    return fail(CannotWrite, tr("Could not save %1: %2.").arg(QDir::toNativeSeparators(name), reason));
+}
