@@ -38,6 +38,7 @@ bench: deps
 	cmake --build $(BUILD_DIR)-bench --parallel $(JOBS)
 	./$(BUILD_DIR)-bench/bench/brivela_bench
 	./$(BUILD_DIR)-bench/bench/brivela_recovery_bench
+	./$(BUILD_DIR)-bench/bench/brivela_fill
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench

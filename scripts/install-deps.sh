@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev-tools
     qt6-image-formats-plugins
     libgl-dev
+    libboost-graph-dev
     libbenchmark-dev
     xvfb
     xauth

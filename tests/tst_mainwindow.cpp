@@ -36,6 +36,9 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase();
     void iconResourceLoadsBeforeAnyWindow();
+    void resourcesAreTheIconsAlone();
+    void toolBarIconsLoad_data();
+    void toolBarIconsLoad();
     void everyStartStoresBrushSize20();
     void sliderStoresEveryValueWithinItsRange();
     void formBuildsTheTree();
@@ -68,8 +71,49 @@ void TestMainWindow::iconResourceLoadsBeforeAnyWindow()
         for (int x = 0; x < 48; ++x)
             transparent += qAlpha(icon.pixel(x, y)) == 0;
     QVERIFY2(transparent > 48 * 48 / 3 && transparent < 48 * 48 * 2 / 3, "about half transparent");
-    QVERIFY(!QFile::exists(QStringLiteral(":/brush.svg")));
-    QVERIFY(!QFile::exists(QStringLiteral(":/ui/brush.png")));
+}
+
+void TestMainWindow::resourcesAreTheIconsAlone()
+{
+    // Qt keeps resources of its own in two folders; the vector sources and
+    // the ui/ folder are not embedded.
+    QStringList names = QDir(QStringLiteral(":/")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    names.removeAll(QStringLiteral("qt-project.org"));
+    names.removeAll(QStringLiteral("qpdf"));
+    QCOMPARE(names, QStringList({QStringLiteral("brush-tool.png"), QStringLiteral("brush-tool@2x.png"),
+                                 QStringLiteral("brush.png"), QStringLiteral("fill.png"),
+                                 QStringLiteral("fill@2x.png"), QStringLiteral("keep-marks.png"),
+                                 QStringLiteral("keep-marks@2x.png"), QStringLiteral("remove-marks.png"),
+                                 QStringLiteral("remove-marks@2x.png")}));
+}
+
+void TestMainWindow::toolBarIconsLoad_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("brush tool") << QStringLiteral(":/brush-tool.png");
+    QTest::newRow("keep marks") << QStringLiteral(":/keep-marks.png");
+    QTest::newRow("remove marks") << QStringLiteral(":/remove-marks.png");
+    QTest::newRow("fill") << QStringLiteral(":/fill.png");
+}
+
+void TestMainWindow::toolBarIconsLoad()
+{
+    QFETCH(QString, name);
+    const QImage small(name);
+    QCOMPARE(small.size(), QSize(24, 24));
+    QVERIFY(small.hasAlphaChannel());
+    // The double-size picture, for dense screens, under the @2x name that
+    // QIcon looks for.
+    const QImage large(QString(name).replace(QStringLiteral(".png"), QStringLiteral("@2x.png")));
+    QCOMPARE(large.size(), QSize(48, 48));
+    // Both drawn from the same source: the small one is about the large one
+    // scaled down, not a different picture.
+    const QImage scaled = large.scaled(24, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int far = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x)
+            far += std::abs(qAlpha(scaled.pixel(x, y)) - qAlpha(small.pixel(x, y))) > 96;
+    QVERIFY2(far < 24 * 24 / 20, qPrintable(QStringLiteral("%1 pixels differ").arg(far)));
 }
 
 void TestMainWindow::everyStartStoresBrushSize20()
