@@ -57,6 +57,16 @@ bool writeRecord(const QString &fileName, const QString &photoPath, const QDateT
     return file.commit();
 }
 
+// The photo's size as the window shows it: upright, as its orientation tag
+// says.
+QSize uprightSize(const QString &photo)
+{
+    QImageReader reader(photo);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    return reader.transformation() & QImageIOHandler::TransformationRotate90 ? size.transposed() : size;
+}
+
 // Reads a record; on failure returns a sentence saying why it is unusable.
 QString readRecord(const QString &fileName, RecoveryRecord &record)
 {
@@ -75,7 +85,7 @@ QString readRecord(const QString &fileName, RecoveryRecord &record)
     if (record.layer.isNull())
         return RecoveryStore::tr("Removed a damaged recovery record.");
     // Any other size would put the colouring on the wrong pixels.
-    if (QImageReader(record.photoPath).size() != record.layer.size())
+    if (uprightSize(record.photoPath) != record.layer.size())
         return RecoveryStore::tr("Removed the recovery record of %1: the photo has changed since.").arg(shownName);
     record.layer.convertTo(QImage::Format_ARGB32);
     return QString();

@@ -1,6 +1,8 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QByteArray>
+#include <QImage>
 #include <QMouseEvent>
 #include <QString>
 
@@ -31,6 +33,10 @@ void answerFileDialog(const QString &fileName, bool confirmOverwrite = false);
 // cancelled when `colour` is invalid. The colour the dialog opened with is
 // stored in *initial when given.
 void answerColourDialog(const QColor &colour, QColor *initial = nullptr);
+
+// A JPEG of `image` with an EXIF APP1 segment holding only the orientation
+// tag, placed right after the start-of-image marker as cameras write it.
+QByteArray jpegWithOrientation(const QImage &image, quint16 orientation);
 
 } // namespace TestSupport
 

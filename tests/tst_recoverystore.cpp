@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTransform>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -27,12 +28,19 @@ QImage layerOf(const QString &kind, int w, int h)
     return layer;
 }
 
+// A JPEG is stored on its side, with the orientation tag that turns it
+// upright to w x h.
 QString writePhoto(const QString &name, int w, int h)
 {
     const QString path = QDir(TestSupport::homeDir()).filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
     QImage photo(w, h, QImage::Format_Grayscale8);
     photo.fill(128);
-    photo.save(path, "png");
+    if (name.endsWith(QLatin1String(".jpg")))
+        file.write(TestSupport::jpegWithOrientation(photo.transformed(QTransform().rotate(-90)), 6));
+    else
+        photo.save(&file, "png");
     return path;
 }
 
@@ -82,6 +90,7 @@ void TestRecoveryStore::restoresLayerBitForBit_data()
     QTest::addColumn<QString>("photoName");
     QTest::newRow("uncoloured") << "uncoloured" << "photo.png";
     QTest::newRow("left half coloured, alpha 220") << "left half coloured" << "photo.png";
+    QTest::newRow("photo on its side with an orientation tag") << "left half coloured" << "camera.jpg";
     QTest::newRow("every channel value, name with spaces and accents")
         << "any value" << QStringLiteral("Sommer am Seeufer %1 (\u00e9t\u00e9).png");
 }
