@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 
-#include "canvas/cstrokecommand.h"
+#include "app/document.h"
 #include "app/photofile.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
@@ -9,14 +9,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGraphicsPixmapItem>
 #include <QImageReader>
 #include <QLocale>
 #include <QMessageBox>
@@ -36,9 +34,7 @@ const QString toolSizeKey = QStringLiteral("TOOLSIZE");
 const QString currDirKey = QStringLiteral("CurrDir");
 const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 
-constexpr qreal zoomFactor = 1.2;
-constexpr qreal photoZ = 5;
-constexpr qreal colourLayerZ = 10;
+constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
 constexpr int recoveryIntervalMs = 60 * 1000;
@@ -68,7 +64,7 @@ QString canonicalDirOf(const QString &fileName)
     return QFileInfo(fileName).dir().canonicalPath();
 }
 
-// The one local file a drag carries, or the empty text.
+// The one local file a drop carries; empty for anything else.
 QString droppedFile(const QMimeData *data)
 {
     if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
@@ -76,7 +72,7 @@ QString droppedFile(const QMimeData *data)
     return data->urls().constFirst().toLocalFile();
 }
 
-// The suffix a save-dialog filter such as "PNG Files (*.png)" gives a name.
+// "png" from "PNG Files (*.png)".
 QString suffixOfFilter(const QString &filter)
 {
     const int star = filter.indexOf(QStringLiteral("*."));
@@ -84,6 +80,16 @@ QString suffixOfFilter(const QString &filter)
         return QString();
     const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
     return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+}
+
+// The standard keys of the platform first, then the extra ones, once each.
+QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra)
+{
+    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+    for (const QKeySequence &sequence : extra)
+        if (!keys.contains(sequence))
+            keys.append(sequence);
+    return keys;
 }
 
 } // namespace
@@ -112,10 +118,18 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menuEdit->addAction(undo);
     ui->menuEdit->addAction(redo);
 
+    document = new Document(&scene, view->undoStack, this);
+    connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
+    connect(document, &Document::opened, this, &MainWindow::showDocumentName);
     // A file dropped anywhere, the canvas included, reaches the window.
     setAcceptDrops(true);
-    ui->graphicsView->setAcceptDrops(false);
-    ui->graphicsView->viewport()->setAcceptDrops(false);
+    view->setAcceptDrops(false);
+    view->viewport()->setAcceptDrops(false);
+
+    // Shortcuts with no menu entry of their own act through the window.
+    addAction(ui->actionZoom_In);
+    addAction(ui->actionZoom_Out);
+    setUpShortcuts();
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another
@@ -159,38 +173,22 @@ MainWindow::~MainWindow()
 void MainWindow::changeEvent(QEvent *e)
 {
     QMainWindow::changeEvent(e);
-    if (e->type() == QEvent::LanguageChange)
+    if (e->type() == QEvent::LanguageChange) {
         ui->retranslateUi(this);
-}
-
-void MainWindow::on_actionOpen_triggered()
-{
-    const QString startDir = QSettings().value(currDirKey, QString()).toString();
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
-    if (fileName.isNull())
-        return;
-
-    // Remembered before reading, so that the next dialog starts here even when
-    // this file turns out to be unreadable.
-    QSettings().setValue(currDirKey, canonicalDirOf(fileName));
-    openFile(fileName);
-}
-
-bool MainWindow::openFile(const QString &fileName)
-{
-    PhotoFile file(fileName);
-    if (!openPhoto(file)) {
-        statusBar()->showMessage(file.errorString());
-        return false;
+        showDocumentName(); // the form's title stands only while no photo is open
     }
-    statusBar()->clearMessage();
-    return true;
 }
 
-bool MainWindow::askToSaveChanges()
+void MainWindow::closeEvent(QCloseEvent *event)
 {
-    return true;
+    if (maybeSave()) {
+        // A normal end leaves nothing to recover.
+        recoveryTimer.stop();
+        removeRecoveryRecord();
+        event->accept();
+    } else {
+        event->ignore();
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -205,85 +203,113 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (fileName.isEmpty())
         return;
     event->acceptProposedAction();
-    if (askToSaveChanges())
+    if (maybeSave())
         openFile(fileName);
 }
 
-bool MainWindow::openPhoto(PhotoFile &file)
+void MainWindow::setUpShortcuts()
 {
-    BusyCursor busy;
+    ui->actionOpen->setShortcuts(QKeySequence::Open);
+    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    ui->actionQuit->setShortcuts(QKeySequence::Quit);
+    ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
+    ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
+    ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
+}
 
-    if (!file.read())
+void MainWindow::showDocumentName()
+{
+    if (document->hasPhoto()) {
+        // An empty title lets the window show the file's name with its
+        // modified marker.
+        setWindowTitle(QString());
+        setWindowFilePath(document->fileName());
+    }
+    setWindowModified(document->isModified());
+}
+
+bool MainWindow::maybeSave()
+{
+    if (!document->isModified())
+        return true;
+    QMessageBox question(QMessageBox::Warning, tr("Brivela"),
+                         tr("Save changes to %1?").arg(QFileInfo(document->fileName()).fileName()),
+                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question.setDefaultButton(QMessageBox::Save);
+    switch (question.exec()) {
+    case QMessageBox::Save:
+        return saveAs();
+    case QMessageBox::Discard:
+        removeRecoveryRecord();
+        // Written again should the work stay after all (Open cancelled).
+        recoveryStale = true;
+        return true;
+    default:
         return false;
-    QImage image = file.takePhoto();
-    photoOriginal = file.original();
-    photoFileName = file.fileName();
+    }
+}
 
-    QPixmap pixmap = QPixmap::fromImage(image);
-    // Where the pixmap keeps the photo's own format it holds the same pixels;
-    // sharing them saves a whole copy of a possibly very large photo.
-    QImage shown = pixmap.toImage();
-    photo = shown.format() == image.format() ? shown : image;
-    image = QImage();
-    shown = QImage();
+void MainWindow::on_actionOpen_triggered()
+{
+    if (!maybeSave())
+        return;
+    const QString startDir = QSettings().value(currDirKey, QString()).toString();
+    const QString fileName =
+        QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
+    if (fileName.isNull())
+        return;
 
-    if (photoItem)
-        photoItem->setPixmap(pixmap);
-    else
-        photoItem = scene.addPixmap(pixmap);
-    photoItem->setZValue(photoZ);
+    // Remembered before reading, so that the next dialog starts here even when
+    // this file turns out to be unreadable.
+    QSettings().setValue(currDirKey, canonicalDirOf(fileName));
+    openFile(fileName);
+}
 
-    // The history refers to the layer's pixels as they were; it ends here.
-    ui->graphicsView->undoStack->clear();
-    if (!colorLayer)
-        colorLayer = new CZefGraphicsImageMaskItem();
-    colorLayer->init(photo.width(), photo.height(), QColor(Qt::red).rgba(), QColor(Qt::transparent).rgba());
-    if (colorLayer->scene() != &scene)
-        scene.addItem(colorLayer);
-    colorLayer->setZValue(colourLayerZ);
-
-    ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
-    return true;
+bool MainWindow::openFile(const QString &fileName)
+{
+    Document::OpenResult result = Document::OpenResult::Unreadable;
+    {
+        BusyCursor busy;
+        result = document->open(fileName);
+    }
+    switch (result) {
+    case Document::OpenResult::Opened:
+        ui->graphicsView->showWholeScene();
+        ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
+        statusBar()->clearMessage();
+        return true;
+    case Document::OpenResult::OutOfMemory:
+        statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
+                                     .arg(QDir::toNativeSeparators(fileName))
+                                     .arg(document->refusedSize().width())
+                                     .arg(document->refusedSize().height()));
+        return false;
+    case Document::OpenResult::Unreadable:
+        break;
+    }
+    statusBar()->showMessage(document->errorString());
+    return false;
 }
 
 void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    if (colorLayer)
-        colorLayer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photo);
+    document->paint(std::move(newfg), std::move(newbg));
 }
 
 void MainWindow::updatespans(RowSpans newfg, RowSpans newbg)
 {
-    if (colorLayer)
-        colorLayer->updateSpansFromImage(newfg, newbg, &photo);
+    document->paintSpans(newfg, newbg);
 }
 
 void MainWindow::beginStroke(bool erase)
 {
-    if (!colorLayer)
-        return;
-    strokeErases = erase;
-    colorLayer->beginRecording(CStrokeCommand::historyBytes);
+    document->beginStroke(erase);
 }
 
 void MainWindow::endStroke()
 {
-    if (!colorLayer || !colorLayer->isRecording())
-        return;
-    LayerTileRecord record = colorLayer->endRecording();
-    QUndoStack *history = ui->graphicsView->undoStack;
-    if (record.overflowed()) {
-        // Older steps would restore pixels this stroke painted over, so the
-        // history ends here; the document stays modified.
-        history->clear();
-        history->resetClean();
+    if (!document->endStroke())
         statusBar()->showMessage(tr("This stroke was too large to record: it cannot be undone."));
-        return;
-    }
-    if (record.isEmpty())
-        return; // nothing on the photo changed
-    history->push(new CStrokeCommand(colorLayer, std::move(record), strokeErases));
-    CStrokeCommand::limitHistory(history);
 }
 
 void MainWindow::on_pushButtonColor_clicked()
@@ -293,8 +319,8 @@ void MainWindow::on_pushButtonColor_clicked()
         return;
 
     const QRgb opaque = colour.rgb();
-    if (colorLayer)
-        colorLayer->setFg(opaque);
+    if (CZefGraphicsImageMaskItem *layer = document->colourLayer())
+        layer->setFg(opaque);
 
     const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
     QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));
@@ -317,11 +343,26 @@ void MainWindow::on_pushButtonZoomMinus_clicked()
     ui->graphicsView->scale(1 / zoomFactor, 1 / zoomFactor);
 }
 
+void MainWindow::on_actionZoom_In_triggered()
+{
+    on_pushButtonZoomPlus_clicked();
+}
+
+void MainWindow::on_actionZoom_Out_triggered()
+{
+    on_pushButtonZoomMinus_clicked();
+}
+
 void MainWindow::on_actionSave_As_triggered()
 {
-    if (photo.isNull()) {
+    saveAs();
+}
+
+bool MainWindow::saveAs()
+{
+    if (!document->hasPhoto()) {
         statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
-        return;
+        return false;
     }
 
     const QString currDir = QSettings().value(currDirKey, QString()).toString();
@@ -333,17 +374,21 @@ void MainWindow::on_actionSave_As_triggered()
     dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
             [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
-    dialog.selectFile(QFileInfo(photoFileName).completeBaseName() + QLatin1Char('.') + dialog.defaultSuffix());
+    dialog.selectFile(QFileInfo(document->fileName()).completeBaseName() + QLatin1Char('.')
+                      + dialog.defaultSuffix());
     const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
         ? dialog.selectedFiles().constFirst()
         : QString();
     if (fileName.isEmpty()) {
         statusBar()->showMessage(tr("No file selected"));
-        return;
+        return false;
     }
 
-    PhotoFile file(fileName);
-    const bool saved = savePhoto(file);
+    bool saved = false;
+    {
+        BusyCursor busy;
+        saved = document->save(fileName);
+    }
 
     // Where nothing of that name exists after the attempt, there is no
     // directory to remember and the next dialog starts at its default.
@@ -351,17 +396,11 @@ void MainWindow::on_actionSave_As_triggered()
     QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
 
     if (!saved) {
-        statusBar()->showMessage(file.errorString());
-        return;
+        statusBar()->showMessage(document->errorString());
+        return false;
     }
-    removeRecoveryRecord();
     statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
-}
-
-bool MainWindow::savePhoto(PhotoFile &file) const
-{
-    BusyCursor busy;
-    return file.write(photo, photoOriginal, *colorLayer->maskImage);
+    return true;
 }
 
 void MainWindow::on_actionAbout_triggered()
@@ -372,7 +411,14 @@ void MainWindow::on_actionAbout_triggered()
 
 void MainWindow::on_actionIndex_triggered()
 {
-    (new HelpDialog(this))->show();
+    auto *help = new HelpDialog(this);
+    help->setAttribute(Qt::WA_DeleteOnClose);
+    help->show();
+}
+
+void MainWindow::on_actionQuit_triggered()
+{
+    close();
 }
 
 void MainWindow::on_actionVisit_Website_triggered()
@@ -397,13 +443,12 @@ void MainWindow::setRecoveryInterval(int msec)
 
 void MainWindow::writeRecoveryRecord()
 {
-    const CZefGraphicsView *view = ui->graphicsView;
-    if (!recoveryDue || !recoveryStale || !colorLayer || view->undoStack->isClean())
+    if (!recoveryDue || !recoveryStale || !document->isModified())
         return;
     // Never half a stroke: the end of the stroke tries again.
-    if (view->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
+    if (ui->graphicsView->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
         return;
-    if (recovery.write(photoFileName, *colorLayer->maskImage))
+    if (recovery.write(document->fileName(), *document->colourLayer()->maskImage))
         recoveryDue = recoveryStale = false;
 }
 
@@ -434,7 +479,7 @@ void MainWindow::offerRecovery()
     if (question.clickedButton() == discard) {
         RecoveryStore::discard(*record);
     } else if (question.clickedButton() == recover && openFile(record->photoPath)) {
-        if (restoreLayer(record->layer)) {
+        if (document->restoreColouring(record->layer)) {
             // Kept until this window writes its own or the work is saved.
             recovery.adopt(*record);
             recoveryStale = false;
@@ -443,21 +488,4 @@ void MainWindow::offerRecovery()
                                          .arg(QDir::toNativeSeparators(record->photoPath)));
         }
     }
-}
-
-bool MainWindow::restoreLayer(const QImage &layer)
-{
-    if (!colorLayer || colorLayer->maskImage->size() != layer.size())
-        return false;
-    // Put on the layer as one undoable step, so the document is unsaved and
-    // Undo goes back to the uncoloured photo.
-    LayerTileRecord tiles(layer.size());
-    tiles.capture(layer, layer.rect());
-    if (tiles.overflowed())
-        return false;
-    colorLayer->swapRecord(tiles);
-    auto *step = new CStrokeCommand(colorLayer, std::move(tiles), false);
-    step->setText(tr("recovery"));
-    ui->graphicsView->undoStack->push(step);
-    return true;
 }

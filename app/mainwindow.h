@@ -5,21 +5,19 @@
 #include "canvas/rowspan.h"
 
 #include <QGraphicsScene>
-#include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
 #include <QTimer>
 
-class CZefGraphicsImageMaskItem;
-class PhotoFile;
-class QGraphicsPixmapItem;
+class Document;
 class Ui_MainWindow;
 
-// The program's one window. It owns the document: the scene the canvas shows,
-// the opened photo, and (through the scene) the photo's pixmap item and the
-// colour layer above it. Every user command is a slot here; most are bound by
-// object name when the form is set up.
+// The program's one window. It owns the scene the canvas shows and the
+// document, which holds the opened photo and puts it, with its colour layer,
+// into that scene. Every user command is a slot here; most are bound by
+// object name when the form is set up. The slots ask and answer the user;
+// the document does the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -31,9 +29,12 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Opens the photo in fileName, as Open does after its dialog; an
-    // unreadable file leaves the document as it was and says why in the
-    // status bar.
+    // Asks what to do with unsaved work, if there is any: true when the
+    // caller may go on (saved, discarded or nothing to lose), false when the
+    // user cancelled or the save did not succeed.
+    bool maybeSave();
+    // Opens the named photo, as Open does after its dialog; an unreadable
+    // file leaves the document as it was and says why in the status bar.
     bool openFile(const QString &fileName);
 
     // How often unsaved strokes are written to the recovery record (60 s).
@@ -46,6 +47,7 @@ public slots:
 
 protected:
     void changeEvent(QEvent *e) override;
+    void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -61,40 +63,29 @@ private slots:
     void on_actionIndex_triggered();
     void on_actionVisit_Website_triggered();
     void on_pushButtonWebsite_clicked();
+    void on_actionQuit_triggered();
+    void on_actionZoom_In_triggered();
+    void on_actionZoom_Out_triggered();
 
     void updatespans(RowSpans newfg, RowSpans newbg);
     void beginStroke(bool erase);
     void endStroke();
 
 private:
-    // Shows the photo and gives it a fresh colour layer; false, with the
-    // reason in `file`, if the file holds no photo that can be opened.
-    bool openPhoto(PhotoFile &file);
-    // Writes the photo with its colouring; false, with the reason in `file`,
-    // if nothing was written.
-    bool savePhoto(PhotoFile &file) const;
-    // Asks about unsaved work before the document is replaced; false when
-    // the user chose to keep it.
-    bool askToSaveChanges();
+    // Save As; true when the file was written.
+    bool saveAs();
+    void setUpShortcuts();
+    void showDocumentName();
     void openWebsite();
 
     // Crash recovery: the record follows the unsaved strokes.
     void writeRecoveryRecord();
     void removeRecoveryRecord();
-    bool restoreLayer(const QImage &layer);
 
     Ui_MainWindow *ui;
-    QGraphicsPixmapItem *photoItem = nullptr;
     QGraphicsScene scene;
-    QImage photo;
-    // The photo's own pixels where they are deeper than 8 bits per channel,
-    // for a 16-bit save; null otherwise.
-    QImage photoOriginal;
-    QString photoFileName;
-    CZefGraphicsImageMaskItem *colorLayer = nullptr;
+    Document *document = nullptr;
     int customColorCount = 0;
-    bool strokeErases = false;
-
     RecoveryStore recovery;
     QTimer recoveryTimer;
     bool recoveryDue = false;   // a tick came and found strokes to record

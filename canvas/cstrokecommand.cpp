@@ -13,6 +13,14 @@ CStrokeCommand::CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord
                   : QCoreApplication::translate("MainWindow", "stroke"));
 }
 
+CStrokeCommand::CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord record, const QString &text,
+                               QUndoCommand *parent)
+    : QUndoCommand(text, parent)
+    , layer(layer)
+    , record(std::move(record))
+{
+}
+
 void CStrokeCommand::undo()
 {
     if (layer)
@@ -30,13 +38,27 @@ void CStrokeCommand::redo()
         layer->swapRecord(record);
 }
 
-void CStrokeCommand::giveUp()
+qint64 CStrokeCommand::bytesOf(const QUndoCommand *command)
 {
-    record = LayerTileRecord();
-    layer = nullptr;
+    qint64 total = 0;
+    if (const auto *stroke = dynamic_cast<const CStrokeCommand *>(command))
+        total += stroke->bytes();
+    for (int i = 0; i < command->childCount(); ++i)
+        total += bytesOf(command->child(i));
+    return total;
+}
+
+void CStrokeCommand::giveUp(QUndoCommand *command)
+{
+    if (auto *stroke = dynamic_cast<CStrokeCommand *>(command)) {
+        stroke->record = LayerTileRecord();
+        stroke->layer = nullptr;
+    }
+    for (int i = 0; i < command->childCount(); ++i)
+        giveUp(const_cast<QUndoCommand *>(command->child(i)));
     // The stack deletes an obsolete command when it is reached, without
     // undoing it.
-    setObsolete(true);
+    command->setObsolete(true);
 }
 
 void CStrokeCommand::limitHistory(QUndoStack *stack, qint64 maxBytes)
@@ -46,21 +68,13 @@ void CStrokeCommand::limitHistory(QUndoStack *stack, qint64 maxBytes)
     qint64 total = 0;
     int oldestKept = 0;
     for (int i = stack->index() - 1; i >= 0; --i) {
-        const auto *stroke = dynamic_cast<const CStrokeCommand *>(stack->command(i));
-        if (!stroke)
-            continue;
-        total += stroke->bytes();
+        total += bytesOf(stack->command(i));
         if (total > maxBytes) {
             oldestKept = i + 1;
             break;
         }
     }
-    for (int i = 0; i < oldestKept; ++i) {
-        // The stack hands out its commands as const; they are ours to retire.
-        auto *command = const_cast<QUndoCommand *>(stack->command(i));
-        if (auto *stroke = dynamic_cast<CStrokeCommand *>(command))
-            stroke->giveUp();
-        else
-            command->setObsolete(true);
-    }
+    // The stack hands out its commands as const; they are ours to retire.
+    for (int i = 0; i < oldestKept; ++i)
+        giveUp(const_cast<QUndoCommand *>(stack->command(i)));
 }

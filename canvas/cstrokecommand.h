@@ -22,11 +22,18 @@ public:
     static constexpr qint64 historyBytes = qint64(512) * 1024 * 1024;
 
     CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord record, bool erase);
+    // A change of the layer by other means than a brush (a fill), named by
+    // `text`, possibly as a part of a larger step.
+    CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord record, const QString &text,
+                   QUndoCommand *parent = nullptr);
 
     void undo() override;
     void redo() override;
 
     qint64 bytes() const { return record.bytes(); }
+
+    // What the records of a command and of its parts keep.
+    static qint64 bytesOf(const QUndoCommand *command);
 
     // Gives up the oldest strokes of `stack` while their records together keep
     // more than `maxBytes`. A stroke given up can no longer be undone, and
@@ -35,7 +42,7 @@ public:
     static void limitHistory(QUndoStack *stack, qint64 maxBytes = historyBytes);
 
 private:
-    void giveUp();
+    static void giveUp(QUndoCommand *command);
 
     CZefGraphicsImageMaskItem *layer;
     LayerTileRecord record;

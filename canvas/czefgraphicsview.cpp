@@ -10,8 +10,10 @@
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QSet>
 #include <QUndoStack>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -160,21 +162,87 @@ void CZefGraphicsView::leaveEvent(QEvent *event)
 
 void CZefGraphicsView::resizeEvent(QResizeEvent *event)
 {
-    if (!imageShown || !scene())
+    // The scale follows the window only for a picture of displayImage; the
+    // toolkit's own handling (centring, scroll ranges) follows every resize.
+    if (imageShown && scene()) {
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+        const QRectF displayed = transform().mapRect(sceneRect());
+        const qreal sx = followRatio(event->size().width(), event->oldSize().width(), displayed.width());
+        const qreal sy = followRatio(event->size().height(), event->oldSize().height(), displayed.height());
+        const qreal ax = sx > 1.0 ? sx : 1.0 / sx;
+        const qreal ay = sy > 1.0 ? sy : 1.0 / sy;
+        const qreal s = ax > ay ? sx : sy;
+        scale(s, s);
+    }
+    QGraphicsView::resizeEvent(event);
+}
+
+void CZefGraphicsView::showEvent(QShowEvent *event)
+{
+    QGraphicsView::showEvent(event);
+    if (wholeScenePending)
+        showWholeScene();
+}
+
+void CZefGraphicsView::showWholeScene()
+{
+    // Before the window is shown the view has no real size to fit into.
+    wholeScenePending = !isVisible();
+    resetTransform();
+    if (wholeScenePending)
         return;
 
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    const QRectF whole = sceneRect();
+    const QSize room = maximumViewportSize();
+    if (whole.width() > room.width() || whole.height() > room.height()) {
+        qreal s = std::min(room.width() / whole.width(), room.height() / whole.height());
+        // Rounding must not leave the fitted picture a fraction too large,
+        // which would bring up scroll bars for nothing.
+        while (s > 0 && (whole.width() * s > room.width() || whole.height() * s > room.height()))
+            s = std::nextafter(s, 0.0);
+        scale(s, s);
+    }
+    centerOn(whole.center());
+}
 
-    const QRectF displayed = transform().mapRect(sceneRect());
-    const qreal sx = followRatio(event->size().width(), event->oldSize().width(), displayed.width());
-    const qreal sy = followRatio(event->size().height(), event->oldSize().height(), displayed.height());
-    const qreal ax = sx > 1.0 ? sx : 1.0 / sx;
-    const qreal ay = sy > 1.0 ? sy : 1.0 / sy;
-    const qreal s = ax > ay ? sx : sy;
-    scale(s, s);
+void CZefGraphicsView::zoomAbout(qreal factor, const QPointF &anchor)
+{
+    const QPointF target = viewportTransform().inverted().map(anchor);
+    scale(factor, factor);
+    const QPointF now = viewportTransform().inverted().map(anchor);
+    const QPointF drift = viewportTransform().map(target) - anchor;
 
-    QGraphicsView::resizeEvent(event);
+    // Scrolling moves by whole screen pixels. Of the nearest steps, take the
+    // one that leaves the same photo pixel under the pointer.
+    const auto settle = [](QScrollBar *bar, qreal drift, qreal now, qreal target, qreal scale) {
+        const int steps[] = {qRound(drift), int(std::floor(drift)), int(std::ceil(drift))};
+        int chosen = steps[0];
+        for (const int step : steps) {
+            if (std::floor(now + step / scale) == std::floor(target)) {
+                chosen = step;
+                break;
+            }
+        }
+        bar->setValue(bar->value() + chosen);
+    };
+    settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
+    settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
+}
+
+void CZefGraphicsView::wheelEvent(QWheelEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QGraphicsView::wheelEvent(event);
+        return;
+    }
+    // One notch (120) is one press of a zoom button; finer wheels zoom by
+    // the same factor spread over their smaller steps.
+    const qreal notches = event->angleDelta().y() / 120.0;
+    if (notches != 0)
+        zoomAbout(std::pow(zoomStep, notches), event->position());
+    event->accept();
 }
 
 // Brush tools
@@ -456,7 +524,8 @@ QList<int> CZefGraphicsView::markIndices(int itemType)
 
     const QList<QGraphicsItem *> items = scene()->items();
     for (const QGraphicsItem *item : items) {
-        if (item->type() != itemType)
+        // Marks a fill has used up are hidden until the fill is undone.
+        if (item->type() != itemType || !item->isVisible())
             continue;
         const QRectF r = itemType == QGraphicsRectItem::Type
             ? static_cast<const QGraphicsRectItem *>(item)->rect()

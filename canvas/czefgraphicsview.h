@@ -24,6 +24,10 @@ class QUndoStack;
 // brushPressed still carries the plain disc of each press and left-button
 // move as a point list, built only while something listens to it.
 //
+// The zoom is the view's transformation: the window's zoom buttons and keys
+// scale about the view's centre, Ctrl + wheel about the pointer, and each new
+// photo starts afresh from showWholeScene.
+//
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
 // brush; any other value is no tool, and the mouse is then ignored.
 //
@@ -38,11 +42,21 @@ class CZefGraphicsView : public QGraphicsView
 
 public:
     enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6 };
+    // The factor of one zoom step: a zoom button, a zoom key, a wheel notch.
+    static constexpr qreal zoomStep = 1.2;
 
     explicit CZefGraphicsView(QWidget *parent = nullptr);
     ~CZefGraphicsView() override;
 
     void displayImage(QImage *image);
+
+    // Shows the whole scene rectangle afresh: scaled to fit the view when it
+    // is larger, at 100 % otherwise, centred. Nothing of an earlier zoom is
+    // kept. A view not yet shown does this once it is, at its real size.
+    void showWholeScene();
+    // Multiplies the zoom by `factor`, keeping the scene point under the
+    // viewport position `anchor` where it is (as far as scrolling allows).
+    void zoomAbout(qreal factor, const QPointF &anchor);
 
     void KeepBrushMousePressed(QMouseEvent *event);
     void KeepBrushMouseMoved(QMouseEvent *event);
@@ -75,6 +89,8 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
     // The pixels a brush disc at the event's position covers, within the area
@@ -106,6 +122,7 @@ private:
     int removeMarkerSize = 5;
     int toolSize = 20;
     bool imageShown = false;
+    bool wholeScenePending = false;
 
     enum Stroke { NoStroke, Painting, Erasing };
     Stroke stroke = NoStroke;

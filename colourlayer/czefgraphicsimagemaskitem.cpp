@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -67,29 +68,41 @@ CZefGraphicsImageMaskItem::~CZefGraphicsImageMaskItem()
     delete maskImage;
 }
 
-void CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, unsigned int bg)
+bool CZefGraphicsImageMaskItem::init(int width, int height, unsigned int fg, unsigned int bg)
 {
+    QImage layer(width, height, layerFormat);
+    QImage smoothed = layer.isNull() ? QImage() : QImage(width, height, smoothedFormat);
+    return init(std::move(layer), std::move(smoothed), fg, bg);
+}
+
+bool CZefGraphicsImageMaskItem::init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg)
+{
+    // A null image is what a failed allocation leaves; the old layer stays.
+    if (layer.isNull() || smoothed.size() != layer.size() || layer.format() != layerFormat
+        || smoothed.format() != smoothedFormat)
+        return false;
+
     prepareGeometryChange();
-    auto *fresh = new QImage(width, height, QImage::Format_ARGB32);
-    delete maskImage;
-    maskImage = fresh;
+    if (maskImage)
+        *maskImage = std::move(layer);
+    else
+        maskImage = new QImage(std::move(layer));
     this->fg = fg;
     this->bg = bg;
     maskImage->fill(bg);
 
     // A uniform layer has no edges: its softened picture is the layer itself.
-    // Release the old picture first so that two large ones never coexist.
-    smoothedImage = QImage();
     // Kept premultiplied: that is what drawing blends from, so a paint draws it
     // as it is instead of converting the exposed part every time.
-    smoothedImage = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    smoothedImage = std::move(smoothed);
     smoothedImage.fill(qPremultiply(bg));
     constexpr int tile = LayerTileRecord::tileSize;
-    tileColumns = (width + tile - 1) / tile;
-    tileRows = (height + tile - 1) / tile;
+    tileColumns = (maskImage->width() + tile - 1) / tile;
+    tileRows = (maskImage->height() + tile - 1) / tile;
     staleTiles = QBitArray(tileColumns * tileRows);
     recording.reset();
     update(QRectF());
+    return true;
 }
 
 void CZefGraphicsImageMaskItem::setFg(unsigned int fg)
@@ -108,7 +121,7 @@ void CZefGraphicsImageMaskItem::paint(QPainter *painter, const QStyleOptionGraph
                                       QWidget *widget)
 {
     Q_UNUSED(widget);
-    if (!maskImage || maskImage->isNull())
+    if (!maskImage || maskImage->isNull() || smoothedImage.size() != maskImage->size())
         return;
 
     const QRect exposed = option->exposedRect.toAlignedRect() & maskImage->rect();
@@ -145,7 +158,7 @@ QList<QPoint> CZefGraphicsImageMaskItem::fgpoints()
 void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<QPoint> newbg,
                                                     QImage *photo)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     const QRect layerRect(0, 0, maskImage->width(), maskImage->height());
     uchar *bits = maskImage->bits();
@@ -171,7 +184,7 @@ void CZefGraphicsImageMaskItem::updateMaskFromImage(QList<QPoint> newfg, QList<Q
 
 void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     ChangedArea changed;
     writeValue(*maskImage, newfg, fg, changed, recording.get());
@@ -181,7 +194,7 @@ void CZefGraphicsImageMaskItem::updateMask(QList<QPoint> newfg, QList<QPoint> ne
 
 void CZefGraphicsImageMaskItem::recreateMaskfromFg(QList<QPoint> points)
 {
-    if (!maskImage)
+    if (!maskImage || maskImage->isNull())
         return;
     record(maskImage->rect());
     maskImage->fill(bg);

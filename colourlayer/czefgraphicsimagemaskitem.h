@@ -31,7 +31,16 @@ public:
     explicit CZefGraphicsImageMaskItem(QGraphicsItem *parent = nullptr);
     ~CZefGraphicsImageMaskItem() override;
 
-    void init(int width, int height, unsigned int fg, unsigned int bg);
+    // The formats of the layer image and of its softened picture.
+    static constexpr QImage::Format layerFormat = QImage::Format_ARGB32;
+    static constexpr QImage::Format smoothedFormat = QImage::Format_ARGB32_Premultiplied;
+
+    // Both return false, leaving the layer exactly as it was, when the images
+    // for the new size cannot be allocated. The second form takes the two
+    // images from the caller (of equal size, in the formats above), so that an
+    // opening can secure all its memory before it replaces anything.
+    bool init(int width, int height, unsigned int fg, unsigned int bg);
+    bool init(QImage layer, QImage smoothed, unsigned int fg, unsigned int bg);
     void setFg(unsigned int fg);
 
     QRectF boundingRect() const override;

@@ -74,14 +74,16 @@ void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::Mous
     QApplication::sendEvent(viewport, &event);
 }
 
-void answerFileDialog(const QString &fileName, bool confirmOverwrite)
+void answerFileDialog(const QString &fileName, bool confirmOverwrite, const std::function<void()> &then)
 {
-    QTimer::singleShot(0, [fileName, confirmOverwrite] {
+    QTimer::singleShot(0, [fileName, confirmOverwrite, then] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog) {
             qWarning("answerFileDialog: no file dialog is open");
             return;
         }
+        if (then)
+            then();
         if (fileName.isNull()) {
             dialog->reject();
             return;
@@ -138,6 +140,22 @@ QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
     QByteArray jpeg = buffer.data();
     jpeg.insert(2, app1);
     return jpeg;
+}
+
+void answerMessageBox(QMessageBox::StandardButton button, QString *text, const std::function<void()> &then)
+{
+    QTimer::singleShot(0, [button, text, then] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            qWarning("answerMessageBox: no message box is open");
+            return;
+        }
+        if (text)
+            *text = box->text();
+        if (then)
+            then();
+        box->button(button)->click();
+    });
 }
 
 } // namespace TestSupport

@@ -4,12 +4,16 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
+#include <QWheelEvent>
 #include <QtTest>
+
+#include <cmath>
 
 using Points = QList<QPoint>;
 Q_DECLARE_METATYPE(Points)
@@ -87,6 +91,14 @@ private slots:
     void discIsLimitedToThePhoto_data();
     void discIsLimitedToThePhoto();
     void farZoomedOutBrushStaysBounded();
+    void wholeSceneFitsOrShowsAtFullSize_data();
+    void wholeSceneFitsOrShowsAtFullSize();
+    void wholeSceneWaitsForTheRealSize();
+    void ctrlWheelKeepsThePixelUnderThePointer_data();
+    void ctrlWheelKeepsThePixelUnderThePointer();
+    void plainWheelScrolls();
+    void resizeMatchesAPlainView_data();
+    void resizeMatchesAPlainView();
 };
 
 void TestCanvasView::initTestCase()
@@ -391,6 +403,202 @@ void TestCanvasView::farZoomedOutBrushStaysBounded()
     QVERIFY(fg.size() <= 64 * 48);
     for (const QPoint &q : fg)
         QVERIFY(QRect(0, 0, 64, 48).contains(q));
+}
+
+namespace {
+
+// A view of its own size showing a scene of the given size, not yet zoomed.
+struct SizedView {
+    SizedView(const QSize &sceneSize, const QSize &viewSize)
+    {
+        QImage image(sceneSize, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        scene.addPixmap(QPixmap::fromImage(image))->setZValue(5);
+        scene.setSceneRect(QRectF(QPointF(0, 0), QSizeF(sceneSize)));
+        view.setScene(&scene);
+        view.resize(viewSize);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+    }
+    QPointF sceneAt(const QPointF &viewportPoint) const
+    {
+        return view.viewportTransform().inverted().map(viewportPoint);
+    }
+    bool scrolls() const
+    {
+        return view.horizontalScrollBar()->maximum() > view.horizontalScrollBar()->minimum()
+            || view.verticalScrollBar()->maximum() > view.verticalScrollBar()->minimum();
+    }
+
+    QGraphicsScene scene;
+    CZefGraphicsView view;
+};
+
+void sendWheel(QWidget *viewport, const QPointF &pos, int angle, Qt::KeyboardModifiers modifiers)
+{
+    QWheelEvent event(pos, viewport->mapToGlobal(pos), QPoint(), QPoint(0, angle), Qt::NoButton, modifiers,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &event);
+}
+
+} // namespace
+
+void TestCanvasView::wholeSceneFitsOrShowsAtFullSize_data()
+{
+    QTest::addColumn<QSize>("sceneSize");
+    QTest::addColumn<qreal>("earlierZoom");
+    QTest::addColumn<bool>("fits");
+    QTest::newRow("smaller photo at 100 %") << QSize(200, 100) << 1.0 << false;
+    QTest::newRow("smaller photo after a zoom-out") << QSize(200, 100) << 0.1 << false;
+    QTest::newRow("smaller photo after a zoom-in") << QSize(200, 100) << 5.0 << false;
+    QTest::newRow("wide photo fits the width") << QSize(4000, 500) << 1.0 << true;
+    QTest::newRow("tall photo fits the height") << QSize(300, 3000) << 1.0 << true;
+    QTest::newRow("large photo after a zoom-out") << QSize(6000, 4000) << 0.01 << true;
+    QTest::newRow("one pixel too wide") << QSize(1, 1) << 1.0 << true; // sized below
+}
+
+void TestCanvasView::wholeSceneFitsOrShowsAtFullSize()
+{
+    QFETCH(QSize, sceneSize);
+    QFETCH(qreal, earlierZoom);
+    QFETCH(bool, fits);
+
+    SizedView probe(QSize(10, 10), QSize(400, 300));
+    const QSize room = probe.view.maximumViewportSize();
+    if (sceneSize == QSize(1, 1))
+        sceneSize = QSize(room.width() + 1, room.height());
+
+    SizedView sized(sceneSize, QSize(400, 300));
+    sized.view.scale(earlierZoom, earlierZoom);
+    sized.view.showWholeScene();
+
+    const QTransform t = sized.view.transform();
+    QCOMPARE(t.m11(), t.m22());
+    QVERIFY2(!sized.scrolls(), "the whole photo is in view");
+    QTRY_COMPARE(sized.view.viewport()->size(), room); // no scroll bars left
+    const QRectF shown = t.mapRect(sized.scene.sceneRect());
+    if (fits) {
+        QVERIFY(t.m11() < 1.0);
+        // It fills the view in one direction.
+        QVERIFY(qAbs(shown.width() - room.width()) < 0.5 || qAbs(shown.height() - room.height()) < 0.5);
+    } else {
+        QCOMPARE(t.m11(), 1.0);
+    }
+    // Centred.
+    const QPointF centre = sized.view.viewportTransform().map(sized.scene.sceneRect().center());
+    const QPointF middle = QRectF(sized.view.viewport()->rect()).center();
+    QVERIFY2(qAbs(centre.x() - middle.x()) <= 1 && qAbs(centre.y() - middle.y()) <= 1,
+             qPrintable(QStringLiteral("centre at %1, %2 in %3, %4")
+                            .arg(centre.x()).arg(centre.y()).arg(middle.x()).arg(middle.y())));
+}
+
+void TestCanvasView::wholeSceneWaitsForTheRealSize()
+{
+    QGraphicsScene scene;
+    scene.setSceneRect(0, 0, 2000, 1000);
+    CZefGraphicsView view;
+    view.setScene(&scene);
+    view.scale(3, 3);
+    view.showWholeScene();
+    QVERIFY(view.transform().isIdentity());
+    view.resize(500, 400);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(view.transform().m11() < 0.25);
+    QCOMPARE(view.horizontalScrollBar()->maximum(), view.horizontalScrollBar()->minimum());
+}
+
+void TestCanvasView::ctrlWheelKeepsThePixelUnderThePointer_data()
+{
+    QTest::addColumn<qreal>("startZoom");
+    QTest::addColumn<QPointF>("pixel");
+    QTest::addColumn<int>("angle");
+    QTest::addColumn<qreal>("factor");
+
+    QTest::newRow("in at 100 %") << 1.0 << QPointF(500, 400) << 120 << 1.2;
+    QTest::newRow("in by two notches") << 1.0 << QPointF(310, 620) << 240 << 1.44;
+    QTest::newRow("in by a fine step") << 1.5 << QPointF(700, 300) << 30 << std::pow(1.2, 0.25);
+    QTest::newRow("out at 300 %") << 3.0 << QPointF(123, 456) << -120 << 1 / 1.2;
+    QTest::newRow("in near the top left corner") << 2.0 << QPointF(40, 30) << 120 << 1.2;
+    QTest::newRow("in near the bottom right corner") << 2.0 << QPointF(1170, 860) << 120 << 1.2;
+}
+
+void TestCanvasView::ctrlWheelKeepsThePixelUnderThePointer()
+{
+    QFETCH(qreal, startZoom);
+    QFETCH(QPointF, pixel);
+    QFETCH(int, angle);
+    QFETCH(qreal, factor);
+
+    SizedView sized(QSize(1200, 900), QSize(400, 300));
+    sized.view.scale(startZoom, startZoom);
+    sized.view.centerOn(pixel);
+    // The pointer over the middle of a view pixel near the photo pixel.
+    const QPoint near = sized.view.mapFromScene(pixel + QPointF(0.5, 0.5));
+    const QPointF pointer = QPointF(near) + QPointF(0.5, 0.5);
+    const QPointF before = sized.sceneAt(pointer);
+
+    sendWheel(sized.view.viewport(), pointer, angle, Qt::ControlModifier);
+    QVERIFY(qFuzzyCompare(sized.view.transform().m11(), startZoom * factor));
+    const QPointF after = sized.sceneAt(pointer);
+    QCOMPARE(QPoint(int(after.x()), int(after.y())), QPoint(int(before.x()), int(before.y())));
+    // No more than a screen pixel away.
+    const qreal tolerance = 1 / sized.view.transform().m11() + 1e-9;
+    QVERIFY2(qAbs(after.x() - before.x()) <= tolerance && qAbs(after.y() - before.y()) <= tolerance,
+             qPrintable(QStringLiteral("moved by %1, %2").arg(after.x() - before.x()).arg(after.y() - before.y())));
+}
+
+void TestCanvasView::plainWheelScrolls()
+{
+    SizedView sized(QSize(1200, 900), QSize(400, 300));
+    const int before = sized.view.verticalScrollBar()->value();
+    sendWheel(sized.view.viewport(), QPointF(100, 100), -120, Qt::NoModifier);
+    QVERIFY(sized.view.transform().isIdentity());
+    QVERIFY(sized.view.verticalScrollBar()->value() > before);
+}
+
+void TestCanvasView::resizeMatchesAPlainView_data()
+{
+    QTest::addColumn<qreal>("zoom");
+    QTest::addColumn<QSize>("from");
+    QTest::addColumn<QSize>("to");
+    QTest::newRow("400 x 300 to 1600 x 1200") << 1.0 << QSize(400, 300) << QSize(1600, 1200);
+    QTest::newRow("1600 x 1200 to 400 x 300") << 1.0 << QSize(1600, 1200) << QSize(400, 300);
+    QTest::newRow("zoomed in, wider") << 2.0 << QSize(500, 400) << QSize(900, 400);
+    QTest::newRow("zoomed out, smaller") << 0.3 << QSize(900, 700) << QSize(300, 200);
+}
+
+void TestCanvasView::resizeMatchesAPlainView()
+{
+    QFETCH(qreal, zoom);
+    QFETCH(QSize, from);
+    QFETCH(QSize, to);
+
+    SizedView sized(QSize(800, 600), from);
+    QImage detail(800, 600, QImage::Format_RGB32);
+    detail.fill(Qt::white);
+    QPainter(&detail).fillRect(300, 200, 150, 100, Qt::darkBlue);
+    sized.scene.addPixmap(QPixmap::fromImage(detail))->setZValue(6);
+    QGraphicsView plain(&sized.scene);
+    plain.resize(from);
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    sized.view.scale(zoom, zoom);
+    plain.scale(zoom, zoom);
+
+    sized.view.resize(to);
+    plain.resize(to);
+    QTRY_COMPARE(sized.view.viewport()->size(), plain.viewport()->size());
+    QTRY_COMPARE(plain.size(), to);
+    QCoreApplication::processEvents();
+
+    for (auto bar : {&QAbstractScrollArea::horizontalScrollBar, &QAbstractScrollArea::verticalScrollBar}) {
+        QCOMPARE((sized.view.*bar)()->minimum(), (plain.*bar)()->minimum());
+        QCOMPARE((sized.view.*bar)()->maximum(), (plain.*bar)()->maximum());
+        QCOMPARE((sized.view.*bar)()->value(), (plain.*bar)()->value());
+    }
+    QCOMPARE(sized.view.mapFromScene(QPointF(400, 300)), plain.mapFromScene(QPointF(400, 300)));
+    QCOMPARE(sized.view.viewport()->grab().toImage(), plain.viewport()->grab().toImage());
 }
 
 QTEST_MAIN(TestCanvasView)

@@ -17,12 +17,17 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPainter>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
 #include <QStatusBar>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -129,6 +134,12 @@ private slots:
     void doubleDensityNameKeepsOnePixelGrid();
     void saveSuggestsANameAndSuffix_data();
     void saveSuggestsANameAndSuffix();
+    void photoStaysPutUnderTheBrush_data();
+    void photoStaysPutUnderTheBrush();
+    void newPhotoIsShownWhole();
+    void outOfMemoryKeepsThePhoto();
+    void openUnderMemoryLimit_data();
+    void openUnderMemoryLimit();
 
 private:
     QTemporaryDir dir;
@@ -643,6 +654,195 @@ void TestFiles::saveSuggestsANameAndSuffix()
     QCOMPARE(QImageReader(target).format(), written.endsWith(QLatin1String("png")) ? QByteArray("png")
                                                                                      : QByteArray("jpeg"));
     QCOMPARE(s.status(), QStringLiteral("Saved ") + written);
+}
+
+void TestFiles::photoStaysPutUnderTheBrush_data()
+{
+    QTest::addColumn<QSize>("photoSize");
+    QTest::addColumn<bool>("stroke");
+    QTest::addColumn<QPointF>("from"); // scene points
+    QTest::addColumn<QPointF>("to");
+    QTest::newRow("cursor past the right edge") << QSize(600, 400) << false << QPointF(590, 200) << QPointF(640, 200);
+    QTest::newRow("cursor over the blank canvas") << QSize(600, 400) << false << QPointF(300, 390)
+                                                  << QPointF(300, 600);
+    QTest::newRow("stroke past the bottom edge") << QSize(600, 400) << true << QPointF(300, 380) << QPointF(300, 460);
+    QTest::newRow("stroke past the top left, fitted") << QSize(4000, 3000) << true << QPointF(200, 200)
+                                                      << QPointF(-300, -300);
+}
+
+// The photo keeps its place on screen, and the scrollable area its size,
+// whatever the brush reaches past the photo's border.
+void TestFiles::photoStaysPutUnderTheBrush()
+{
+    QFETCH(QSize, photoSize);
+    QFETCH(bool, stroke);
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    const QString name = dir.filePath(QStringLiteral("put-%1.png").arg(photoSize.width()));
+    QVERIFY(greyPhoto(photoSize.width(), photoSize.height()).save(name));
+
+    Session s;
+    s.window.resize(1600, 1000);
+    QTRY_COMPARE(s.window.size(), QSize(1600, 1000));
+    s.open(name);
+    s.window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(300);
+    QWidget *viewport = s.view->viewport();
+    QCoreApplication::processEvents();
+    const QPoint origin = s.view->mapFromScene(QPointF(0, 0));
+    const int hmax = s.view->horizontalScrollBar()->maximum();
+    const int vmax = s.view->verticalScrollBar()->maximum();
+
+    const Qt::MouseButtons held = stroke ? Qt::LeftButton : Qt::NoButton;
+    const QPoint start = s.view->mapFromScene(from);
+    if (stroke)
+        TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, start, Qt::LeftButton, held);
+    const QPoint end = s.view->mapFromScene(to);
+    for (int i = 0; i <= 10; ++i) {
+        const QPoint p = start + (end - start) * i / 10;
+        TestSupport::sendMouse(viewport, QEvent::MouseMove, p, Qt::NoButton, held);
+        QCoreApplication::processEvents();
+        QCOMPARE(s.view->mapFromScene(QPointF(0, 0)), origin);
+    }
+    if (stroke)
+        TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, end, Qt::LeftButton, Qt::NoButton);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(s.view->scene()->sceneRect(), QRectF(QPointF(0, 0), QSizeF(photoSize)));
+    QCOMPARE(s.view->mapFromScene(QPointF(0, 0)), origin);
+    QCOMPARE(s.view->horizontalScrollBar()->maximum(), hmax);
+    QCOMPARE(s.view->verticalScrollBar()->maximum(), vmax);
+    if (stroke) // what was painted lies where the pointer was over the photo
+        QVERIFY(s.layer()->maskImage->pixel(from.toPoint()) != 0);
+}
+
+void TestFiles::newPhotoIsShownWhole()
+{
+    const QString big = dir.filePath(QStringLiteral("whole-big.png"));
+    const QString small = dir.filePath(QStringLiteral("whole-small.png"));
+    QVERIFY(greyPhoto(3000, 2000).save(big));
+    QVERIFY(greyPhoto(60, 40).save(small));
+
+    Session s;
+    const auto scrolls = [&s] {
+        return s.view->horizontalScrollBar()->maximum() > 0 || s.view->verticalScrollBar()->maximum() > 0;
+    };
+    s.open(big);
+    QVERIFY(s.view->transform().m11() < 0.2);
+    QVERIFY(!scrolls());
+    QPushButton *plus = s.window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomPlus"));
+    for (int i = 0; i < 20; ++i)
+        plus->click();
+    QVERIFY(scrolls());
+
+    s.open(small); // no zoom carried over: at 100 %, centred
+    QCOMPARE(s.view->transform().m11(), 1.0);
+    QVERIFY(!scrolls());
+    QTRY_VERIFY(qAbs(s.view->viewportTransform().map(QPointF(30, 20)).x() - s.view->viewport()->width() / 2.0) <= 1);
+
+    s.window.findChild<QPushButton *>(QStringLiteral("pushButtonZoomMinus"))->click();
+    s.open(big);
+    QVERIFY(s.view->transform().m11() < 0.2);
+    QTRY_VERIFY(!scrolls());
+}
+
+namespace {
+
+const char memoryLimitChild[] = "BRIVELA_TEST_MEMORY_LIMIT_CHILD";
+
+// The process's address space now, in bytes.
+qint64 addressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+} // namespace
+
+// Opening a photo that the memory left cannot hold, for real: the scenario
+// runs in a process of its own under an address-space limit.
+void TestFiles::outOfMemoryKeepsThePhoto()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer's shadow memory cannot live under an address-space limit");
+#endif
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(memoryLimitChild), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("openUnderMemoryLimit")});
+    QVERIFY(child.waitForFinished(120000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit(room to read)"), output.constData());
+    QVERIFY2(output.contains("PASS   : TestFiles::openUnderMemoryLimit(no room to read)"), output.constData());
+}
+
+void TestFiles::openUnderMemoryLimit_data()
+{
+    // The photo takes 16 MB to read, 64 MB for its layer, as much for the
+    // layer's softened picture, and the pixmap besides.
+    QTest::addColumn<int>("roomMb");
+    QTest::newRow("room to read") << 40;
+    QTest::newRow("no room to read") << 8;
+}
+
+void TestFiles::openUnderMemoryLimit()
+{
+    QFETCH(int, roomMb);
+    if (!qEnvironmentVariableIsSet(memoryLimitChild))
+        QSKIP("run by outOfMemoryKeepsThePhoto, in a process of its own");
+
+    const QString oldName = dir.filePath(QStringLiteral("before-the-limit.png"));
+    const QString bigName = dir.filePath(QStringLiteral("too-big-for-the-limit.png"));
+    QVERIFY(greyPhoto(200, 150).save(oldName));
+    {
+        QImage big(4000, 4000, QImage::Format_Grayscale8);
+        big.fill(90);
+        QVERIFY(big.save(bigName));
+    }
+
+    Session s;
+    s.open(oldName);
+    QWidget *viewport = s.view->viewport();
+    const QPoint a = s.view->mapFromScene(QPointF(50, 50));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, a, Qt::LeftButton, Qt::NoButton);
+    const QImage layerBefore = *s.layer()->maskImage;
+    const QImage shownBefore = s.photoItem()->pixmap().toImage();
+    const int steps = s.view->undoStack->count();
+    QVERIFY(steps > 0);
+
+    rlimit limit {};
+    QCOMPARE(getrlimit(RLIMIT_AS, &limit), 0);
+    const rlimit before = limit;
+    const qint64 inUse = addressSpaceInUse();
+    QVERIFY(inUse > 0);
+    limit.rlim_cur = rlim_t(inUse + qint64(roomMb) * 1024 * 1024);
+    QCOMPARE(setrlimit(RLIMIT_AS, &limit), 0);
+    const bool opened = s.window.openFile(bigName);
+    const QString status = s.status();
+    QCOMPARE(setrlimit(RLIMIT_AS, &before), 0);
+
+    QVERIFY(!opened);
+    QVERIFY2(status.startsWith(QStringLiteral("Not enough memory")) && status.contains(QStringLiteral("4000 x 4000")),
+             qPrintable(status));
+    QCOMPARE(s.photoItem()->pixmap().toImage(), shownBefore);
+    QCOMPARE(*s.layer()->maskImage, layerBefore);
+    QCOMPARE(s.view->undoStack->count(), steps);
+    QCOMPARE(s.view->scene()->sceneRect(), QRectF(0, 0, 200, 150));
+    QVERIFY(s.window.isWindowModified());
+
+    // The old photo is still painted on.
+    const QPoint b = s.view->mapFromScene(QPointF(150, 100));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, b, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+    QVERIFY(s.layer()->maskImage->pixel(150, 100) != 0);
 }
 
 QTEST_MAIN(TestFiles)

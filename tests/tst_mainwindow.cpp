@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "canvas/czefgraphicsview.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "testsupport.h"
 #include "ui/helpdialog.h"
 
@@ -15,9 +16,69 @@
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolBar>
+#include <QUndoStack>
 #include <QUrlQuery>
 #include <QtTest>
+
+namespace {
+
+// A window with a photo open and coloured by one stroke, not yet saved.
+struct Work {
+    explicit Work(const QString &photoName)
+    {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
+        open(photoName);
+        QCOMPARE(window.windowTitle(), QFileInfo(photoName).fileName() + QStringLiteral("[*]"));
+        QVERIFY(!window.isWindowModified());
+
+        const QPoint p = view->mapFromScene(QPointF(20, 15));
+        TestSupport::sendMouse(view->viewport(), QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+        TestSupport::sendMouse(view->viewport(), QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(view->undoStack->count(), 1); // the stroke
+        QVERIFY(window.isWindowModified());
+        painted = layerImage();
+        QVERIFY(painted != QImage(painted.size(), painted.format()));
+    }
+    void open(const QString &fileName)
+    {
+        TestSupport::answerFileDialog(fileName);
+        trigger("actionOpen");
+    }
+    void trigger(const char *action)
+    {
+        window.findChild<QAction *>(QString::fromLatin1(action))->trigger();
+    }
+    CZefGraphicsImageMaskItem *layer() const
+    {
+        for (QGraphicsItem *item : view->scene()->items())
+            if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
+                return layer;
+        return nullptr;
+    }
+    QImage layerImage() const { return *layer()->maskImage; }
+
+    MainWindow window;
+    CZefGraphicsView *view = nullptr;
+    QImage painted;
+};
+
+QString writePhoto(const QTemporaryDir &dir, const QString &name, const QSize &size)
+{
+    QImage image(size, QImage::Format_Grayscale8);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.scanLine(y)[x] = uchar(x + y);
+    const QString fileName = dir.filePath(name);
+    if (!image.save(fileName))
+        qWarning("cannot write %s", qPrintable(fileName));
+    return fileName;
+}
+
+} // namespace
 
 // Receives the addresses the program asks the desktop to open.
 class UrlRecorder : public QObject
@@ -52,11 +113,23 @@ private slots:
     void aboutBox();
     void helpIndexOpensIndependentDialogs();
     void canvasStartsWithoutTool();
+    void shortcuts_data();
+    void shortcuts();
+    void zoomKeysScaleTheCanvas();
+    void titleShowsThePhotoAndUnsavedWork();
+    void unsavedWorkIsAskedAbout_data();
+    void unsavedWorkIsAskedAbout();
+    void laterSuccessClearsTheStatus_data();
+    void laterSuccessClearsTheStatus();
+
+private:
+    QTemporaryDir dir;
 };
 
 void TestMainWindow::initTestCase()
 {
     TestSupport::nameApplication();
+    QVERIFY(dir.isValid());
     QVERIFY(QSettings().fileName().startsWith(TestSupport::homeDir()));
 }
 
@@ -279,19 +352,18 @@ void TestMainWindow::menusAndToolBar()
     QCOMPARE(top.at(1)->menu()->objectName(), QStringLiteral("menuEdit"));
     QCOMPARE(top.at(2)->menu()->objectName(), QStringLiteral("menuHelp"));
     QCOMPARE(names(top.at(0)->menu()->actions()),
-             QStringList({QStringLiteral("actionOpen"), QStringLiteral("actionSave_As")}));
+             QStringList({QStringLiteral("actionOpen"), QStringLiteral("actionSave_As"), QStringLiteral("|"),
+                          QStringLiteral("actionQuit")}));
     QCOMPARE(names(top.at(1)->menu()->actions()),
              QStringList({QStringLiteral("actionUndo"), QStringLiteral("actionRedo")}));
     QCOMPARE(names(top.at(2)->menu()->actions()),
              QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
                           QStringLiteral("actionVisit_Website")}));
     QVERIFY(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions().isEmpty());
-    for (QAction *action : window.findChildren<QAction *>()) {
-        const bool undoOrRedo = action->objectName() == QStringLiteral("actionUndo")
-            || action->objectName() == QStringLiteral("actionRedo");
-        QCOMPARE(action->shortcut().isEmpty(), !undoOrRedo);
+    for (QAction *action : window.findChildren<QAction *>())
         QVERIFY(action->icon().isNull());
-    }
+    QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionUndo"))->shortcut(), QKeySequence(QKeySequence::Undo));
+    QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionRedo"))->shortcut(), QKeySequence(QKeySequence::Redo));
 }
 
 void TestMainWindow::columnKeepsItsShapeWhenTaller()
@@ -401,10 +473,12 @@ void TestMainWindow::helpIndexOpensIndependentDialogs()
         QVERIFY(!first->isModal());
         QVERIFY(QApplication::activeModalWidget() == nullptr);
         first->reject();
-        QVERIFY(!first->isVisible());
+        QTRY_VERIFY(first.isNull()); // a closed dialog is deleted, not kept
         QVERIFY(second->isVisible());
         index->trigger();
-        QCOMPARE(window.findChildren<HelpDialog *>().size(), 3); // a closed one is not reused
+        QCOMPARE(window.findChildren<HelpDialog *>().size(), 2);
+        second->close();
+        QTRY_VERIFY(second.isNull());
     }
     QVERIFY(first.isNull());
     QVERIFY(second.isNull());
@@ -417,6 +491,185 @@ void TestMainWindow::canvasStartsWithoutTool()
     QVERIFY(view->toolMode < 3 || view->toolMode > 6);
     QVERIFY(view->scene());
     QVERIFY(view->scene()->items().isEmpty());
+}
+
+void TestMainWindow::shortcuts_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("standard");
+    QTest::addColumn<QKeySequence>("extra");
+    QTest::newRow("open") << "actionOpen" << int(QKeySequence::Open) << QKeySequence();
+    QTest::newRow("save as") << "actionSave_As" << int(QKeySequence::SaveAs) << QKeySequence(Qt::CTRL | Qt::Key_S);
+    QTest::newRow("quit") << "actionQuit" << int(QKeySequence::Quit) << QKeySequence();
+    QTest::newRow("help index") << "actionIndex" << int(QKeySequence::HelpContents) << QKeySequence();
+    QTest::newRow("zoom in") << "actionZoom_In" << int(QKeySequence::ZoomIn) << QKeySequence(Qt::CTRL | Qt::Key_Equal);
+    QTest::newRow("zoom out") << "actionZoom_Out" << int(QKeySequence::ZoomOut) << QKeySequence();
+}
+
+void TestMainWindow::shortcuts()
+{
+    QFETCH(QString, action);
+    QFETCH(int, standard);
+    QFETCH(QKeySequence, extra);
+    MainWindow window;
+    QAction *target = window.findChild<QAction *>(action);
+    QVERIFY(target);
+    // Whatever the platform binds to the standard key (some bind nothing to
+    // Save As or Quit), and the extra key everywhere.
+    QList<QKeySequence> expected = QKeySequence::keyBindings(QKeySequence::StandardKey(standard));
+    if (!extra.isEmpty())
+        expected.append(extra);
+    for (const QKeySequence &key : std::as_const(expected))
+        QVERIFY2(target->shortcuts().contains(key), qPrintable(key.toString()));
+    QCOMPARE(target->shortcuts().size(), expected.size());
+    // Reachable from the window whether or not a menu shows the action.
+    QVERIFY(window.actions().contains(target) || !target->associatedObjects().isEmpty());
+}
+
+void TestMainWindow::zoomKeysScaleTheCanvas()
+{
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
+    QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_Equal));
+    QCOMPARE(view->transform().m11(), 1.2);
+    QTest::keySequence(&window, QKeySequence::keyBindings(QKeySequence::ZoomIn).value(0));
+    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.44));
+    QTest::keySequence(&window, QKeySequence::keyBindings(QKeySequence::ZoomOut).value(0));
+    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.2));
+}
+
+void TestMainWindow::titleShowsThePhotoAndUnsavedWork()
+{
+    const QString photo = writePhoto(dir, QStringLiteral("camera.png"), QSize(60, 40));
+    Work work(photo);
+    MainWindow &window = work.window;
+    QUndoStack *history = work.view->undoStack;
+    QCOMPARE(window.windowTitle(), QStringLiteral("camera.png[*]"));
+
+    history->undo(); // back to the state as opened
+    QVERIFY(!window.isWindowModified());
+    history->redo();
+    QVERIFY(window.isWindowModified());
+
+    QEvent change(QEvent::LanguageChange);
+    QApplication::sendEvent(&window, &change);
+    QCOMPARE(window.windowTitle(), QStringLiteral("camera.png[*]"));
+    QVERIFY(window.isWindowModified());
+
+    const QString saved = dir.filePath(QStringLiteral("title-saved.png"));
+    TestSupport::answerFileDialog(saved);
+    work.trigger("actionSave_As");
+    QVERIFY(QFile::exists(saved));
+    QVERIFY(!window.isWindowModified());
+    history->undo(); // away from the saved state, and back to it
+    QVERIFY(window.isWindowModified());
+    history->redo();
+    QVERIFY(!window.isWindowModified());
+
+    MainWindow empty;
+    QCOMPARE(empty.windowTitle(), QStringLiteral("Brivela"));
+}
+
+void TestMainWindow::unsavedWorkIsAskedAbout_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QString>("saveAs"); // the name given to the save dialog; null: cancelled
+    QTest::addColumn<bool>("goesOn");
+
+    const QString none;
+    const QString good = QStringLiteral("saved.png");
+    const QString failing = QStringLiteral("no-such-folder/saved.png");
+    for (const char *command : {"close", "quit", "open"}) {
+        QTest::addRow("%s, cancel", command) << command << QMessageBox::Cancel << none << false;
+        QTest::addRow("%s, discard", command) << command << QMessageBox::Discard << none << true;
+        QTest::addRow("%s, save", command) << command << QMessageBox::Save << good << true;
+        QTest::addRow("%s, save cancelled", command) << command << QMessageBox::Save << none << false;
+        QTest::addRow("%s, save fails", command) << command << QMessageBox::Save << failing << false;
+    }
+}
+
+void TestMainWindow::unsavedWorkIsAskedAbout()
+{
+    QFETCH(QString, command);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QString, saveAs);
+    QFETCH(bool, goesOn);
+
+    const QString photo = writePhoto(dir, QStringLiteral("camera.png"), QSize(60, 40));
+    const QString next = writePhoto(dir, QStringLiteral("next.png"), QSize(30, 20));
+    QDir(dir.path()).remove(QStringLiteral("saved.png"));
+    const QString saved = saveAs.isNull() ? QString() : dir.filePath(saveAs);
+    Work work(photo);
+    const int steps = work.view->undoStack->count();
+
+    // Save goes through the save dialog; Open going on shows the open dialog.
+    const auto openDialog = [&] {
+        if (command == QLatin1String("open") && goesOn)
+            TestSupport::answerFileDialog(next);
+    };
+    QString question;
+    TestSupport::answerMessageBox(answer, &question, [&] {
+        if (answer == QMessageBox::Save)
+            TestSupport::answerFileDialog(saved, false, openDialog);
+        else
+            openDialog();
+    });
+    if (command == QLatin1String("close"))
+        QCOMPARE(work.window.close(), goesOn);
+    else
+        work.trigger(command == QLatin1String("quit") ? "actionQuit" : "actionOpen");
+
+    QCOMPARE(question, QStringLiteral("Save changes to camera.png?"));
+    const QString written = dir.filePath(QStringLiteral("saved.png"));
+    QCOMPARE(QFile::exists(written), answer == QMessageBox::Save && goesOn);
+    if (QFile::exists(written)) {
+        QImage expected = QImage(photo).convertToFormat(QImage::Format_ARGB32);
+        QPainter(&expected).drawImage(0, 0, work.painted);
+        QCOMPARE(QImage(written).convertToFormat(QImage::Format_ARGB32), expected);
+    }
+    if (!goesOn) {
+        // Every stroke stays, and still counts as unsaved.
+        QVERIFY(work.window.isVisible());
+        QCOMPARE(work.layerImage(), work.painted);
+        QCOMPARE(work.view->undoStack->count(), steps);
+        QVERIFY(work.window.isWindowModified());
+    } else if (command == QLatin1String("open")) {
+        QCOMPARE(work.layer()->boundingRect(), QRectF(0, 0, 30, 20));
+        QCOMPARE(work.window.windowTitle(), QStringLiteral("next.png[*]"));
+        QVERIFY(!work.window.isWindowModified());
+    } else {
+        QVERIFY(!work.window.isVisible());
+    }
+}
+
+void TestMainWindow::laterSuccessClearsTheStatus_data()
+{
+    QTest::addColumn<bool>("bySave");
+    QTest::newRow("save") << true;
+    QTest::newRow("open") << false;
+}
+
+void TestMainWindow::laterSuccessClearsTheStatus()
+{
+    QFETCH(bool, bySave);
+    const QString photo = writePhoto(dir, QStringLiteral("status.png"), QSize(8, 8));
+    MainWindow window;
+    TestSupport::answerFileDialog(photo);
+    window.findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
+    QVERIFY(window.statusBar()->currentMessage().isEmpty());
+
+    TestSupport::answerFileDialog(dir.filePath(QStringLiteral("status.nosuchformat")));
+    window.findChild<QAction *>(QStringLiteral("actionSave_As"))->trigger();
+    QVERIFY(!window.statusBar()->currentMessage().isEmpty());
+
+    TestSupport::answerFileDialog(bySave ? dir.filePath(QStringLiteral("status-saved.png")) : photo);
+    window.findChild<QAction *>(bySave ? QStringLiteral("actionSave_As") : QStringLiteral("actionOpen"))->trigger();
+    // The failure is gone; a save says it succeeded instead.
+    QCOMPARE(window.statusBar()->currentMessage(), bySave ? QStringLiteral("Saved status-saved.png") : QString());
 }
 
 QTEST_MAIN(TestMainWindow)

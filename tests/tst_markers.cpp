@@ -1,3 +1,4 @@
+#include "canvas/chidemarkscommand.h"
 #include "canvas/cmarkercommand.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
@@ -7,6 +8,7 @@
 #include <QGraphicsEllipseItem>
 #include <QGraphicsRectItem>
 #include <QSettings>
+#include <QSet>
 #include <QUndoStack>
 #include <QtTest>
 
@@ -72,6 +74,9 @@ private slots:
     void undoRemovesExactlyOneMark();
     void undoAfterClearmarks();
     void commandsOutliveTheScene();
+    void dragLaysMarksWithoutGaps_data();
+    void dragLaysMarksWithoutGaps();
+    void usedMarksHideUntilUndone();
 };
 
 void TestMarkers::initTestCase()
@@ -265,6 +270,79 @@ void TestMarkers::commandsOutliveTheScene()
     stack.undo();
     stack.redo();
     stack.clear();
+}
+
+void TestMarkers::dragLaysMarksWithoutGaps_data()
+{
+    QTest::addColumn<qreal>("scale");
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::newRow("zoomed in") << 10.0 << QPointF(2.5, 3.5) << QPointF(37.5, 25.5);
+    QTest::newRow("zoomed out") << 0.5 << QPointF(2, 28) << QPointF(38, 2);
+    QTest::newRow("from outside the scene") << 1.0 << QPointF(-20, 10) << QPointF(30, 12);
+}
+
+// One fast move of a drag marks every scene pixel on its way, and the whole
+// drag is one undo step.
+void TestMarkers::dragLaysMarksWithoutGaps()
+{
+    QFETCH(qreal, scale);
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    MarkCanvas c;
+    c.view.resetTransform();
+    c.view.scale(scale, scale);
+    c.view.toolMode = CZefGraphicsView::KeepMarker;
+    QWidget *viewport = c.view.viewport();
+    const QPoint a = c.view.mapFromScene(from);
+    const QPoint b = c.view.mapFromScene(to);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+
+    QSet<QPoint> corners;
+    for (QGraphicsItem *item : c.scene.items())
+        if (auto *mark = qgraphicsitem_cast<QGraphicsRectItem *>(item))
+            corners.insert(QPoint(int(mark->rect().x()), int(mark->rect().y())));
+    const QPointF sa = c.view.mapToScene(a);
+    const QPointF sb = c.view.mapToScene(b);
+    const int steps = int(std::max(std::abs(sb.x() - sa.x()), std::abs(sb.y() - sa.y())));
+    int missing = 0;
+    for (int i = 0; i <= steps; ++i) {
+        const QPointF p = sa + (sb - sa) * (qreal(i) / steps);
+        const bool inside = p.x() >= 1 && p.y() >= 1 && p.x() < 40 && p.y() < 30;
+        bool near = false; // a mark's corner within a pixel of the line
+        for (int dx = -1; dx <= 1 && !near; ++dx)
+            for (int dy = -1; dy <= 1 && !near; ++dy)
+                near = corners.contains(QPoint(int(p.x()) + dx, int(p.y()) + dy));
+        missing += inside && !near;
+    }
+    QCOMPARE(missing, 0);
+    QVERIFY(corners.size() >= steps / 2);
+    QCOMPARE(c.view.undoStack->count(), 1);
+    QCOMPARE(c.view.undoStack->undoText(), QStringLiteral("keep marks"));
+    c.view.undoStack->undo();
+    QCOMPARE(c.marks(QGraphicsRectItem::Type), 0);
+}
+
+void TestMarkers::usedMarksHideUntilUndone()
+{
+    MarkCanvas c;
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
+    c.drag(CZefGraphicsView::RemoveMarker, QPointF(15, 5));
+    c.view.undoStack->push(new CHideMarksCommand(&c.scene));
+    QVERIFY(c.view.userfgpoints().isEmpty() && c.view.userbgpoints().isEmpty());
+    c.drag(CZefGraphicsView::KeepMarker, QPointF(25, 5)); // a new mark after the fill
+    QCOMPARE(c.view.userfgpoints().size(), 25);
+    c.view.undoStack->undo(); // the new mark goes
+    c.view.undoStack->undo(); // the used marks come back
+    QCOMPARE(c.view.userfgpoints().size(), 25);
+    QCOMPARE(c.view.userbgpoints().size(), 25);
+    c.view.undoStack->undo(); // a mark's own command still takes it away
+    QVERIFY(c.view.userbgpoints().isEmpty());
+    c.view.undoStack->redo();
+    c.view.undoStack->redo(); // hides what is left, and touches nothing gone
+    QVERIFY(c.view.userfgpoints().isEmpty());
 }
 
 QTEST_MAIN(TestMarkers)

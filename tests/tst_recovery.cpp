@@ -146,7 +146,8 @@ private slots:
     void recoversAfterAKill();
     void offerAtStart_data();
     void offerAtStart();
-    void savingRemovesTheRecord();
+    void recordRemoved_data();
+    void recordRemoved();
 };
 
 void TestRecovery::recoversAfterAKill()
@@ -180,6 +181,7 @@ void TestRecovery::recoversAfterAKill()
     QVERIFY(layerOf(window));
     QCOMPARE(*layerOf(window)->maskImage, expected);
     QVERIFY(!viewOf(window)->undoStack->isClean());
+    QVERIFY(window.isWindowModified());
     // Asked once only.
     QVERIFY(!RecoveryStore::takeOrphan(nullptr));
 }
@@ -226,8 +228,17 @@ void TestRecovery::offerAtStart()
                  qPrintable(window.statusBar()->currentMessage()));
 }
 
-void TestRecovery::savingRemovesTheRecord()
+void TestRecovery::recordRemoved_data()
 {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("saved") << "save";
+    QTest::newRow("undone to the saved state") << "undo";
+    QTest::newRow("discarded on closing") << "close";
+}
+
+void TestRecovery::recordRemoved()
+{
+    QFETCH(QString, how);
     MainWindow window;
     window.setRecoveryInterval(10);
     window.show();
@@ -236,11 +247,18 @@ void TestRecovery::savingRemovesTheRecord()
     drag(window, Qt::LeftButton, {20, 20}, {150, 90});
     QTRY_COMPARE(records().size(), 1);
 
-    TestSupport::answerFileDialog(inHome(QStringLiteral("coloured.png")));
-    window.findChild<QAction *>(QStringLiteral("actionSave_As"))->trigger();
-    QVERIFY(QFile::exists(inHome(QStringLiteral("coloured.png"))));
+    if (how == QLatin1String("save")) {
+        TestSupport::answerFileDialog(inHome(QStringLiteral("coloured.png")), true);
+        window.findChild<QAction *>(QStringLiteral("actionSave_As"))->trigger();
+        QVERIFY(QFile::exists(inHome(QStringLiteral("coloured.png"))));
+    } else if (how == QLatin1String("undo")) {
+        window.findChild<QAction *>(QStringLiteral("actionUndo"))->trigger();
+    } else {
+        TestSupport::answerMessageBox(QMessageBox::Discard);
+        QVERIFY(window.close());
+    }
     QVERIFY(records().isEmpty());
-    // No new strokes, no new record, however many ticks pass.
+    // Nothing unsaved, so no new record however many ticks pass.
     QTest::qWait(100);
     QVERIFY(records().isEmpty());
 }

@@ -7,7 +7,7 @@ class Ui_HelpDialog;
 
 // The short help page shown by Help > Index. Each dialog owns its form object;
 // the widgets belong to the dialog's object tree. The main window creates a new
-// dialog for every request and lets its own destruction delete them all.
+// dialog for every request; each one is deleted once it is closed.
 class HelpDialog : public QDialog
 {
     Q_OBJECT

@@ -1,0 +1,86 @@
+#include "app/fillrunner.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFutureWatcher>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QProgressDialog>
+#include <QtConcurrent>
+
+FillRunner::FillRunner(QWidget *window)
+    : QObject(window)
+    , window(window)
+{
+}
+
+bool FillRunner::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress:
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            cancel();
+        Q_FALLTHROUGH();
+    case QEvent::KeyRelease:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::Drop:
+    case QEvent::Close: {
+        // The window waits for the fill: it repaints, but painting, menus or
+        // another photo would work on what the fill is about to change.
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (widget && widget->window() == window) {
+            if (event->type() == QEvent::Close)
+                cancel();
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+RegionFill::Result FillRunner::run(const QImage &photo, const QList<QPoint> &keepMarks,
+                                   const QList<QPoint> &removeMarks)
+{
+    cancelled = false;
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    qApp->installEventFilter(this);
+
+    QProgressDialog progress(tr("Filling the marked area..."), tr("Cancel"), 0, 100, window);
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(progressDelayMs);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    connect(&progress, &QProgressDialog::canceled, this, &FillRunner::cancel);
+
+    QPointer<QProgressDialog> shown(&progress);
+    const auto report = [shown](int percent) {
+        // Called on the worker: the dialog is told on the UI thread, if it
+        // still exists by then.
+        QMetaObject::invokeMethod(qApp, [shown, percent] {
+            if (shown)
+                shown->setValue(percent);
+        }, Qt::QueuedConnection);
+    };
+
+    QFutureWatcher<RegionFill::Result> watcher;
+    QEventLoop loop;
+    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    watcher.setFuture(QtConcurrent::run([&photo, &keepMarks, &removeMarks, this, report] {
+        return RegionFill::compute(photo, keepMarks, removeMarks, &cancelled, report);
+    }));
+    loop.exec();
+
+    qApp->removeEventFilter(this);
+    QApplication::restoreOverrideCursor();
+    RegionFill::Result result = watcher.result();
+    if (cancelled && result.outcome == RegionFill::Outcome::Filled)
+        result = RegionFill::Result{RegionFill::Outcome::Cancelled, {}};
+    return result;
+}
