@@ -1,11 +1,14 @@
 #include "app/document.h"
 
 #include "app/photofile.h"
+#include "canvas/chidemarkscommand.h"
 #include "canvas/cstrokecommand.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QFileInfo>
+#include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QUndoStack>
 
@@ -100,6 +103,7 @@ Document::OpenResult Document::open(const QString &fileName)
 
     photoFileName = fileName;
     history->clear(); // says the work is clean again where it was not
+    removeMarks(); // they marked the earlier photo
     emit opened(fileName);
     return OpenResult::Opened;
 }
@@ -156,6 +160,27 @@ bool Document::endStroke()
     return true;
 }
 
+bool Document::fill(const RowSpans &region)
+{
+    if (!layer)
+        return false;
+    layer->beginRecording(CStrokeCommand::historyBytes);
+    layer->updateSpansFromImage(region, {}, &photoImage);
+    LayerTileRecord record = layer->endRecording();
+    if (record.overflowed()) {
+        history->clear();
+        history->resetClean();
+        removeMarks(); // used up, with no step that could bring them back
+        return false;
+    }
+    auto *step = new QUndoCommand(tr("fill"));
+    new CStrokeCommand(layer, std::move(record), tr("fill"), step);
+    new CHideMarksCommand(scene, step);
+    history->push(step);
+    CStrokeCommand::limitHistory(history);
+    return true;
+}
+
 bool Document::restoreColouring(const QImage &colouring)
 {
     if (!layer || layer->maskImage->size() != colouring.size()
@@ -166,9 +191,32 @@ bool Document::restoreColouring(const QImage &colouring)
     if (record.overflowed())
         return false;
     layer->swapRecord(record);
-    auto *step = new CStrokeCommand(layer, std::move(record), false);
-    step->setText(tr("recovery"));
-    history->push(step);
+    history->push(new CStrokeCommand(layer, std::move(record), tr("recovery")));
     CStrokeCommand::limitHistory(history);
     return true;
+}
+
+void Document::removeMarks()
+{
+    // Once the history is cleared no command refers to a mark: the scene owns
+    // them all.
+    const QList<QGraphicsItem *> items = scene->items();
+    for (QGraphicsItem *item : items) {
+        if (item->type() == QGraphicsRectItem::Type || item->type() == QGraphicsEllipseItem::Type) {
+            scene->removeItem(item);
+            delete item;
+        }
+    }
+}
+
+QList<QPoint> Document::markedPixels(const QList<int> &indices) const
+{
+    QList<QPoint> pixels;
+    const int width = photoImage.width();
+    if (width <= 0)
+        return pixels;
+    pixels.reserve(indices.size());
+    for (const int index : indices)
+        pixels.append(QPoint(index % width, index / width));
+    return pixels;
 }

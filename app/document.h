@@ -51,6 +51,13 @@ public:
     // history before it is given up, and the work counts as unsaved.
     void beginStroke(bool erase);
     bool endStroke();
+    // Colours the region with the brush colour as one step of the history,
+    // which also takes the marks off (and gives them back on undo). False
+    // when the step was too large to record: the region stays coloured and
+    // the history before it is given up.
+    bool fill(const RowSpans &region);
+    // Pixels of the photo from the canvas's mark indices (y * width + x).
+    QList<QPoint> markedPixels(const QList<int> &indices) const;
     // Puts a whole colour layer (ARGB32, the photo's size) on the photo as one
     // step of the history, so the work is unsaved and Undo takes it off; false
     // when the sizes differ or there is no memory to record the step.
@@ -76,6 +83,8 @@ protected:
     virtual QImage allocate(const QSize &size, QImage::Format format);
 
 private:
+    void removeMarks();
+
     QGraphicsScene *scene;
     QUndoStack *history;
     QGraphicsPixmapItem *pixmapItem = nullptr;

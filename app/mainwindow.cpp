@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/document.h"
+#include "app/fillrunner.h"
 #include "app/photofile.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
@@ -8,6 +9,7 @@
 #include "ui_mainwindow.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -130,6 +132,7 @@ MainWindow::MainWindow(QWidget *parent)
     addAction(ui->actionZoom_In);
     addAction(ui->actionZoom_Out);
     setUpShortcuts();
+    setUpTools();
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another
@@ -217,6 +220,85 @@ void MainWindow::setUpShortcuts()
     ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
 }
 
+void MainWindow::setUpTools()
+{
+    const struct {
+        QAction *action;
+        const char *icon;
+        QKeySequence key;
+    } tools[] = {
+        {ui->actionBrush, "brush-tool", QKeySequence(Qt::Key_B)},
+        {ui->actionKeepMarks, "keep-marks", QKeySequence(Qt::Key_K)},
+        {ui->actionRemoveMarks, "remove-marks", QKeySequence(Qt::Key_R)},
+        {ui->actionFill, "fill", QKeySequence(Qt::Key_F)},
+    };
+    auto *group = new QActionGroup(this);
+    for (const auto &tool : tools) {
+        QIcon icon;
+        // Both sizes, so that a high-density screen gets the sharper one.
+        icon.addFile(QStringLiteral(":/%1.png").arg(QLatin1String(tool.icon)));
+        icon.addFile(QStringLiteral(":/%1@2x.png").arg(QLatin1String(tool.icon)));
+        tool.action->setIcon(icon);
+        tool.action->setShortcut(tool.key);
+        if (tool.action->isCheckable())
+            group->addAction(tool.action);
+    }
+}
+
+void MainWindow::selectTool()
+{
+    CZefGraphicsView *view = ui->graphicsView;
+    if (!document->hasPhoto())
+        return;
+    const bool marking = ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked();
+    view->toolMode = ui->actionKeepMarks->isChecked()     ? CZefGraphicsView::KeepMarker
+        : ui->actionRemoveMarks->isChecked()               ? CZefGraphicsView::RemoveMarker
+                                                           : CZefGraphicsView::KeepBrush;
+    // While marking, Return fills as well.
+    QList<QKeySequence> fillKeys{QKeySequence(Qt::Key_F)};
+    if (marking)
+        fillKeys << QKeySequence(Qt::Key_Return) << QKeySequence(Qt::Key_Enter);
+    ui->actionFill->setShortcuts(fillKeys);
+}
+
+void MainWindow::on_actionBrush_triggered()
+{
+    selectTool();
+}
+
+void MainWindow::on_actionKeepMarks_triggered()
+{
+    selectTool();
+}
+
+void MainWindow::on_actionRemoveMarks_triggered()
+{
+    selectTool();
+}
+
+void MainWindow::on_actionFill_triggered()
+{
+    if (!document->hasPhoto()) {
+        statusBar()->showMessage(tr("Open a photo first"), nothingToSaveTimeout);
+        return;
+    }
+    CZefGraphicsView *view = ui->graphicsView;
+    if (view->isStroking())
+        return;
+    const QList<QPoint> keep = document->markedPixels(view->userfgpoints());
+    const QList<QPoint> remove = document->markedPixels(view->userbgpoints());
+    const RegionFill::Result result = FillRunner(this).run(document->photo(), keep, remove);
+    if (result.outcome != RegionFill::Outcome::Filled) {
+        statusBar()->showMessage(RegionFill::outcomeText(result.outcome));
+        return;
+    }
+    if (!document->fill(result.spans)) {
+        statusBar()->showMessage(tr("The fill was too large to record: it cannot be undone."));
+        return;
+    }
+    statusBar()->clearMessage();
+}
+
 void MainWindow::showDocumentName()
 {
     if (document->hasPhoto()) {
@@ -275,7 +357,9 @@ bool MainWindow::openFile(const QString &fileName)
     switch (result) {
     case Document::OpenResult::Opened:
         ui->graphicsView->showWholeScene();
-        ui->graphicsView->toolMode = CZefGraphicsView::KeepBrush;
+        // A new photo starts with the brush.
+        ui->actionBrush->setChecked(true);
+        selectTool();
         statusBar()->clearMessage();
         return true;
     case Document::OpenResult::OutOfMemory:

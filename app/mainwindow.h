@@ -66,6 +66,10 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionZoom_In_triggered();
     void on_actionZoom_Out_triggered();
+    void on_actionBrush_triggered();
+    void on_actionKeepMarks_triggered();
+    void on_actionRemoveMarks_triggered();
+    void on_actionFill_triggered();
 
     void updatespans(RowSpans newfg, RowSpans newbg);
     void beginStroke(bool erase);
@@ -75,6 +79,9 @@ private:
     // Save As; true when the file was written.
     bool saveAs();
     void setUpShortcuts();
+    void setUpTools();
+    // Applies the tool bar's choice to the canvas, once a photo is open.
+    void selectTool();
     void showDocumentName();
     void openWebsite();
 

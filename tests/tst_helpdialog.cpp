@@ -57,7 +57,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 13);
+    QCOMPARE(page->blockCount(), 14);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -74,7 +74,13 @@ void TestHelpDialog::pageReadsAsDescribed()
                                   QString(), QStringLiteral("Have fun!"),
                                   QStringLiteral("To erase colour, paint over it with the right mouse button. "
                                                  "Edit->Undo (Ctrl+Z) takes back the last stroke, from press to "
-                                                 "release, and Edit->Redo (Ctrl+Shift+Z) gives it back.")};
+                                                 "release, and Edit->Redo (Ctrl+Shift+Z) gives it back."),
+                                  QStringLiteral("To colour a whole area at once, choose Keep marks on the tool bar "
+                                                 "(K) and scribble inside the area, choose Remove marks (R) and "
+                                                 "scribble outside it, then choose Fill marked area (F or Return). "
+                                                 "The area between the marks is found along the photo's own edges "
+                                                 "and coloured with the brush colour; Edit->Undo gives the marks "
+                                                 "back.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.

