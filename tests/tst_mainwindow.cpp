@@ -101,6 +101,7 @@ private slots:
     void toolBarIconsLoad_data();
     void toolBarIconsLoad();
     void everyStartStoresBrushSize20();
+    void eachWindowKeepsItsBrush();
     void sliderStoresEveryValueWithinItsRange();
     void formBuildsTheTree();
     void formTexts_data();
@@ -194,6 +195,18 @@ void TestMainWindow::everyStartStoresBrushSize20()
     MainWindow window;
     QCOMPARE(QSettings().value(QStringLiteral("TOOLSIZE")).toInt(), 20);
     QCOMPARE(window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->value(), 20);
+}
+
+// Another window starting, or junk written into the store, never changes the
+// brush of a window that is running.
+void TestMainWindow::eachWindowKeepsItsBrush()
+{
+    MainWindow first;
+    first.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(300);
+    MainWindow second;
+    QSettings().setValue(QStringLiteral("TOOLSIZE"), QStringLiteral("garbage"));
+    QCOMPARE(first.findChild<CZefGraphicsView *>()->brushSize(), 300);
+    QCOMPARE(second.findChild<CZefGraphicsView *>()->brushSize(), 20);
 }
 
 void TestMainWindow::sliderStoresEveryValueWithinItsRange()
