@@ -97,7 +97,8 @@ RecoveryStore::RecoveryStore(QObject *parent)
     : QObject(parent)
 {
     connect(&preparingWatcher, &QFutureWatcher<QImage>::finished, this, [this] {
-        if (takePrepared())
+        // Without the memory for the copy, the next write asks again.
+        if (takePrepared() && !snapshot.isNull())
             emit readyToWrite();
     });
     connect(&watcher, &QFutureWatcher<bool>::finished, this, [this] { emit written(pending.result()); });
