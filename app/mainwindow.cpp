@@ -213,7 +213,9 @@ void MainWindow::dropEvent(QDropEvent *event)
 void MainWindow::setUpShortcuts()
 {
     ui->actionOpen->setShortcuts(QKeySequence::Open);
-    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    // Not every key scheme binds Save As (the generic one binds nothing).
+    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S),
+                                                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
     ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
