@@ -22,14 +22,18 @@ build: configure
 run: build
 	./$(BUILD_DIR)/brivela
 
+# The long hostile-input runs (label "hostile") belong to test-asan.
 test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error --parallel $(JOBS)
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error --parallel $(JOBS) -LE hostile
 
-# The test suite built with AddressSanitizer, LeakSanitizer and UBSan.
+# The whole suite, the hostile-image corpus and the random session included,
+# built with AddressSanitizer, LeakSanitizer and UBSan; the first report of
+# any of them ends its test with a failure (the options are set in
+# tests/CMakeLists.txt).
 test-asan: deps
 	cmake -S . -B $(BUILD_DIR)-asan -DCMAKE_BUILD_TYPE=Debug -DBRIVELA_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-asan --parallel $(JOBS)
-	cd $(BUILD_DIR)-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error $(CTEST_ARGS)
+	cd $(BUILD_DIR)-asan && ctest --output-on-failure --no-tests=error --parallel $(JOBS) $(CTEST_ARGS)
 
 # Benchmarks build in a tree of their own, optimised, so that the test build
 # stays as it is.
@@ -41,4 +45,4 @@ bench: deps
 	./$(BUILD_DIR)-bench/bench/brivela_fill
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan

@@ -16,6 +16,8 @@ packages=(
     xauth
     desktop-file-utils
     appstream
+    python3
+    python3-pil
 )
 
 missing=()
