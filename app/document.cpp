@@ -181,6 +181,21 @@ bool Document::fill(const RowSpans &region)
     return true;
 }
 
+bool Document::restoreColouring(const QImage &colouring)
+{
+    if (!layer || layer->maskImage->size() != colouring.size()
+        || colouring.format() != QImage::Format_ARGB32)
+        return false;
+    LayerTileRecord record(colouring.size());
+    record.capture(colouring, colouring.rect());
+    if (record.overflowed())
+        return false;
+    layer->swapRecord(record);
+    history->push(new CStrokeCommand(layer, std::move(record), tr("recovery")));
+    CStrokeCommand::limitHistory(history);
+    return true;
+}
+
 void Document::removeMarks()
 {
     // Once the history is cleared no command refers to a mark: the scene owns

@@ -58,6 +58,10 @@ public:
     bool fill(const RowSpans &region);
     // Pixels of the photo from the canvas's mark indices (y * width + x).
     QList<QPoint> markedPixels(const QList<int> &indices) const;
+    // Puts a whole colour layer (ARGB32, the photo's size) on the photo as one
+    // step of the history, so the work is unsaved and Undo takes it off; false
+    // when the sizes differ or there is no memory to record the step.
+    bool restoreColouring(const QImage &colouring);
 
     bool hasPhoto() const { return !photoImage.isNull(); }
     const QImage &photo() const { return photoImage; }

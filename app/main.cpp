@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QList>
 #include <QPair>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -120,6 +121,7 @@ int main(int argc, char *argv[])
         window.show();
         if (!parser.positionalArguments().isEmpty())
             window.openFile(parser.positionalArguments().constFirst());
+        QTimer::singleShot(0, &window, &MainWindow::offerRecovery);
         status = app.exec();
     }
     return status;

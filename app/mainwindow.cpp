@@ -18,8 +18,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
@@ -37,6 +39,7 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
+constexpr int recoveryIntervalMs = 60 * 1000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -136,10 +139,37 @@ MainWindow::MainWindow(QWidget *parent)
     // instance writing the store never changes this window's brush.
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
     view->setToolSize(ui->horizontalSlider->value());
+
+    // Connected after endStroke, so that the finished stroke is in the record.
+    connect(view, &CZefGraphicsView::strokeFinished, this, [this] {
+        recoveryStale = true;
+        writeRecoveryRecord();
+    });
+    connect(view->undoStack, &QUndoStack::indexChanged, this, [this] { recoveryStale = true; });
+    connect(view->undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
+        if (clean)
+            removeRecoveryRecord();
+    });
+    connect(&recovery, &RecoveryStore::readyToWrite, this, &MainWindow::writeRecoveryRecord);
+    connect(&recovery, &RecoveryStore::written, this, [this](bool ok) {
+        if (ok)
+            return;
+        recoveryStale = true; // tried again at the next tick
+        statusBar()->showMessage(tr("Could not write the recovery record to %1.")
+                                     .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
+    });
+    connect(&recoveryTimer, &QTimer::timeout, this, [this] {
+        recoveryDue = true;
+        writeRecoveryRecord();
+    });
+    recoveryTimer.start(recoveryIntervalMs);
 }
 
 MainWindow::~MainWindow()
 {
+    // The view and its history outlive this window's members.
+    disconnect(ui->graphicsView->undoStack, nullptr, this, nullptr);
+    removeRecoveryRecord();
     delete ui;
 }
 
@@ -154,10 +184,14 @@ void MainWindow::changeEvent(QEvent *e)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (maybeSave())
+    if (maybeSave()) {
+        // A normal end leaves nothing to recover.
+        recoveryTimer.stop();
+        removeRecoveryRecord();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -179,7 +213,9 @@ void MainWindow::dropEvent(QDropEvent *event)
 void MainWindow::setUpShortcuts()
 {
     ui->actionOpen->setShortcuts(QKeySequence::Open);
-    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    // Not every key scheme binds Save As (the generic one binds nothing).
+    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S),
+                                                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
     ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
@@ -288,6 +324,9 @@ bool MainWindow::maybeSave()
     case QMessageBox::Save:
         return saveAs();
     case QMessageBox::Discard:
+        removeRecoveryRecord();
+        // Written again should the work stay after all (Open cancelled).
+        recoveryStale = true;
         return true;
     default:
         return false;
@@ -481,4 +520,58 @@ void MainWindow::on_pushButtonWebsite_clicked()
 void MainWindow::openWebsite()
 {
     QDesktopServices::openUrl(QUrl(QString::fromLatin1(websiteUrl)));
+}
+
+void MainWindow::setRecoveryInterval(int msec)
+{
+    recoveryTimer.start(msec);
+}
+
+void MainWindow::writeRecoveryRecord()
+{
+    if (!recoveryDue || !recoveryStale || !document->isModified())
+        return;
+    // Never half a stroke: the end of the stroke tries again.
+    if (ui->graphicsView->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
+        return;
+    if (recovery.write(document->fileName(), *document->colourLayer()->maskImage))
+        recoveryDue = recoveryStale = false;
+}
+
+void MainWindow::removeRecoveryRecord()
+{
+    recovery.remove();
+    recoveryDue = false;
+}
+
+void MainWindow::offerRecovery()
+{
+    QStringList problems;
+    const std::optional<RecoveryRecord> record = RecoveryStore::takeOrphan(&problems);
+    if (!problems.isEmpty())
+        statusBar()->showMessage(problems.join(QLatin1Char(' ')));
+    if (!record)
+        return;
+
+    QMessageBox question(QMessageBox::Question, tr("Recover colouring"),
+                         tr("Recover the unsaved colouring of %1 from %2?")
+                             .arg(QFileInfo(record->photoPath).fileName(),
+                                  QLocale().toString(record->time.toLocalTime(), QLocale::ShortFormat)),
+                         QMessageBox::NoButton, this);
+    QPushButton *recover = question.addButton(tr("Recover"), QMessageBox::AcceptRole);
+    QPushButton *discard = question.addButton(tr("Discard"), QMessageBox::DestructiveRole);
+    question.setDefaultButton(recover);
+    question.exec();
+    if (question.clickedButton() == discard) {
+        RecoveryStore::discard(*record);
+    } else if (question.clickedButton() == recover && openFile(record->photoPath)) {
+        if (document->restoreColouring(record->layer)) {
+            // Kept until this window writes its own or the work is saved.
+            recovery.adopt(*record);
+            recoveryStale = false;
+        } else {
+            statusBar()->showMessage(tr("Could not recover the colouring of %1.")
+                                         .arg(QDir::toNativeSeparators(record->photoPath)));
+        }
+    }
 }

@@ -1,12 +1,14 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "app/recoverystore.h"
 #include "canvas/rowspan.h"
 
 #include <QGraphicsScene>
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QTimer>
 
 class Document;
 class Ui_MainWindow;
@@ -34,6 +36,14 @@ public:
     // Opens the named photo, as Open does after its dialog; an unreadable
     // file leaves the document as it was and says why in the status bar.
     bool openFile(const QString &fileName);
+
+    // How often unsaved strokes are written to the recovery record (60 s).
+    void setRecoveryInterval(int msec);
+
+public slots:
+    // Offers what a window that died left unsaved; called once the window
+    // is shown at start.
+    void offerRecovery();
 
 protected:
     void changeEvent(QEvent *e) override;
@@ -75,10 +85,18 @@ private:
     void showDocumentName();
     void openWebsite();
 
+    // Crash recovery: the record follows the unsaved strokes.
+    void writeRecoveryRecord();
+    void removeRecoveryRecord();
+
     Ui_MainWindow *ui;
     QGraphicsScene scene;
     Document *document = nullptr;
     int customColorCount = 0;
+    RecoveryStore recovery;
+    QTimer recoveryTimer;
+    bool recoveryDue = false;   // a tick came and found strokes to record
+    bool recoveryStale = false; // the layer changed since the last record
 };
 
 #endif // MAINWINDOW_H

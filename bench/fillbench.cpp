@@ -4,6 +4,8 @@
 // a plain copy of the photo (24 MP), so that the figures can be read as
 // ratios on a noisy machine.
 
+#include "memorystatus.h"
+
 #include "canvas/regionfill.h"
 
 #include <QElapsedTimer>
@@ -158,18 +160,6 @@ void BM_Fill_24MP(benchmark::State &state) { fill(state, "BM_Fill_24MP", 6000, 4
 void BM_FillPatches_24MP(benchmark::State &state) { fill(state, "BM_FillPatches_24MP", 6000, 4000, RegionFill::defaultCutPixels, patchScene); }
 void BM_PhotoCopy_24MP(benchmark::State &state) { photoCopy(state, "BM_PhotoCopy_24MP", 6000, 4000); }
 
-long statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines)
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
 // Peak resident memory of one fill above what the open photo already holds,
 // against the photo's size as a 32-bit image. Each in a process of its own,
 // so that no earlier measurement has left the heap grown. Linux only.
@@ -190,9 +180,9 @@ void peakMemory(const char *what, FillScene (*make)(int, int), int width, int he
         _exit(0);
     }
     clear.close();
-    const long before = statusKb("VmRSS:");
+    const long before = MemoryStatus::kb("VmRSS:");
     const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, scene.remove);
-    const long peak = statusKb("VmHWM:");
+    const long peak = MemoryStatus::kb("VmHWM:");
     const double photoKb = double(width) * height * 4 / 1024;
     std::printf("peak memory of a fill, %s, %d x %d (%s, %lld spans): %.1f MB = %.2f x the photo as a 32-bit image\n",
                 what, width, height, result.outcome == RegionFill::Outcome::Filled ? "filled" : "NOT filled",

@@ -2,6 +2,7 @@
 // real window, as a multiple of the photo's size as a 32-bit image. Linux only:
 // reads the peak resident size (VmHWM) after resetting it.
 
+#include "memorystatus.h"
 #include "testsupport.h"
 #include "windowbench.h"
 
@@ -21,25 +22,6 @@
 
 namespace {
 
-long statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QList<QByteArray> lines = status.readAll().split('\n');
-    for (const QByteArray &line : lines)
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 // Peak memory of a 120-move drag of brush 999 at the fitting zoom, beyond
 // the record its undo step keeps, against the idle window with the photo open.
 int strokeMemory()
@@ -47,12 +29,12 @@ int strokeMemory()
     auto bench = std::make_unique<WindowBench>();
     bench->setBrush(999, true);
     QApplication::processEvents();
-    const long idle = statusKb("VmRSS:");
-    resetPeak();
-    const long before = statusKb("VmRSS:");
+    const long idle = MemoryStatus::kb("VmRSS:");
+    MemoryStatus::resetPeak();
+    const long before = MemoryStatus::kb("VmRSS:");
     bench->drag(120, 200);
     QApplication::processEvents();
-    const long peak = statusKb("VmHWM:");
+    const long peak = MemoryStatus::kb("VmHWM:");
     const QUndoStack *history = bench->canvas()->undoStack;
     const auto *stroke = dynamic_cast<const CStrokeCommand *>(history->command(history->index() - 1));
     const double recordKb = stroke ? stroke->bytes() / 1024.0 : 0;
@@ -90,8 +72,8 @@ int main(int argc, char **argv)
     window.resize(1920, 1080);
     window.show();
     QApplication::processEvents();
-    resetPeak();
-    const long baseline = statusKb("VmRSS:");
+    MemoryStatus::resetPeak();
+    const long baseline = MemoryStatus::kb("VmRSS:");
 
     TestSupport::answerFileDialog(photoName);
     window.findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
@@ -111,7 +93,7 @@ int main(int argc, char **argv)
     window.findChild<QAction *>(QStringLiteral("actionSave_As"))->trigger();
     QApplication::processEvents();
 
-    const long peak = statusKb("VmHWM:");
+    const long peak = MemoryStatus::kb("VmHWM:");
     const double imageKb = double(width) * height * 4 / 1024;
     std::printf("24-megapixel photo (%.0f MB as a 32-bit image)\n", imageKb / 1024);
     std::printf("peak memory of open + paint + save above the idle window: %.0f MB = %.2f x the image\n",

@@ -17,21 +17,28 @@ CMarkerCommand::~CMarkerCommand()
 void CMarkerCommand::undo()
 {
     if (!item)
-        return; // already destroyed by an earlier undo
+        return;
     if (!ownsItem && !scene) {
         // The scene is gone and took the mark with it.
         item = nullptr;
         return;
     }
-    if (scene && item->scene() == scene)
+    // Off the scene the mark is kept, so that redo can put it back.
+    if (scene && item->scene() == scene) {
         scene->removeItem(item);
-    delete item;
-    item = nullptr;
-    ownsItem = false;
+        ownsItem = true;
+        takenOff = true;
+    }
 }
 
 void CMarkerCommand::redo()
 {
+    // The first redo comes from the push, with the mark already laid.
+    if (!takenOff || !item || !scene)
+        return;
+    scene->addItem(item);
+    ownsItem = false;
+    takenOff = false;
 }
 
 void CMarkerCommand::adoptItem()

@@ -8,12 +8,12 @@
 class QGraphicsItem;
 
 // The undo step of one marker mark. The mark is already in the scene when the
-// command is pushed, so redo does nothing; undo takes the mark off and
-// destroys it, once.
+// command is pushed, so the first redo does nothing; undo takes the mark off
+// the scene and keeps it, and a later redo puts it back.
 //
-// Ownership of the mark: while it is in the scene, the scene owns it. Once the
-// view's clearmarks takes it off the scene it belongs to this command
-// (adoptItem), which destroys it on undo or, failing that, in its destructor.
+// Ownership of the mark: while it is in the scene, the scene owns it. Off the
+// scene (undone, or taken off by the view's clearmarks, adoptItem) it belongs
+// to this command, which destroys it with itself.
 class CMarkerCommand : public QUndoCommand
 {
 public:
@@ -31,6 +31,7 @@ private:
     QPointer<QGraphicsScene> scene;
     QGraphicsItem *item;
     bool ownsItem = false;
+    bool takenOff = false; // by this command's undo, for redo to put back
 };
 
 #endif // CMARKERCOMMAND_H

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -134,6 +135,8 @@ void CZefGraphicsView::finishMarkDrag()
 
 void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
+    if (toolMode != KeepBrush && toolMode != RemoveBrush)
+        removeBrushCursor(); // left over from a brush chosen before
     switch (toolMode) {
     case KeepMarker:
         KeepMarkerMouseMoved(event);
@@ -572,15 +575,20 @@ void CZefGraphicsView::clearmarks_private()
     if (removed.isEmpty())
         return;
 
-    // Off the scene, a mark belongs to its undo command, which destroys it on
-    // undo or with itself. The stack hands out its commands as const; it is
-    // our own stack, so adjusting ownership through it is safe.
+    // Off the scene, a mark belongs to its undo command, which destroys it
+    // with itself; the marks of a drag are commands inside its step. The
+    // stack hands out its commands as const; it is our own stack, so
+    // adjusting ownership through it is safe.
+    const std::function<void(const QUndoCommand *)> adopt = [&](const QUndoCommand *command) {
+        const auto *marker = dynamic_cast<const CMarkerCommand *>(command);
+        if (marker && removed.remove(marker->mark()))
+            const_cast<CMarkerCommand *>(marker)->adoptItem();
+        for (int i = 0; i < command->childCount(); ++i)
+            adopt(command->child(i));
+    };
     if (undoStack) {
-        for (int i = 0; i < undoStack->count(); ++i) {
-            const auto *command = dynamic_cast<const CMarkerCommand *>(undoStack->command(i));
-            if (command && removed.remove(command->mark()))
-                const_cast<CMarkerCommand *>(command)->adoptItem();
-        }
+        for (int i = 0; i < undoStack->count(); ++i)
+            adopt(undoStack->command(i));
     }
     // Marks without a command (it was dropped by the stack, or none was made)
     // can never be restored or undone: nobody else would free them.

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QBuffer>
 #include <QColorDialog>
 #include <QDialog>
 #include <QDir>
@@ -122,6 +123,23 @@ void answerColourDialog(const QColor &colour, QColor *initial)
         dialog->setCurrentColor(colour);
         dialog->accept();
     });
+}
+
+QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "jpg", 100);
+    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8) // little-endian, first IFD at 8
+        + QByteArray("\x01\0", 2)                             // one entry
+        + QByteArray("\x12\x01\x03\0\x01\0\0\0", 8)           // 0x0112 orientation, SHORT, count 1
+        + QByteArray(1, char(orientation)) + QByteArray(3, '\0') + QByteArray(4, '\0'); // value; no next IFD
+    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = payload.size() + 2;
+    const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
+    QByteArray jpeg = buffer.data();
+    jpeg.insert(2, app1);
+    return jpeg;
 }
 
 void answerMessageBox(QMessageBox::StandardButton button, QString *text, const std::function<void()> &then)

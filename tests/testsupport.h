@@ -1,6 +1,8 @@
 #ifndef TESTSUPPORT_H
 #define TESTSUPPORT_H
 
+#include <QByteArray>
+#include <QImage>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QString>
@@ -36,6 +38,10 @@ void answerFileDialog(const QString &fileName, bool confirmOverwrite = false,
 // cancelled when `colour` is invalid. The colour the dialog opened with is
 // stored in *initial when given.
 void answerColourDialog(const QColor &colour, QColor *initial = nullptr);
+
+// A JPEG of `image` with an EXIF APP1 segment holding only the orientation
+// tag, placed right after the start-of-image marker as cameras write it.
+QByteArray jpegWithOrientation(const QImage &image, quint16 orientation);
 
 // Arranges for the next modal message box to be answered with `button`. Its
 // text is stored in *text when given; `then` runs just before the answer, to

@@ -1,4 +1,5 @@
 #include "app/photofile.h"
+#include "testsupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -13,25 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-// A JPEG of `image` with an EXIF APP1 segment holding only the orientation
-// tag, placed right after the start-of-image marker as cameras write it.
-QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "jpg", 100);
-    const QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8) // little-endian, first IFD at 8
-        + QByteArray("\x01\0", 2)                             // one entry
-        + QByteArray("\x12\x01\x03\0\x01\0\0\0", 8)           // 0x0112 orientation, SHORT, count 1
-        + QByteArray(1, char(orientation)) + QByteArray(3, '\0') + QByteArray(4, '\0'); // value; no next IFD
-    const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
-    const int length = payload.size() + 2;
-    const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + payload;
-    QByteArray jpeg = buffer.data();
-    jpeg.insert(2, app1);
-    return jpeg;
-}
 
 void writeFile(const QString &name, const QByteArray &bytes)
 {
@@ -135,7 +117,7 @@ void TestPhotoFile::readsUpright()
     QFETCH(QSize, size);
     QFETCH(QRgb, topLeft);
     const QString name = dir.filePath(QStringLiteral("camera-%1.jpg").arg(orientation));
-    writeFile(name, jpegWithOrientation(quadrants(60, 40), quint16(orientation)));
+    writeFile(name, TestSupport::jpegWithOrientation(quadrants(60, 40), quint16(orientation)));
 
     PhotoFile file(name);
     QVERIFY2(file.read(), qPrintable(file.errorString()));
