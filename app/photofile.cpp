@@ -1,6 +1,8 @@
 #include "app/photofile.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
@@ -75,6 +77,9 @@ PhotoFile::PhotoFile(const QString &fileName)
 {
 }
 
+// Files up to this size are read into memory before decoding.
+constexpr qint64 bufferedReadLimit = qint64(256) * 1024 * 1024;
+
 bool PhotoFile::read()
 {
     readPhoto = QImage();
@@ -92,7 +97,22 @@ bool PhotoFile::read()
     if (!info.isFile())
         return failRead(NotRegularFile, tr("it is not a regular file"));
 
-    QImageReader reader(name);
+    // Decoded from memory where the file is of a sensible size: some readers
+    // (TGA) read past the end of a short file one byte and one system call at
+    // a time, which a damaged header turns into minutes.
+    QFile file(name);
+    QBuffer buffer;
+    if (info.size() <= bufferedReadLimit && file.open(QIODevice::ReadOnly)) {
+        buffer.setData(file.readAll());
+        file.close();
+        buffer.open(QIODevice::ReadOnly);
+    }
+    QImageReader reader;
+    if (buffer.isOpen())
+        reader.setDevice(&buffer);
+    else
+        reader.setFileName(name);
+    reader.setFormat(info.suffix().toLower().toLatin1()); // a hint; the content decides
     reader.setAutoTransform(true);
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
