@@ -147,10 +147,7 @@ bool Document::endStroke()
         return true;
     LayerTileRecord record = layer->endRecording();
     if (record.overflowed()) {
-        // Older steps would restore pixels this stroke painted over, so the
-        // history ends here; the work stays unsaved.
-        history->clear();
-        history->resetClean();
+        endHistory();
         return false;
     }
     if (record.isEmpty())
@@ -168,8 +165,7 @@ bool Document::fill(const RowSpans &region)
     layer->updateSpansFromImage(region, {}, &photoImage);
     LayerTileRecord record = layer->endRecording();
     if (record.overflowed()) {
-        history->clear();
-        history->resetClean();
+        endHistory();
         removeMarks(); // used up, with no step that could bring them back
         return false;
     }
@@ -194,6 +190,14 @@ bool Document::restoreColouring(const QImage &colouring)
     history->push(new CStrokeCommand(layer, std::move(record), tr("recovery")));
     CStrokeCommand::limitHistory(history);
     return true;
+}
+
+void Document::endHistory()
+{
+    // Older steps would restore pixels that an unrecorded change painted
+    // over, so the history ends here; the work stays unsaved.
+    history->clear();
+    history->resetClean();
 }
 
 void Document::removeMarks()

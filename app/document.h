@@ -83,6 +83,7 @@ protected:
     virtual QImage allocate(const QSize &size, QImage::Format format);
 
 private:
+    void endHistory();
     void removeMarks();
 
     QGraphicsScene *scene;

@@ -6,11 +6,10 @@
 #include <QUndoStack>
 
 CStrokeCommand::CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord record, bool erase)
-    : layer(layer)
-    , record(std::move(record))
+    : CStrokeCommand(layer, std::move(record),
+                     erase ? QCoreApplication::translate("MainWindow", "erase")
+                           : QCoreApplication::translate("MainWindow", "stroke"))
 {
-    setText(erase ? QCoreApplication::translate("MainWindow", "erase")
-                  : QCoreApplication::translate("MainWindow", "stroke"));
 }
 
 CStrokeCommand::CStrokeCommand(CZefGraphicsImageMaskItem *layer, LayerTileRecord record, const QString &text,

@@ -337,7 +337,10 @@ void CZefGraphicsView::startStroke(QMouseEvent *event)
     emit strokeStarted(stroke == Erasing);
 
     strokeDisc = discAt(strokePosition);
-    const RowSpans spans = BrushGeometry::sweep({strokeDisc}, nullptr, paintableArea());
+    // The photo does not change during a stroke; its area is found once, not
+    // over all the scene's items (marks included) at every move.
+    strokeArea = paintableArea();
+    const RowSpans spans = BrushGeometry::sweep({strokeDisc}, nullptr, strokeArea);
     if (stroke == Erasing)
         emit brushSpans(RowSpans(), spans);
     else
@@ -355,7 +358,7 @@ void CZefGraphicsView::continueStroke(QMouseEvent *event)
         return;
 
     // Pointer positions whose brush square cannot reach the photo add nothing.
-    const QRect area = paintableArea();
+    const QRect &area = strokeArea;
     const int half = toolSize / 2;
     const QRect useful = mapFromScene(QRectF(area)).boundingRect().adjusted(-half - 2, -half - 2, half + 2, half + 2);
 

@@ -129,6 +129,7 @@ private:
     Qt::MouseButton strokeButton = Qt::NoButton;
     QPoint strokePosition;              // the last pointer position of the stroke
     BrushGeometry::Disc strokeDisc;     // the disc painted there
+    QRect strokeArea;                   // what the stroke can paint: the photo
 
     enum MarkDrag { NoMarkDrag, MarkDragStarted, MarkMacroOpen };
     MarkDrag markStroke = NoMarkDrag;

@@ -98,8 +98,7 @@ bool CZefGraphicsImageMaskItem::init(QImage layer, QImage smoothed, unsigned int
     smoothedImage.fill(qPremultiply(bg));
     constexpr int tile = LayerTileRecord::tileSize;
     tileColumns = (maskImage->width() + tile - 1) / tile;
-    tileRows = (maskImage->height() + tile - 1) / tile;
-    staleTiles = QBitArray(tileColumns * tileRows);
+    staleTiles = QBitArray(tileColumns * ((maskImage->height() + tile - 1) / tile));
     recording.reset();
     update(QRectF());
     return true;

@@ -81,7 +81,6 @@ private:
     QImage smoothedImage;   // the layer as drawn, premultiplied; valid outside the stale tiles
     QBitArray staleTiles;   // tiles of smoothedImage to recompute before drawing
     int tileColumns = 0;
-    int tileRows = 0;
     std::unique_ptr<LayerTileRecord> recording;
 };
 
