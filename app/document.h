@@ -1,7 +1,7 @@
 #ifndef DOCUMENT_H
 #define DOCUMENT_H
 
-#include "canvas/rowspan.h"
+#include "imaging/rowspan.h"
 
 #include <QImage>
 #include <QList>

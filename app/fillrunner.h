@@ -1,7 +1,7 @@
 #ifndef FILLRUNNER_H
 #define FILLRUNNER_H
 
-#include "canvas/regionfill.h"
+#include "imaging/regionfill.h"
 
 #include <QObject>
 

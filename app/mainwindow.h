@@ -2,7 +2,7 @@
 #define MAINWINDOW_H
 
 #include "app/recoverystore.h"
-#include "canvas/rowspan.h"
+#include "imaging/rowspan.h"
 
 #include <QGraphicsScene>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "benchscene.h"
 
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 #include "referencelayer.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 
 #include "memorystatus.h"
 
-#include "canvas/regionfill.h"
+#include "imaging/regionfill.h"
 
 #include <QElapsedTimer>
 #include <QFile>

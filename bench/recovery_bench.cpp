@@ -5,7 +5,7 @@
 #include "testsupport.h"
 
 #include "app/recoverystore.h"
-#include "colourlayer/colourisetable.h"
+#include "imaging/colourisetable.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -3,7 +3,7 @@
 #include "benchscene.h"
 #include "testsupport.h"
 
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 

@@ -1,7 +1,7 @@
 #ifndef CSTROKECOMMAND_H
 #define CSTROKECOMMAND_H
 
-#include "colourlayer/layertilerecord.h"
+#include "imaging/layertilerecord.h"
 
 #include <QUndoCommand>
 

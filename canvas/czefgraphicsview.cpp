@@ -1,6 +1,6 @@
 #include "canvas/czefgraphicsview.h"
 
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 #include "canvas/cmarkercommand.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 

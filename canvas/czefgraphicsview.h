@@ -1,8 +1,8 @@
 #ifndef CZEFGRAPHICSVIEW_H
 #define CZEFGRAPHICSVIEW_H
 
-#include "canvas/brushgeometry.h"
-#include "canvas/rowspan.h"
+#include "imaging/brushgeometry.h"
+#include "imaging/rowspan.h"
 
 #include <QGraphicsView>
 #include <QList>

@@ -1,7 +1,7 @@
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
-#include "colourlayer/colourisetable.h"
-#include "colourlayer/edgesmoothing.h"
+#include "imaging/colourisetable.h"
+#include "imaging/edgesmoothing.h"
 
 #include <QPainter>
 #include <QStyleOptionGraphicsItem>

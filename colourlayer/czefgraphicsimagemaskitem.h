@@ -1,8 +1,8 @@
 #ifndef CZEFGRAPHICSIMAGEMASKITEM_H
 #define CZEFGRAPHICSIMAGEMASKITEM_H
 
-#include "canvas/rowspan.h"
-#include "colourlayer/layertilerecord.h"
+#include "imaging/rowspan.h"
+#include "imaging/layertilerecord.h"
 
 #include <QBitArray>
 #include <QGraphicsItem>

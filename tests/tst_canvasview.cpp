@@ -1,4 +1,4 @@
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
-#include "colourlayer/colourisetable.h"
+#include "imaging/colourisetable.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
-#include "colourlayer/edgesmoothing.h"
+#include "imaging/edgesmoothing.h"
 #include "referencelayer.h"
 #include "testsupport.h"
 

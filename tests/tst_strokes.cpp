@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 #include "canvas/cstrokecommand.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"

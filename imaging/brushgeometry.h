@@ -1,7 +1,7 @@
 #ifndef BRUSHGEOMETRY_H
 #define BRUSHGEOMETRY_H
 
-#include "canvas/rowspan.h"
+#include "imaging/rowspan.h"
 
 #include <QList>
 #include <QPoint>

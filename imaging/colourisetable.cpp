@@ -1,4 +1,4 @@
-#include "colourlayer/colourisetable.h"
+#include "imaging/colourisetable.h"
 
 #include <QColor>
 #include <QImage>

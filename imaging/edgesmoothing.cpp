@@ -1,4 +1,4 @@
-#include "colourlayer/edgesmoothing.h"
+#include "imaging/edgesmoothing.h"
 
 #include <QImage>
 #include <QRgb>

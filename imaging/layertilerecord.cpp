@@ -1,4 +1,4 @@
-#include "colourlayer/layertilerecord.h"
+#include "imaging/layertilerecord.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "canvas/brushgeometry.h"
+#include "imaging/brushgeometry.h"
 
 #include <algorithm>
 #include <cmath>

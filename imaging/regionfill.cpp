@@ -1,4 +1,4 @@
-#include "canvas/regionfill.h"
+#include "imaging/regionfill.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #ifndef REGIONFILL_H
 #define REGIONFILL_H
 
-#include "canvas/rowspan.h"
+#include "imaging/rowspan.h"
 
 #include <QImage>
 #include <QList>
