@@ -1,0 +1,20 @@
+#include "imaging/coveragespans.h"
+
+CoverageSpans::CoverageSpans(const RowSpans &hard)
+    : rows(hard)
+    , starts(hard.size(), -1)
+{
+}
+
+void CoverageSpans::appendFull(const RowSpan &span)
+{
+    rows.append(span);
+    starts.append(-1);
+}
+
+void CoverageSpans::append(const RowSpan &span, const quint8 *coverage)
+{
+    rows.append(span);
+    starts.append(values.size());
+    values.append(reinterpret_cast<const char *>(coverage), span.length());
+}
