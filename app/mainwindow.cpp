@@ -3,8 +3,9 @@
 #include "app/document.h"
 #include "app/fillrunner.h"
 #include "app/photofile.h"
+#include "app/recoveryscheduler.h"
 #include "canvas/czefgraphicsview.h"
-#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/markset.h"
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
@@ -39,7 +40,6 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
-constexpr int recoveryIntervalMs = 60 * 1000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -103,26 +103,23 @@ MainWindow::MainWindow(QWidget *parent)
     QImageReader::setAllocationLimit(imageAllocationLimitMb);
 
     ui->setupUi(this);
+    doc = new Document(this);
     CZefGraphicsView *view = ui->graphicsView;
     view->setScene(&scene);
-    // Strokes arrive as row spans; the point lists of brushPressed stay
-    // available to other receivers, but painting no longer needs them.
-    connect(view, &CZefGraphicsView::brushSpans, this, &MainWindow::updatespans);
-    connect(view, &CZefGraphicsView::strokeStarted, this, &MainWindow::beginStroke);
-    connect(view, &CZefGraphicsView::strokeFinished, this, &MainWindow::endStroke);
+    view->setDocument(doc);
 
-    QAction *undo = view->undoStack->createUndoAction(this);
+    QAction *undo = doc->history()->createUndoAction(this);
     undo->setObjectName(QStringLiteral("actionUndo"));
     undo->setShortcut(QKeySequence::Undo);
-    QAction *redo = view->undoStack->createRedoAction(this);
+    QAction *redo = doc->history()->createRedoAction(this);
     redo->setObjectName(QStringLiteral("actionRedo"));
     redo->setShortcut(QKeySequence::Redo);
     ui->menuEdit->addAction(undo);
     ui->menuEdit->addAction(redo);
 
-    document = new Document(&scene, view->undoStack, this);
-    connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
-    connect(document, &Document::opened, this, &MainWindow::showDocumentName);
+    connect(doc, &Document::modifiedChanged, this, &QWidget::setWindowModified);
+    connect(doc, &Document::opened, this, &MainWindow::showDocumentName);
+    connect(doc, &Document::historyLost, this, [this](const QString &why) { statusBar()->showMessage(why); });
     // A file dropped anywhere, the canvas included, reaches the window.
     setAcceptDrops(true);
     view->setAcceptDrops(false);
@@ -140,36 +137,19 @@ MainWindow::MainWindow(QWidget *parent)
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
     view->setToolSize(ui->horizontalSlider->value());
 
-    // Connected after endStroke, so that the finished stroke is in the record.
-    connect(view, &CZefGraphicsView::strokeFinished, this, [this] {
-        recoveryStale = true;
-        writeRecoveryRecord();
-    });
-    connect(view->undoStack, &QUndoStack::indexChanged, this, [this] { recoveryStale = true; });
-    connect(view->undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
-        if (clean)
-            removeRecoveryRecord();
-    });
-    connect(&recovery, &RecoveryStore::readyToWrite, this, &MainWindow::writeRecoveryRecord);
-    connect(&recovery, &RecoveryStore::written, this, [this](bool ok) {
-        if (ok)
-            return;
-        recoveryStale = true; // tried again at the next tick
-        statusBar()->showMessage(tr("Could not write the recovery record to %1.")
-                                     .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
-    });
-    connect(&recoveryTimer, &QTimer::timeout, this, [this] {
-        recoveryDue = true;
-        writeRecoveryRecord();
-    });
-    recoveryTimer.start(recoveryIntervalMs);
+    fillRunner = new FillRunner(this);
+    recovery = new RecoveryScheduler(doc, this);
+    connect(recovery, &RecoveryScheduler::writeFailed, this,
+            [this](const QString &message) { statusBar()->showMessage(message); });
 }
 
 MainWindow::~MainWindow()
 {
-    // The view and its history outlive this window's members.
-    disconnect(ui->graphicsView->undoStack, nullptr, this, nullptr);
-    removeRecoveryRecord();
+    // The record goes with a normal end; the document's history goes with the
+    // document, and nothing of this half-destroyed window may hear of it.
+    delete recovery;
+    disconnect(doc, nullptr, this, nullptr);
+    delete doc;
     delete ui;
 }
 
@@ -186,8 +166,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (maybeSave()) {
         // A normal end leaves nothing to recover.
-        recoveryTimer.stop();
-        removeRecoveryRecord();
+        recovery->finish();
         event->accept();
     } else {
         event->ignore();
@@ -250,7 +229,7 @@ void MainWindow::setUpTools()
 void MainWindow::selectTool()
 {
     CZefGraphicsView *view = ui->graphicsView;
-    if (!document->hasPhoto())
+    if (!doc->hasPhoto())
         return;
     const bool marking = ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked();
     view->toolMode = ui->actionKeepMarks->isChecked()     ? CZefGraphicsView::KeepMarker
@@ -280,21 +259,25 @@ void MainWindow::on_actionRemoveMarks_triggered()
 
 void MainWindow::on_actionFill_triggered()
 {
-    if (!document->hasPhoto()) {
+    if (!doc->hasPhoto()) {
         statusBar()->showMessage(tr("Open a photo first"), nothingToSaveTimeout);
         return;
     }
-    CZefGraphicsView *view = ui->graphicsView;
-    if (view->isStroking())
+    if (ui->graphicsView->isStroking() || fillRunner->isRunning())
         return;
-    const QList<QPoint> keep = document->markedPixels(view->userfgpoints());
-    const QList<QPoint> remove = document->markedPixels(view->userbgpoints());
-    const RegionFill::Result result = FillRunner(this).run(document->photo(), keep, remove);
+    const QList<QPoint> keep = doc->marks()->pixels(Mark::Keep, doc->photo().size());
+    const QList<QPoint> remove = doc->marks()->pixels(Mark::Remove, doc->photo().size());
+    const RegionFill::Result result = fillRunner->run(doc->photo(), keep, remove);
+    if (fillRunner->closeRequested()) {
+        // The window was closed while the fill ran; the fill has stopped.
+        close();
+        return;
+    }
     if (result.outcome != RegionFill::Outcome::Filled) {
         statusBar()->showMessage(RegionFill::outcomeText(result.outcome));
         return;
     }
-    if (!document->fill(result.spans)) {
+    if (!doc->fill(result.spans)) {
         statusBar()->showMessage(tr("The fill was too large to record: it cannot be undone."));
         return;
     }
@@ -303,30 +286,28 @@ void MainWindow::on_actionFill_triggered()
 
 void MainWindow::showDocumentName()
 {
-    if (document->hasPhoto()) {
+    if (doc->hasPhoto()) {
         // An empty title lets the window show the file's name with its
         // modified marker.
         setWindowTitle(QString());
-        setWindowFilePath(document->fileName());
+        setWindowFilePath(doc->fileName());
     }
-    setWindowModified(document->isModified());
+    setWindowModified(doc->isModified());
 }
 
 bool MainWindow::maybeSave()
 {
-    if (!document->isModified())
+    if (!doc->isModified())
         return true;
     QMessageBox question(QMessageBox::Warning, tr("Brivela"),
-                         tr("Save changes to %1?").arg(QFileInfo(document->fileName()).fileName()),
+                         tr("Save changes to %1?").arg(QFileInfo(doc->fileName()).fileName()),
                          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     question.setDefaultButton(QMessageBox::Save);
     switch (question.exec()) {
     case QMessageBox::Save:
         return saveAs();
     case QMessageBox::Discard:
-        removeRecoveryRecord();
-        // Written again should the work stay after all (Open cancelled).
-        recoveryStale = true;
+        recovery->discard();
         return true;
     default:
         return false;
@@ -354,7 +335,7 @@ bool MainWindow::openFile(const QString &fileName)
     Document::OpenResult result = Document::OpenResult::Unreadable;
     {
         BusyCursor busy;
-        result = document->open(fileName);
+        result = doc->open(fileName);
     }
     switch (result) {
     case Document::OpenResult::Opened:
@@ -367,35 +348,19 @@ bool MainWindow::openFile(const QString &fileName)
     case Document::OpenResult::OutOfMemory:
         statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
                                      .arg(QDir::toNativeSeparators(fileName))
-                                     .arg(document->refusedSize().width())
-                                     .arg(document->refusedSize().height()));
+                                     .arg(doc->refusedSize().width())
+                                     .arg(doc->refusedSize().height()));
         return false;
     case Document::OpenResult::Unreadable:
         break;
     }
-    statusBar()->showMessage(document->errorString());
+    statusBar()->showMessage(doc->errorString());
     return false;
 }
 
 void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    document->paint(std::move(newfg), std::move(newbg));
-}
-
-void MainWindow::updatespans(RowSpans newfg, RowSpans newbg)
-{
-    document->paintSpans(newfg, newbg);
-}
-
-void MainWindow::beginStroke(bool erase)
-{
-    document->beginStroke(erase);
-}
-
-void MainWindow::endStroke()
-{
-    if (!document->endStroke())
-        statusBar()->showMessage(tr("This stroke was too large to record: it cannot be undone."));
+    doc->paint(newfg, newbg);
 }
 
 void MainWindow::on_pushButtonColor_clicked()
@@ -405,8 +370,8 @@ void MainWindow::on_pushButtonColor_clicked()
         return;
 
     const QRgb opaque = colour.rgb();
-    if (CZefGraphicsImageMaskItem *layer = document->colourLayer())
-        layer->setFg(opaque);
+    if (doc->hasPhoto())
+        doc->setBrushColour(opaque);
 
     const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
     QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));
@@ -446,7 +411,7 @@ void MainWindow::on_actionSave_As_triggered()
 
 bool MainWindow::saveAs()
 {
-    if (!document->hasPhoto()) {
+    if (!doc->hasPhoto()) {
         statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
         return false;
     }
@@ -460,7 +425,7 @@ bool MainWindow::saveAs()
     dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
             [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
-    dialog.selectFile(QFileInfo(document->fileName()).completeBaseName() + QLatin1Char('.')
+    dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.')
                       + dialog.defaultSuffix());
     const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
         ? dialog.selectedFiles().constFirst()
@@ -473,7 +438,7 @@ bool MainWindow::saveAs()
     bool saved = false;
     {
         BusyCursor busy;
-        saved = document->save(fileName);
+        saved = doc->save(fileName);
     }
 
     // Where nothing of that name exists after the attempt, there is no
@@ -482,7 +447,7 @@ bool MainWindow::saveAs()
     QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
 
     if (!saved) {
-        statusBar()->showMessage(document->errorString());
+        statusBar()->showMessage(doc->errorString());
         return false;
     }
     statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
@@ -524,24 +489,7 @@ void MainWindow::openWebsite()
 
 void MainWindow::setRecoveryInterval(int msec)
 {
-    recoveryTimer.start(msec);
-}
-
-void MainWindow::writeRecoveryRecord()
-{
-    if (!recoveryDue || !recoveryStale || !document->isModified())
-        return;
-    // Never half a stroke: the end of the stroke tries again.
-    if (ui->graphicsView->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
-        return;
-    if (recovery.write(document->fileName(), *document->colourLayer()->maskImage))
-        recoveryDue = recoveryStale = false;
-}
-
-void MainWindow::removeRecoveryRecord()
-{
-    recovery.remove();
-    recoveryDue = false;
+    recovery->setInterval(msec);
 }
 
 void MainWindow::offerRecovery()
@@ -565,10 +513,8 @@ void MainWindow::offerRecovery()
     if (question.clickedButton() == discard) {
         RecoveryStore::discard(*record);
     } else if (question.clickedButton() == recover && openFile(record->photoPath)) {
-        if (document->restoreColouring(record->layer)) {
-            // Kept until this window writes its own or the work is saved.
-            recovery.adopt(*record);
-            recoveryStale = false;
+        if (doc->restoreColouring(record->layer)) {
+            recovery->adopt(*record);
         } else {
             statusBar()->showMessage(tr("Could not recover the colouring of %1.")
                                          .arg(QDir::toNativeSeparators(record->photoPath)));

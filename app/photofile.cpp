@@ -1,5 +1,7 @@
 #include "app/photofile.h"
 
+#include "imaging/photopixels.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -235,16 +237,8 @@ QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QI
 
 QImage PhotoFile::readableForm(const QImage &image)
 {
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_RGB888:
-    case QImage::Format_Indexed8:
+    if (PhotoPixels::isDirect(image.format()))
         return image;
-    default:
-        break;
-    }
     const bool grey = image.pixelFormat().colorModel() == QPixelFormat::Grayscale || image.isGrayscale()
         || allGrey(image);
     if (grey)
