@@ -2,15 +2,16 @@
 
 #include "app/document.h"
 #include "app/fillrunner.h"
+#include "app/busycursor.h"
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
+#include "app/toolchooser.h"
 #include "canvas/czefgraphicsview.h"
 #include "imaging/markset.h"
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -21,9 +22,7 @@
 #include <QImageReader>
 #include <QLocale>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -49,39 +48,10 @@ constexpr int savedTimeout = 5000;
 // corrupt or hostile header claim unbounded memory.
 constexpr int imageAllocationLimitMb = 1024;
 
-// Shows the busy cursor for as long as it lives, whichever way a slow
-// operation ends.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
-
 // The canonical directory of a file, which need not exist itself.
 QString canonicalDirOf(const QString &fileName)
 {
     return QFileInfo(fileName).dir().canonicalPath();
-}
-
-// The one local file a drop carries; empty for anything else.
-QString droppedFile(const QMimeData *data)
-{
-    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
-        return QString();
-    return data->urls().constFirst().toLocalFile();
-}
-
-// "png" from "PNG Files (*.png)".
-QString suffixOfFilter(const QString &filter)
-{
-    const int star = filter.indexOf(QStringLiteral("*."));
-    if (star < 0)
-        return QString();
-    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
-    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
 }
 
 // The standard keys of the platform first, then the extra ones, once each.
@@ -129,7 +99,13 @@ MainWindow::MainWindow(QWidget *parent)
     addAction(ui->actionZoom_In);
     addAction(ui->actionZoom_Out);
     setUpShortcuts();
-    setUpTools();
+    tools = new ToolChooser(view, doc, this);
+    tools->addTool(ui->actionBrush, CZefGraphicsView::KeepBrush, "brush-tool", QKeySequence(Qt::Key_B));
+    tools->addTool(ui->actionKeepMarks, CZefGraphicsView::KeepMarker, "keep-marks", QKeySequence(Qt::Key_K),
+                   ui->actionFill);
+    tools->addTool(ui->actionRemoveMarks, CZefGraphicsView::RemoveMarker, "remove-marks", QKeySequence(Qt::Key_R),
+                   ui->actionFill);
+    tools->addCommand(ui->actionFill, "fill", QKeySequence(Qt::Key_F));
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another
@@ -175,13 +151,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppedFile(event->mimeData()).isEmpty())
+    if (!PhotoFile::droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    const QString fileName = droppedFile(event->mimeData());
+    const QString fileName = PhotoFile::droppedFile(event->mimeData());
     if (fileName.isEmpty())
         return;
     event->acceptProposedAction();
@@ -199,62 +175,6 @@ void MainWindow::setUpShortcuts()
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
     ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
     ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
-}
-
-void MainWindow::setUpTools()
-{
-    const struct {
-        QAction *action;
-        const char *icon;
-        QKeySequence key;
-    } tools[] = {
-        {ui->actionBrush, "brush-tool", QKeySequence(Qt::Key_B)},
-        {ui->actionKeepMarks, "keep-marks", QKeySequence(Qt::Key_K)},
-        {ui->actionRemoveMarks, "remove-marks", QKeySequence(Qt::Key_R)},
-        {ui->actionFill, "fill", QKeySequence(Qt::Key_F)},
-    };
-    auto *group = new QActionGroup(this);
-    for (const auto &tool : tools) {
-        QIcon icon;
-        // Both sizes, so that a high-density screen gets the sharper one.
-        icon.addFile(QStringLiteral(":/%1.png").arg(QLatin1String(tool.icon)));
-        icon.addFile(QStringLiteral(":/%1@2x.png").arg(QLatin1String(tool.icon)));
-        tool.action->setIcon(icon);
-        tool.action->setShortcut(tool.key);
-        if (tool.action->isCheckable())
-            group->addAction(tool.action);
-    }
-}
-
-void MainWindow::selectTool()
-{
-    CZefGraphicsView *view = ui->graphicsView;
-    if (!doc->hasPhoto())
-        return;
-    const bool marking = ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked();
-    view->toolMode = ui->actionKeepMarks->isChecked()     ? CZefGraphicsView::KeepMarker
-        : ui->actionRemoveMarks->isChecked()               ? CZefGraphicsView::RemoveMarker
-                                                           : CZefGraphicsView::KeepBrush;
-    // While marking, Return fills as well.
-    QList<QKeySequence> fillKeys{QKeySequence(Qt::Key_F)};
-    if (marking)
-        fillKeys << QKeySequence(Qt::Key_Return) << QKeySequence(Qt::Key_Enter);
-    ui->actionFill->setShortcuts(fillKeys);
-}
-
-void MainWindow::on_actionBrush_triggered()
-{
-    selectTool();
-}
-
-void MainWindow::on_actionKeepMarks_triggered()
-{
-    selectTool();
-}
-
-void MainWindow::on_actionRemoveMarks_triggered()
-{
-    selectTool();
 }
 
 void MainWindow::on_actionFill_triggered()
@@ -341,8 +261,7 @@ bool MainWindow::openFile(const QString &fileName)
     case Document::OpenResult::Opened:
         ui->graphicsView->showWholeScene();
         // A new photo starts with the brush.
-        ui->actionBrush->setChecked(true);
-        selectTool();
+        tools->choose(CZefGraphicsView::KeepBrush);
         statusBar()->clearMessage();
         return true;
     case Document::OpenResult::OutOfMemory:
@@ -422,9 +341,9 @@ bool MainWindow::saveAs()
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     // A typed name without a suffix takes the selected filter's; the dialog
     // itself swaps the suggested name's suffix when the filter changes.
-    dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
+    dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(dialog.selectedNameFilter()));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
-            [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(filter)); });
     dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.')
                       + dialog.defaultSuffix());
     const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()

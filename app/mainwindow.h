@@ -9,6 +9,7 @@
 class Document;
 class FillRunner;
 class RecoveryScheduler;
+class ToolChooser;
 class Ui_MainWindow;
 
 // The program's one window: its menus, tool bar and dialogs. It owns the scene
@@ -67,18 +68,12 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionZoom_In_triggered();
     void on_actionZoom_Out_triggered();
-    void on_actionBrush_triggered();
-    void on_actionKeepMarks_triggered();
-    void on_actionRemoveMarks_triggered();
     void on_actionFill_triggered();
 
 private:
     // Save As; true when the file was written.
     bool saveAs();
     void setUpShortcuts();
-    void setUpTools();
-    // Applies the tool bar's choice to the canvas, once a photo is open.
-    void selectTool();
     void showDocumentName();
     void openWebsite();
 
@@ -88,6 +83,7 @@ private:
     int customColorCount = 0;
     RecoveryScheduler *recovery = nullptr;
     FillRunner *fillRunner = nullptr;
+    ToolChooser *tools = nullptr;
 };
 
 #endif // MAINWINDOW_H

@@ -3,6 +3,9 @@
 #include "imaging/photopixels.h"
 
 #include <QBuffer>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -300,4 +303,20 @@ bool PhotoFile::failRead(Error error, const QString &reason, const QSize &size)
 bool PhotoFile::failWrite(const QString &reason)
 {
     return fail(CannotWrite, tr("Could not save %1: %2.").arg(QDir::toNativeSeparators(name), reason));
+}
+
+QString PhotoFile::suffixOfFilter(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("*."));
+    if (star < 0)
+        return QString();
+    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
+    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+}
+
+QString PhotoFile::droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
+        return QString();
+    return data->urls().constFirst().toLocalFile();
 }
