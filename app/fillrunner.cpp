@@ -21,6 +21,16 @@ FillRunner::FillRunner(QWidget *window)
 bool FillRunner::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Claimed as wanted by the widget, so no key of the window's menus
+        // and tools fires; the key press itself is held off below.
+        if (auto *widget = qobject_cast<QWidget *>(watched); widget && widget->window() == window) {
+            event->accept();
+            return true;
+        }
+        return false;
+    case QEvent::Shortcut:
+        return true; // a shortcut reached some other way: nothing may act now
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
             cancel();

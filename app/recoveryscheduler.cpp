@@ -30,10 +30,7 @@ RecoveryScheduler::RecoveryScheduler(Document *document, QObject *parent)
         emit writeFailed(tr("Could not write the recovery record to %1.")
                              .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
     });
-    connect(&timer, &QTimer::timeout, this, [this] {
-        due = true;
-        writeIfDue();
-    });
+    connect(&timer, &QTimer::timeout, this, &RecoveryScheduler::tick);
     timer.start(defaultIntervalMs);
 }
 
@@ -47,9 +44,15 @@ void RecoveryScheduler::setInterval(int msec)
     timer.start(msec);
 }
 
+void RecoveryScheduler::tick()
+{
+    due = true;
+    writeIfDue();
+}
+
 void RecoveryScheduler::writeIfDue()
 {
-    if (!due || !stale || !document->isModified())
+    if (finished || !due || !stale || !document->isModified())
         return;
     // Never half a stroke: the end of the stroke tries again.
     if (document->isStroking() || QGuiApplication::mouseButtons() != Qt::NoButton)
@@ -72,6 +75,7 @@ void RecoveryScheduler::discard()
 
 void RecoveryScheduler::finish()
 {
+    finished = true;
     timer.stop();
     remove();
 }

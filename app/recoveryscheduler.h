@@ -24,10 +24,13 @@ public:
     ~RecoveryScheduler() override;
 
     void setInterval(int msec);
+    // What the timer does at each interval.
+    void tick();
     // The work was discarded: the record goes, and is written again should
     // the work stay after all (an Open that was cancelled).
     void discard();
-    // The window ends normally: nothing is left to recover.
+    // The window ends normally: nothing is left to recover, and nothing is
+    // written from now on.
     void finish();
     // A record taken from a window that died now belongs to this one.
     void adopt(const RecoveryRecord &record);
@@ -46,6 +49,7 @@ private:
     QTimer timer;
     bool due = false;   // a tick came and found changes to record
     bool stale = false; // the layer changed since the last record
+    bool finished = false;
 };
 
 #endif // RECOVERYSCHEDULER_H

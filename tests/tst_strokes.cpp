@@ -87,10 +87,7 @@ struct Canvas {
 
 QImage layerOf(const MainWindow &window)
 {
-    for (QGraphicsItem *item : window.findChild<CZefGraphicsView *>()->scene()->items())
-        if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            return layer->maskImage->copy();
-    return QImage();
+    return window.document()->colourLayer()->image().copy();
 }
 
 } // namespace
@@ -312,6 +309,16 @@ void TestStrokes::undoAndRedoBitForBit()
     redo->trigger();
     redo->trigger();
     QCOMPARE(layerOf(window), erased);
+
+    // A stroke too large for the history still paints, says it cannot be
+    // undone, and leaves nothing to undo.
+    window.document()->setHistoryLimit(10);
+    drag(QPointF(20, 130), QPointF(180, 130), Qt::LeftButton);
+    QVERIFY(layerOf(window) != erased);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("This stroke was too large to record: it cannot be undone."));
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    QVERIFY(window.isWindowModified());
 
     // A new photo starts a new history, once the unsaved strokes are given up.
     TestSupport::answerMessageBox(QMessageBox::Discard, nullptr, [&name] { TestSupport::answerFileDialog(name); });
