@@ -282,10 +282,17 @@ def truth_fruits_orange_slice(rgb, done):
 
 
 def truth_fruits_lime(rgb, done):
-    m = grabcut(rgb, (320, 115, 512, 310),
-                fg=[[(370, 180), (470, 160), (480, 240), (380, 260)]],
-                bg=[[(300, 0), (512, 0), (512, 110), (300, 110)], [(380, 300), (512, 270), (512, 330), (400, 330)]])
-    return fill_holes(component_at(m, (430, 210)))
+    # Its shaded left side fades into a dark background: a hint polygon
+    # covers the background there, and the lime is where green leads red.
+    from scipy import ndimage
+    m = grabcut(rgb, (315, 110, 512, 340),
+                fg=[[(370, 180), (470, 160), (480, 240), (380, 260)],
+                    [(368, 170), (380, 170), (380, 260), (372, 262), (362, 230), (362, 195)]],
+                bg=[done["lemon"], [(300, 0), (512, 0), (512, 110), (300, 110)],
+                    [(300, 110), (375, 110), (352, 140), (340, 170), (337, 200), (338, 250), (350, 285), (365, 312),
+                     (300, 340)]])
+    green = ndimage.gaussian_filter(rgb[..., 1].astype(np.float64) - rgb[..., 0], 1.5) > 4
+    return smooth(fill_holes(component_at(m & green, (430, 210))), 1.5)
 
 
 def truth_apple_apple(rgb, done):
@@ -313,6 +320,9 @@ def truth_coffee_cup(rgb, done):
 def truth_building_sky(rgb, done):
     r, g, b = (rgb[..., i].astype(np.int32) for i in range(3))
     sky = (b > r + 12) & (b > 130)
+    # The water tower's dome and platform are as pale as the haze around them.
+    sky &= ~polygon(sky.shape, [(70, 350), (96, 345), (97, 335), (101, 329), (106, 328), (111, 331), (114, 337),
+                                (115, 344), (137, 348), (136, 353), (100, 360), (72, 356)])
     return fill_holes(component_at(sky, (100, 150)), 30)
 
 
@@ -399,7 +409,8 @@ OBJECTS = [
      "colour GrabCut with the lemon as sure background and a hint on the pith, holes filled",
      "textured interior with a white core; weak edge to the lemon"),
     ("fruits", "lime", truth_fruits_lime,
-     "colour GrabCut in a rectangle with hint polygons, holes filled", "touches the right border; dark background"),
+     "colour GrabCut with the lemon and the shadow beside it as sure background, cut to where green leads red, "
+     "holes filled, outline smoothed", "touches the right border; shaded side on a dark background"),
     ("apple", "apple", truth_apple_apple,
      "colour GrabCut, stem and pencil as sure background, holes filled", "highlights; dark shadowed base"),
     ("coffee", "crema", truth_coffee_crema,
@@ -407,7 +418,7 @@ OBJECTS = [
     ("coffee", "cup", truth_coffee_cup,
      "colour GrabCut of the cup's white inside and rim, the crema cut out", "a ring with a hole; shading inside"),
     ("building", "sky", truth_building_sky,
-     "blue over red threshold, the component of the open sky, specks filled",
+     "blue over red threshold, a polygon over the water tower, the component of the open sky, specks filled",
      "touches the border; tree branches and a hazy horizon"),
     ("astronaut", "suit", truth_astronaut_suit,
      "hue and saturation threshold, opening 1.5, largest component, closing 3, small holes filled",
