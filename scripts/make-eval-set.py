@@ -299,7 +299,8 @@ def truth_apple_apple(rgb, done):
     # The stem and the pencil behind the apple are sure background.
     m = grabcut(rgb, (35, 50, 470, 500),
                 fg=[[(100, 150), (400, 150), (400, 420), (100, 420)]],
-                bg=[[(190, 0), (235, 0), (235, 62), (190, 62)], [(0, 442), (92, 442), (112, 470), (112, 476), (0, 476)]])
+                bg=[[(190, 0), (235, 0), (235, 62), (190, 62)],
+                    [(0, 442), (92, 442), (112, 470), (112, 476), (0, 476)]])
     return fill_holes(component_at(m, (250, 250)))
 
 
@@ -404,7 +405,8 @@ def truth_butterfly_butterfly(rgb, done):
 # photo, object, recipe, how the truth was made, what makes it hard
 OBJECTS = [
     ("fruits", "lemon", truth_fruits_lemon,
-     "colour GrabCut in a rectangle with hint polygons, holes filled", "touches two borders; pale rind beside pale pith"),
+     "colour GrabCut in a rectangle with hint polygons, holes filled",
+     "touches two borders; pale rind beside pale pith"),
     ("fruits", "orange-slice", truth_fruits_orange_slice,
      "colour GrabCut with the lemon as sure background and a hint on the pith, holes filled",
      "textured interior with a white core; weak edge to the lemon"),
@@ -657,6 +659,7 @@ def make_scribbles(rgb, names):
     superpixel's true median colour."""
     rng = rng_for(*names, "scribbles")
     labels, _ = superpixels(rgb)
+    assert len(np.unique(labels)) == labels.max() + 1
     width = 3
     r = width / 2
     scribbles = []
@@ -755,7 +758,8 @@ def bench_set(new_truth):
         h, w = rgb.shape[:2]
         colour, grey = write_photo(rgb, is_grey(name), BENCH_DIR / "photos", name)
         entry = {"name": name, "source": source_entry(name), "reduction": {"method": "none"},
-                 "width": w, "height": h, "colour": "photos/" + colour, "grey": "photos/" + grey, "objects": []}
+                 "width": w, "height": h, "colour": "photos/" + colour, "grey": "photos/" + grey,
+                 "greyOnly": is_grey(name), "objects": []}
         masks = truth_masks(name, rgb, new_truth)
         for photo, obj, _, truth, hard in OBJECTS:
             if photo == name:
@@ -773,9 +777,10 @@ def bench_set(new_truth):
             target = {"name": name + "-small", "source": source_entry(name),
                       "reduction": {"method": "area", "width": sw, "height": sh},
                       "width": sw, "height": sh, "colour": "photos/" + colour, "grey": "photos/" + grey,
-                      "objects": []}
+                      "greyOnly": False, "objects": []}
             photos.append(target)
-        target["scribbles"], _ = make_scribbles(small, ["bench", target["name"]])
+        target["scribbles"], labels = make_scribbles(small, ["bench", target["name"]])
+        target["superpixels"] = int(labels.max() + 1)
     return photos
 
 
@@ -790,7 +795,7 @@ def test_set(bench_photos):
         small = reduce_colour(rgb, sw, sh)
         colour, grey = write_photo(small, is_grey(name), TEST_DIR, name)
         entry = {"name": name, "source": source_entry(name), "reduction": {"method": "area", "width": sw, "height": sh},
-                 "width": sw, "height": sh, "colour": colour, "grey": grey, "objects": []}
+                 "width": sw, "height": sh, "colour": colour, "grey": grey, "greyOnly": is_grey(name), "objects": []}
         bench_objects = {o["name"]: o for o in by_name[name]["objects"]}
         for obj in objects:
             full = np.asarray(Image.open(BENCH_DIR / bench_objects[obj]["mask"])) > 127
@@ -802,7 +807,8 @@ def test_set(bench_photos):
             entry["objects"].append(object_entry(obj, mask_file, mask, small, truth, bench_objects[obj]["hard"],
                                                  ["test", name, obj]))
         if not is_grey(name):
-            entry["scribbles"], _ = make_scribbles(small, ["test", name])
+            entry["scribbles"], labels = make_scribbles(small, ["test", name])
+            entry["superpixels"] = int(labels.max() + 1)
         photos.append(entry)
     return photos
 
@@ -818,6 +824,7 @@ def document(photos, what):
         "strokes": "polylines through integer pixel centres; a stroke covers the pixels within width / 2 "
                    "of its polyline (the disc of its width swept along it), on the photo",
         "median": "per-channel median, sRGB, of the colour photo over the region",
+        "greyOnly": "the Debian photo is grey: its colour file is its grey file, and its truth has no colour",
         "photos": photos,
     }
 
@@ -826,8 +833,10 @@ def write_json(doc, path):
     """Indented, with lists of numbers and polylines kept on one line."""
     import re
     text = json.dumps(doc, indent=1, separators=(",", ": "))
-    text = re.sub(r"\[\s+([-\d.,\s]+?)\s+\]", lambda m: "[" + ",".join(x.strip() for x in m.group(1).split(",")) + "]", text)
-    text = re.sub(r"\[\s+(\[[-\d.,]+\](?:,\s+\[[-\d.,]+\])*)\s+\]", lambda m: "[" + re.sub(r",\s+", ",", m.group(1)) + "]", text)
+    numbers = r"\[\s+([-\d.,\s]+?)\s+\]"
+    pairs = r"\[\s+(\[[-\d.,]+\](?:,\s+\[[-\d.,]+\])*)\s+\]"
+    text = re.sub(numbers, lambda m: "[" + ",".join(x.strip() for x in m.group(1).split(",")) + "]", text)
+    text = re.sub(pairs, lambda m: "[" + re.sub(r",\s+", ",", m.group(1)) + "]", text)
     path.write_text(text + "\n")
 
 

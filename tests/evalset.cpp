@@ -111,6 +111,7 @@ EvalSet EvalSet::load(const QString &jsonPath)
         Photo photo;
         photo.name = po.value(QLatin1String("name")).toString();
         photo.source = po.value(QLatin1String("source")).toObject().value(QLatin1String("path")).toString();
+        photo.greyOnly = po.value(QLatin1String("greyOnly")).toBool();
         if (!image(po.value(QLatin1String("grey")).toString(), QImage::Format_Grayscale8, &photo.grey)
             || !image(po.value(QLatin1String("colour")).toString(), QImage::Format_RGB32, &photo.colour))
             return set;

@@ -50,6 +50,7 @@ public:
         QString source; // the Debian file it was made from
         QImage grey;    // Format_Grayscale8
         QImage colour;  // Format_RGB32; a grey photo's colour is its grey
+        bool greyOnly = false; // no colour truth: leave it out of colour measures
         QList<Object> objects;
         QList<Scribble> scribbles;
     };

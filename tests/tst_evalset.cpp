@@ -340,6 +340,8 @@ void TestEvalSet::testSetLoads()
         // reader computes it.
         QCOMPARE(photo.grey, EvalSet::greyOf(photo.colour));
         QVERIFY(photo.source.startsWith(QLatin1String("/usr/")));
+        // A grey photo is named as such, so that colour measures can leave it out.
+        QCOMPARE(photo.greyOnly, photo.colour == photo.grey.convertToFormat(QImage::Format_RGB32));
     }
     QVERIFY(set.photos().size() >= 3);
     QVERIFY(objects >= 6);
@@ -397,9 +399,10 @@ void TestEvalSet::objects()
 
     // Keep marks inside the truth, remove marks outside, the short stroke a
     // small part of the keep marks.
-    QVERIFY(std::all_of(o.keep.cbegin(), o.keep.cend(), [&](const QPoint &q) { return insideOf(o.mask, q); }));
-    QVERIFY(std::all_of(o.shortKeep.cbegin(), o.shortKeep.cend(), [&](const QPoint &q) { return insideOf(o.mask, q); }));
-    QVERIFY(std::none_of(o.remove.cbegin(), o.remove.cend(), [&](const QPoint &q) { return insideOf(o.mask, q); }));
+    const auto inTruth = [&](const QPoint &q) { return insideOf(o.mask, q); };
+    QVERIFY(std::all_of(o.keep.cbegin(), o.keep.cend(), inTruth));
+    QVERIFY(std::all_of(o.shortKeep.cbegin(), o.shortKeep.cend(), inTruth));
+    QVERIFY(std::none_of(o.remove.cbegin(), o.remove.cend(), inTruth));
     QVERIFY(o.shortKeep.size() < o.keep.size());
 }
 
