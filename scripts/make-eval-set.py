@@ -610,12 +610,19 @@ def make_strokes(mask, names):
     keep_ok = (inside >= r + margin + 1) & on_photo
     remove_ok = (outside >= r + margin + 1) & (outside <= r + margin + 1 + band) & on_photo
 
-    def lay(allowed, count, lo, hi, taken=()):
+    def lay(allowed, count, lo, hi):
         strokes = []
-        for start in spread_starts(allowed, rng, count, taken):
+        taken = []
+        for start in spread_starts(allowed, rng, count):
             length = max(10.0, rng.uniform(lo, hi) * diameter)
-            pts = polyline(walk(allowed, rng, start, length), allowed)
-            strokes.append(counted({"width": width, "points": pts}, shape))
+            path = walk(allowed, rng, start, length)
+            # A hand that meets the edge at once starts again elsewhere.
+            for _ in range(10):
+                if (len(path) - 1) * 1.5 >= length / 2:
+                    break
+                path = walk(allowed, rng, spread_starts(allowed, rng, 1, taken)[0], length)
+            taken.append(path[0])
+            strokes.append(counted({"width": width, "points": polyline(path, allowed)}, shape))
         return strokes
 
     keep = lay(keep_ok, int(rng.integers(3, 6)), 0.2, 0.4)
