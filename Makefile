@@ -37,7 +37,8 @@ test-asan: deps
 
 # Benchmarks build in a tree of their own, optimised, so that the test build
 # stays as it is.
-bench: deps
+bench:
+	./scripts/install-deps.sh --bench
 	cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DBRIVELA_BUILD_TESTS=OFF -DBRIVELA_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-bench --parallel $(JOBS)
 	./$(BUILD_DIR)-bench/bench/brivela_bench
