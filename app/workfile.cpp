@@ -127,7 +127,7 @@ public:
                 return failWith(WorkFile::tr("its layer list gives no size for the picture"));
             while (reader.readNextStartElement()) {
                 if (reader.name() == QLatin1String("stack")) {
-                    if (!stack(reader, StackAttributes(), 1))
+                    if (!stack(reader, StackAttributes(), 1) && !reader.hasError())
                         return false;
                 } else {
                     reader.skipCurrentElement();
@@ -460,7 +460,7 @@ bool WorkFile::readArchive(Archive &archive)
     QByteArray data;
     if (!archive.read(bottom.src, allocationLimit() + 1024 * 1024, &data, &reason))
         return failRead(NotAWorkFile, reason);
-    QImage photo = decodeLayer(data, bottom.name, area, &reason);
+    QImage photo = decodeLayer(data, bottom.name, area * upperLayerAreaLimit, &reason);
     if (photo.isNull())
         return failRead(NotAWorkFile, reason);
     if (photo.size() != QSize(width, height) || bottom.x != 0 || bottom.y != 0) {
