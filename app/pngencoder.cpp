@@ -155,7 +155,7 @@ int writeToDevice(spng_ctx *, void *user, void *data, size_t length)
 
 PngEncoder::PngEncoder(QIODevice *device)
     : device(device)
-    , filters(SPNG_FILTER_CHOICE_ALL)
+    , filters(SPNG_FILTER_CHOICE_UP)
 {
 }
 
