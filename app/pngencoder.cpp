@@ -155,7 +155,6 @@ int writeToDevice(spng_ctx *, void *user, void *data, size_t length)
 
 PngEncoder::PngEncoder(QIODevice *device)
     : device(device)
-    , filters(SPNG_FILTER_CHOICE_UP)
 {
 }
 
@@ -182,9 +181,12 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
     Sink sink{device};
     spng_ctx *ctx = context.get();
     spng_set_png_stream(ctx, writeToDevice, &sink);
-    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, compression);
+    const bool large = qint64(plan.image.width()) * plan.image.height() >= largePixels;
+    const int level = compression >= 0 ? compression : (large ? largeLevel : smallLevel);
+    const int choice = filters >= 0 ? filters : (large ? SPNG_FILTER_CHOICE_UP : SPNG_FILTER_CHOICE_ALL);
+    spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, level);
     spng_set_option(ctx, SPNG_FILTER_CHOICE, plan.colourType == SPNG_COLOR_TYPE_INDEXED ? SPNG_DISABLE_FILTERING
-                                                                                          : filters);
+                                                                                          : choice);
 
     spng_ihdr header{};
     header.width = uint32_t(plan.image.width());

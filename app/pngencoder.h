@@ -26,14 +26,19 @@ public:
     // photos, half coloured (bench/savebench): zlib level 2 with the "up"
     // filter on every row took 1.1 s of processor time for a file 5 % larger
     // than the toolkit's writer made in 5.7 s; every filter tried per row
-    // cost twice the time for 2 % less, higher levels more still.
-    static constexpr int defaultLevel = 2;
+    // cost twice the time for 2 % less, higher levels more still. Smaller
+    // images, where time hardly matters and flat areas favour other
+    // filters, get zlib's default level and every filter.
+    static constexpr int largeLevel = 2;
+    static constexpr int smallLevel = 6;
+    static constexpr qint64 largePixels = 4'000'000;
 
     explicit PngEncoder(QIODevice *device);
 
     void setMetadata(const PhotoMetadata &metadata) { meta = metadata; }
+    // Overrides the choice by size.
     void setCompressionLevel(int level) { compression = level; }
-    // A mask of spng_filter_choice values; "up" alone by default.
+    // A mask of spng_filter_choice values.
     void setFilters(int choice) { filters = choice; }
 
     // False when the device refuses a write, the encoder fails, or `progress`
@@ -49,8 +54,8 @@ public:
 private:
     QIODevice *device;
     PhotoMetadata meta;
-    int compression = defaultLevel;
-    int filters;
+    int compression = -1;
+    int filters = -1;
     QString message;
     QStringList dropped;
     bool ioFailed = false;
