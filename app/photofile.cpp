@@ -1,5 +1,8 @@
 #include "app/photofile.h"
 
+#include "app/heifreader.h"
+#include "app/jpegencoder.h"
+#include "app/pngencoder.h"
 #include "imaging/photopixels.h"
 
 #include <QBuffer>
@@ -89,8 +92,10 @@ bool PhotoFile::read()
 {
     readPhoto = QImage();
     readOriginal = QImage();
+    readMetadata = PhotoMetadata();
     failure = NoError;
     message.clear();
+    remarks.clear();
 
     const QFileInfo info(name);
     if (!info.exists())
@@ -112,6 +117,8 @@ bool PhotoFile::read()
         file.close();
         buffer.open(QIODevice::ReadOnly);
     }
+    if (buffer.isOpen() && HeifReader::canRead(buffer.data()))
+        return readHeif(buffer.data());
     QImageReader reader;
     if (buffer.isOpen())
         reader.setDevice(&buffer);
@@ -139,6 +146,33 @@ bool PhotoFile::read()
     // high-density screens; the photo, its layer and the saved file share one
     // pixel grid.
     image.setDevicePixelRatio(1);
+    if (!keep(std::move(image)))
+        return false;
+    readMetadata = buffer.isOpen() ? PhotoMetadata::fromFileData(buffer.data(), &remarks)
+                                   : PhotoMetadata::fromFile(name, &remarks);
+    return true;
+}
+
+bool PhotoFile::readHeif(const QByteArray &data)
+{
+    HeifReader heif;
+    const qint64 limit = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    if (!heif.read(data, limit)) {
+        switch (heif.error()) {
+        case HeifReader::TooLarge:
+            return failRead(TooLarge, tr("the photo is too large"), heif.size());
+        case HeifReader::NotEnoughMemory:
+            return failRead(NotEnoughMemory, tr("there is not enough memory for a photo of this size"), heif.size());
+        default:
+            return failRead(NotAnImage, tr("it is not an image that Brivela can read"));
+        }
+    }
+    readMetadata = heif.metadata();
+    return keep(heif.takeImage());
+}
+
+bool PhotoFile::keep(QImage image)
+{
     if (hasDeepChannels(image.format()))
         readOriginal = image;
     readPhoto = readableForm(image);
@@ -150,10 +184,12 @@ bool PhotoFile::read()
     return true;
 }
 
-bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer)
+bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer,
+                      const PhotoMetadata &metadata, SaveProgress *progress)
 {
     failure = NoError;
     message.clear();
+    remarks.clear();
 
     // The format follows the suffix; refuse before touching the disk when it
     // names no format that can be written.
@@ -161,6 +197,9 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
     if (format.isEmpty() || !QImageWriter::supportedImageFormats().contains(format))
         return failWrite(tr("the name does not end in .jpg or .png"));
 
+    const ProgressSpan whole(progress, 0, SaveProgress::whole);
+    if (!whole.step(0, 1))
+        return failWrite(progress->reason());
     const QImage image = composed(photo, original, layer, format);
     if (image.isNull()) {
         return failWrite(tr("there is not enough memory to compose it (%1 x %2 pixels)")
@@ -178,28 +217,71 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
             return failWrite(tr("the folder does not exist"));
         return failWrite(lowerFirst(file.errorString()));
     }
-    QImageWriter writer(&file, format);
-    // PNG keeps the writer's own compression: quality 100 would store it
-    // uncompressed.
-    if (format != "png")
-        writer.setQuality(100);
-    if (!writer.write(image)) {
-        QString reason =
-            lowerFirst(file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString());
-        // A plugin that refuses an image, e.g. JPEG beyond 65500 pixels a
+    QString reason;
+    bool tooLarge = false;
+    if (!encode(image, format, metadata, &file, whole.part(100, 1000), &reason, &remarks, &tooLarge)) {
+        if (progress && progress->isCancelled())
+            reason = progress->reason();
+        else if (file.error() != QFileDevice::NoError)
+            reason = file.errorString();
+        // A format that refuses an image, e.g. JPEG beyond 65535 pixels a
         // side, gives no reason of its own.
-        if (file.error() == QFileDevice::NoError && writer.error() == QImageWriter::UnknownError) {
+        if (tooLarge) {
             reason = tr("%1 cannot hold this image (%2 x %3 pixels)")
                          .arg(QString::fromLatin1(format.toUpper()))
                          .arg(image.width())
                          .arg(image.height());
         }
         file.cancelWriting();
-        return failWrite(reason);
+        return failWrite(lowerFirst(reason));
+    }
+    if (progress && !progress->report(SaveProgress::whole)) {
+        file.cancelWriting();
+        return failWrite(progress->reason());
     }
     if (!file.commit())
         return failWrite(lowerFirst(file.errorString()));
     return true;
+}
+
+bool PhotoFile::encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata,
+                       QIODevice *device, const ProgressSpan &progress, QString *error, QStringList *notes,
+                       bool *tooLarge)
+{
+    if (tooLarge)
+        *tooLarge = false;
+    if (format == "png") {
+        PngEncoder encoder(device);
+        encoder.setMetadata(metadata);
+        const bool ok = encoder.write(image, progress);
+        if (notes)
+            notes->append(encoder.notes());
+        if (!ok && error)
+            *error = encoder.errorString();
+        return ok;
+    }
+    if (isJpeg(format)) {
+        JpegEncoder encoder(device);
+        encoder.setMetadata(metadata);
+        const bool ok = encoder.write(image, progress);
+        if (notes)
+            notes->append(encoder.notes());
+        if (!ok && error)
+            *error = encoder.errorString();
+        if (!ok && tooLarge)
+            *tooLarge = encoder.tooLarge();
+        return ok;
+    }
+    // The other formats Qt writes keep its writer, without metadata.
+    QImageWriter writer(device, format);
+    writer.setQuality(100);
+    if (writer.write(image))
+        return progress.step(1, 1);
+    if (error)
+        *error = writer.errorString();
+    if (tooLarge)
+        *tooLarge = writer.error() == QImageWriter::UnknownError;
+    return false;
 }
 
 QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QImage &layer,
@@ -275,8 +357,9 @@ bool PhotoFile::hasDeepChannels(QImage::Format format)
 QString PhotoFile::openFilter()
 {
     QStringList patterns;
-    const QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    for (const QByteArray &format : formats)
+    QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    formats << "heic" << "heif";
+    for (const QByteArray &format : std::as_const(formats))
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
     return tr("All images (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;")
         + tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)") + QStringLiteral(";;")

@@ -1,10 +1,14 @@
 #ifndef PHOTOFILE_H
 #define PHOTOFILE_H
 
+#include "app/photometadata.h"
+#include "app/saveprogress.h"
+
 #include <QCoreApplication>
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 class QMimeData;
 
@@ -16,7 +20,12 @@ class QMimeData;
 // applies the EXIF orientation, puts the photo on one pixel grid and gives it
 // a pixel format the colouriser reads from the scan line; pixels deeper than
 // 8 bits per channel are kept aside, since a PNG save writes them back at 16
-// bits. Every failure leaves a message for the user in errorString().
+// bits. HEIF photos (phones' HEIC) are read too. The photo's EXIF, XMP and
+// colour profile are kept and written into saved JPG and PNG files, with the
+// orientation set upright since the pixels are. Every failure leaves a
+// message for the user in errorString().
+class QIODevice;
+
 class PhotoFile
 {
     Q_DECLARE_TR_FUNCTIONS(PhotoFile)
@@ -47,14 +56,31 @@ public:
     // The photo as decoded where it has more than 8 bits per channel; null
     // otherwise.
     const QImage &original() const { return readOriginal; }
+    // The photo's EXIF, XMP and colour profile, as far as they could be read.
+    const PhotoMetadata &metadata() const { return readMetadata; }
 
     // Writes `photo` with `layer` drawn over it, in the format the name's
     // suffix names. `original` is the deep photo from original(), or null.
-    bool write(const QImage &photo, const QImage &original, const QImage &layer);
+    // JPG is written at quality 100 without chroma subsampling; JPG and PNG
+    // carry `metadata`. Safe on a worker thread with implicitly shared
+    // copies of the images; `progress`, when given, follows the save and may
+    // stop it, which fails it with the progress's reason.
+    bool write(const QImage &photo, const QImage &original, const QImage &layer,
+               const PhotoMetadata &metadata = PhotoMetadata(), SaveProgress *progress = nullptr);
+
+    // Encodes an image composed for `format` onto `device`, as write() does
+    // after composing; false with `error` on failure. `tooLarge` is set when
+    // the format cannot hold an image of this size.
+    static bool encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata,
+                       QIODevice *device, const ProgressSpan &progress, QString *error, QStringList *notes,
+                       bool *tooLarge = nullptr);
 
     Error error() const { return failure; }
     // A sentence for the status bar naming the file and the reason.
     QString errorString() const { return message; }
+    // Sentences for the status bar about what a read or a write that worked
+    // left out (metadata that could not be read or written).
+    QStringList notes() const { return remarks; }
 
     // What a save in `format` writes: the layer over the photo as the canvas
     // shows it, without an alpha channel where the result is opaque, at 16
@@ -66,7 +92,7 @@ public:
     static QImage readableForm(const QImage &image);
     static bool hasDeepChannels(QImage::Format format);
     // The Open dialog's filter: every format the installed readers decode
-    // first, then the common photo formats, then every file.
+    // (HEIF included) first, then the common photo formats, then every file.
     static QString openFilter();
     // "png" from a file dialog's filter "PNG Files (*.png)".
     static QString suffixOfFilter(const QString &filter);
@@ -74,6 +100,9 @@ public:
     static QString droppedFile(const QMimeData *data);
 
 private:
+    bool readHeif(const QByteArray &data);
+    // Takes the decoded photo as photo() and, where deep, original().
+    bool keep(QImage image);
     // Each records the failure and returns false.
     bool fail(Error error, const QString &text);
     bool failRead(Error error, const QString &reason);
@@ -83,8 +112,10 @@ private:
     QString name;
     QImage readPhoto;
     QImage readOriginal;
+    PhotoMetadata readMetadata;
     Error failure = NoError;
     QString message;
+    QStringList remarks;
 };
 
 #endif // PHOTOFILE_H

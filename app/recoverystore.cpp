@@ -11,8 +11,14 @@
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <QBuffer>
+
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,38 +63,118 @@ bool writeRecord(const QString &fileName, const QString &photoPath, const QDateT
     return file.commit();
 }
 
-// The photo's size as the window shows it: upright, as its orientation tag
-// says.
-QSize uprightSize(const QString &photo)
+// A record's layer may be a camera-sized image of noise at worst.
+constexpr qint64 recordSizeLimit = qint64(1024) * 1024 * 1024;
+
+// Whether the path, links followed, is missing or a regular file: anything
+// else (a named pipe, a device, a folder) is never to be opened.
+bool isAbsentOrRegular(const QString &path)
 {
-    QImageReader reader(photo);
-    reader.setAutoTransform(true);
-    const QSize size = reader.size();
-    return reader.transformation() & QImageIOHandler::TransformationRotate90 ? size.transposed() : size;
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return errno == ENOENT;
+    return S_ISREG(info.st_mode);
 }
 
-// Reads a record; on failure returns a sentence saying why it is unusable.
-QString readRecord(const QString &fileName, RecoveryRecord &record)
+// Opens a regular file, links followed, without waiting: a named pipe is
+// opened without a writer and then refused. On failure returns -1 and sets
+// `error` (an errno value, or 0 for "not a regular file").
+int openRegular(const QString &path, int *error, qint64 *size = nullptr)
 {
-    QImageReader reader(fileName, "png");
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = 0;
+        return -1;
+    }
+    if (size)
+        *size = info.st_size;
+    return fd;
+}
+
+// Why the photo cannot be opened now, or empty with its size as the window
+// shows it: upright, as its orientation tag says.
+QString photoProblem(const QString &photo, QSize *size)
+{
+    const QString shownName = QDir::toNativeSeparators(photo);
+    int error = 0;
+    const int fd = openRegular(photo, &error);
+    if (fd < 0) {
+        if (error == ENOENT || error == ENOTDIR) {
+            return RecoveryStore::tr("The photo %1 cannot be found; it may be on a drive that is not connected.")
+                .arg(shownName);
+        }
+        if (error == 0)
+            return RecoveryStore::tr("The photo %1 is not a regular file.").arg(shownName);
+        return RecoveryStore::tr("The photo %1 cannot be read: %2.")
+            .arg(shownName, QString::fromLocal8Bit(std::strerror(error)));
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (!stored.isValid())
+        return RecoveryStore::tr("The photo %1 cannot be read: %2.").arg(shownName, reader.errorString());
+    *size = reader.transformation() & QImageIOHandler::TransformationRotate90 ? stored.transposed() : stored;
+    return QString();
+}
+
+enum class RecordState { Usable, Damaged, Skipped };
+
+// Reads a record; on failure returns a sentence saying why it is unusable.
+RecordState readRecord(const QString &fileName, RecoveryRecord &record, QString *problem)
+{
     record.fileName = fileName;
+    int error = 0;
+    qint64 size = 0;
+    const int fd = openRegular(fileName, &error, &size);
+    // What cannot be read now may be readable later: skipped, not removed.
+    if (fd < 0) {
+        *problem = RecoveryStore::tr("Skipped %1 in the recovery folder: %2.")
+                       .arg(QDir::toNativeSeparators(fileName),
+                            error == 0 ? RecoveryStore::tr("it is not a regular file")
+                                       : QString::fromLocal8Bit(std::strerror(error)));
+        return RecordState::Skipped;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (size > recordSizeLimit) {
+        *problem = RecoveryStore::tr("Skipped %1 in the recovery folder: it is too large for a record.")
+                       .arg(QDir::toNativeSeparators(fileName));
+        return RecordState::Skipped;
+    }
+    QBuffer buffer;
+    buffer.setData(file.readAll());
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
     record.photoPath = QUrl(reader.text(photoKey), QUrl::StrictMode).toLocalFile();
     record.time = QDateTime::fromString(reader.text(timeKey), Qt::ISODateWithMs);
-    if (record.photoPath.isEmpty() || !record.time.isValid())
-        return RecoveryStore::tr("Removed a damaged recovery record.");
-
-    const QString shownName = QDir::toNativeSeparators(record.photoPath);
-    if (!QFileInfo(record.photoPath).isFile())
-        return RecoveryStore::tr("Removed the recovery record of %1: the photo is no longer there.").arg(shownName);
-
+    if (record.photoPath.isEmpty() || !record.time.isValid()) {
+        *problem = RecoveryStore::tr("Removed a damaged recovery record.");
+        return RecordState::Damaged;
+    }
     record.layer = reader.read();
-    if (record.layer.isNull())
-        return RecoveryStore::tr("Removed a damaged recovery record.");
-    // Any other size would put the colouring on the wrong pixels.
-    if (uprightSize(record.photoPath) != record.layer.size())
-        return RecoveryStore::tr("Removed the recovery record of %1: the photo has changed since.").arg(shownName);
+    if (record.layer.isNull()) {
+        *problem = RecoveryStore::tr("Removed a damaged recovery record.");
+        return RecordState::Damaged;
+    }
     record.layer.convertTo(QImage::Format_ARGB32);
-    return QString();
+
+    // Any other size would put the colouring on the wrong pixels; the
+    // record is kept all the same, for the user to decide.
+    QSize photoSize;
+    record.unavailable = photoProblem(record.photoPath, &photoSize);
+    if (record.unavailable.isEmpty() && photoSize != record.layer.size()) {
+        record.unavailable = RecoveryStore::tr("The photo %1 has changed since.")
+                                 .arg(QDir::toNativeSeparators(record.photoPath));
+    }
+    return RecordState::Usable;
 }
 
 } // namespace
@@ -196,7 +282,8 @@ bool RecoveryStore::claimName()
     // wait to be offered, so their names are passed over.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString name = stem + QString::number(++lastNumber) + recordSuffix;
-        if (QFileInfo::exists(name))
+        // A lock that is not a regular file would make the lock wait on it.
+        if (QFileInfo::exists(name) || !isAbsentOrRegular(lockFileFor(name)))
             continue;
         if (auto claimed = tryLock(lockFileFor(name))) {
             lock = std::move(claimed);
@@ -209,23 +296,44 @@ bool RecoveryStore::claimName()
 
 std::optional<RecoveryRecord> RecoveryStore::takeOrphan(QStringList *problems)
 {
-    const QFileInfoList files =
-        QDir(directory()).entryInfoList({QLatin1Char('*') + recordSuffix}, QDir::Files, QDir::Time);
+    // Named pipes and links to them are listed too, so that they can be
+    // reported; they are never opened.
+    const QFileInfoList files = QDir(directory()).entryInfoList({QLatin1Char('*') + recordSuffix},
+                                                                QDir::Files | QDir::System, QDir::Time);
+    std::optional<RecoveryRecord> waiting;
     for (const QFileInfo &file : files) {
-        auto held = tryLock(lockFileFor(file.filePath()));
+        const QString lockFile = lockFileFor(file.filePath());
+        if (!isAbsentOrRegular(lockFile)) {
+            if (problems) {
+                problems->append(tr("Skipped %1 in the recovery folder: it is not a regular file.")
+                                     .arg(QDir::toNativeSeparators(lockFile)));
+            }
+            continue;
+        }
+        auto held = tryLock(lockFile);
         if (!held)
             continue; // a running window's
         RecoveryRecord record;
-        const QString problem = readRecord(file.filePath(), record);
-        if (problem.isEmpty()) {
+        QString problem;
+        switch (readRecord(file.filePath(), record, &problem)) {
+        case RecordState::Usable:
             record.lock = std::move(held);
-            return record;
+            if (record.unavailable.isEmpty())
+                return record;
+            // Offered when no record's photo can be opened; kept either way.
+            if (!waiting)
+                waiting = std::move(record);
+            break;
+        case RecordState::Damaged:
+            QFile::remove(file.filePath());
+            [[fallthrough]];
+        case RecordState::Skipped:
+            if (problems)
+                problems->append(problem);
+            break;
         }
-        QFile::remove(file.filePath());
-        if (problems)
-            problems->append(problem);
     }
-    return std::nullopt;
+    return waiting;
 }
 
 void RecoveryStore::adopt(const RecoveryRecord &record)

@@ -21,6 +21,10 @@ struct RecoveryRecord {
     QDateTime time;
     QImage layer;
     QString fileName;
+    // Why the photo cannot be opened now (not found, no permission, changed
+    // since); empty when it can. Such a record is kept until the user
+    // recovers or discards it.
+    QString unavailable;
     // Held while the record is offered, so that no other starting window
     // offers it too.
     std::shared_ptr<QLockFile> lock;
@@ -63,8 +67,11 @@ public:
     QString fileName() const;
 
     // The newest record of a window that is no longer running, with its
-    // photo present and its layer read. Records found damaged or whose photo
-    // is gone on the way are removed, and `problems` gets a sentence for each.
+    // layer read: one whose photo can be opened now if there is any, else
+    // one whose photo cannot, with the reason. Only damaged records are
+    // removed, and `problems` gets a sentence for each; entries that are not
+    // regular files (a named pipe, a link to one) are never opened, only
+    // skipped with a sentence. Nothing here waits on a pipe.
     static std::optional<RecoveryRecord> takeOrphan(QStringList *problems);
     // Makes a record taken from a dead window this store's own: its next
     // write replaces it, remove() removes it.

@@ -11,6 +11,12 @@ packages=(
     qt6-image-formats-plugins
     libgl-dev
     libboost-graph-dev
+    pkg-config
+    libzip-dev
+    libturbojpeg0-dev
+    libexiv2-dev
+    libheif-dev
+    libspng-dev
     libbenchmark-dev
     xvfb
     xauth

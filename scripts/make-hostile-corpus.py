@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes a corpus of damaged and hostile image files into the directory given
-as the only argument (which it empties first): valid seed images in 14 formats, made here from scratch
+as the only argument (which it empties first): valid seed images in 15 formats
+(work files, OpenRaster archives, among them), made here from scratch
 (no outside file is involved), and mutations of each: bit flips, overwritten
 runs, truncations, header sizes that are huge, zero or negative, and bogus
 palettes. Every run with the same Pillow writes the same files: the
@@ -16,6 +17,7 @@ import shutil
 import struct
 import sys
 import warnings
+import zipfile
 import zlib
 from pathlib import Path
 
@@ -117,6 +119,97 @@ def wbmp():
     return bytes((0, 0, W, H)) + rows
 
 
+def zip_of(entries, compress=zipfile.ZIP_DEFLATED):
+    """A zip of (name, bytes) entries in order; "mimetype" is stored, as
+    OpenRaster asks."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2020, 1, 1, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_STORED if name == "mimetype" else compress
+            z.writestr(info, data)
+    return out.getvalue()
+
+
+def stack_xml(w, h, body):
+    return (f'<?xml version="1.0" encoding="UTF-8"?>\n<image version="0.0.5" w="{w}" h="{h}">'
+            f"<stack>{body}</stack></image>").encode()
+
+
+OWN_STACK = ('<layer name="Colour" src="data/colour.png" x="0" y="0" opacity="1.0" visibility="visible"/>'
+             '<layer name="Photo" src="data/photo.png" x="0" y="0" opacity="1.0" visibility="visible"/>')
+
+
+def own_work_file(photo=None, colour=None, stack=None, extra=()):
+    """A work file as Brivela writes it: the photo, the colour layer above it
+    and the marks."""
+    photo = photo if photo is not None else pil_bytes(picture("L"), "PNG")
+    colour = colour if colour is not None else pil_bytes(picture("RGBA"), "PNG")
+    merged = pil_bytes(picture(), "PNG")
+    return zip_of([("mimetype", b"image/openraster"), ("stack.xml", stack or stack_xml(W, H, OWN_STACK)),
+                   ("data/photo.png", photo), ("data/colour.png", colour), ("mergedimage.png", merged),
+                   ("Thumbnails/thumbnail.png", merged), ("brivela/marks", bytes(range(256)) * 4)] + list(extra))
+
+
+def foreign_work_file():
+    """Another program's file: nested stacks, offsets, opacity, a hidden layer."""
+    small = pil_bytes(picture("RGBA", 16, 12), "PNG")
+    body = ('<layer name="hidden" src="data/a.png" visibility="hidden"/>'
+            '<stack x="4" y="3" opacity="0.5"><layer name="dab" src="data/b.png" x="2" y="2"/></stack>'
+            '<layer name="wash" src="data/c.png" opacity="0.7" composite-op="svg:multiply"/>'
+            '<layer name="background" src="data/d.png"/>')
+    return zip_of([("mimetype", b"image/openraster"), ("stack.xml", stack_xml(W, H, body)),
+                   ("data/a.png", small), ("data/b.png", small), ("data/c.png", pil_bytes(picture("RGBA"), "PNG")),
+                   ("data/d.png", pil_bytes(picture(), "PNG"))])
+
+
+def ora_variants(data):
+    """Archives that are damaged or hostile in the ways a work file can be."""
+    png_l = pil_bytes(picture("L"), "PNG")
+    entries = lambda skip: [(n, d) for n, d in zipfile_entries(data) if n != skip]
+    huge_png = png_edit(png_l, b"IHDR", lambda b: struct.pack(">II", 0x7FFFFFFF, 0x7FFFFFFF) + b[8:])
+    nested = "<layer src=\"data/photo.png\"/>"
+    for _ in range(200):
+        nested = f"<stack>{nested}</stack>"
+    bomb = zip_of([("mimetype", b"image/openraster"), ("stack.xml", stack_xml(W, H, OWN_STACK)),
+                   ("data/photo.png", bytes(64 << 20)), ("data/colour.png", b""), ("brivela/marks", b"")])
+    out = [
+        ("no-stack", zip_of(entries("stack.xml"))),
+        ("no-mimetype", zip_of(entries("mimetype"))),
+        ("other-mimetype", zip_of([("mimetype", b"application/zip")] + entries("mimetype"))),
+        ("colour-other-size", own_work_file(colour=pil_bytes(picture("RGBA", 20, 20), "PNG"))),
+        ("photo-other-size", own_work_file(photo=pil_bytes(picture("L", W + 1, H), "PNG"))),
+        ("huge-picture", own_work_file(stack=stack_xml(0x7FFFFFFF, 0x7FFFFFFF, OWN_STACK))),
+        ("zero-picture", own_work_file(stack=stack_xml(0, H, OWN_STACK))),
+        ("huge-layer", own_work_file(photo=huge_png)),
+        ("dotdot-src", own_work_file(stack=stack_xml(W, H, '<layer src="../../etc/passwd"/>'))),
+        ("absolute-src", own_work_file(stack=stack_xml(W, H, '<layer src="/etc/passwd"/>'))),
+        ("dotdot-entry", own_work_file(extra=[("../outside.png", png_l)])),
+        ("bomb", bomb),
+        ("not-png", own_work_file(photo=pil_bytes(picture("L"), "JPEG"))),
+        ("nested", own_work_file(stack=stack_xml(W, H, nested))),
+        ("xml-damaged", own_work_file(stack=b"<image w='48' h='32'><stack><layer src=")),
+        ("xml-entities", own_work_file(stack=b'<?xml version="1.0"?><!DOCTYPE i [<!ENTITY a "aaaaaaaaaa">'
+                                          b'<!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;">'
+                                          b'<!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">]>'
+                                          b'<image w="48" h="32" name="&c;&c;&c;"><stack/></image>')),
+    ]
+    # The bomb again, its entry declaring 1000 bytes in both its headers.
+    lying = bytearray(zip_of([("mimetype", b"image/openraster"), ("stack.xml", stack_xml(W, H, OWN_STACK)),
+                              ("data/photo.png", bytes(8 << 20)), ("data/colour.png", b""), ("brivela/marks", b"")]))
+    local = lying.find(b"data/photo.png") - 30
+    central = lying.rfind(b"data/photo.png") - 46
+    struct.pack_into("<I", lying, local + 22, 1000)
+    struct.pack_into("<I", lying, central + 24, 1000)
+    out.append(("bomb-lying", bytes(lying)))
+    return out
+
+
+def zipfile_entries(data):
+    with zipfile.ZipFile(io.BytesIO(data)) as z:
+        return [(info.filename, z.read(info)) for info in z.infolist()]
+
+
 def seeds():
     """(name, suffix, bytes) of every valid seed."""
     s = [
@@ -168,6 +261,8 @@ def seeds():
         ("tga-rgb", "tga", pil_bytes(picture(), "TGA")),
         ("tga-rgba", "tga", pil_bytes(picture("RGBA"), "TGA")),
         ("wbmp", "wbmp", wbmp()),
+        ("ora-brivela", "ora", own_work_file()),
+        ("ora-foreign", "ora", foreign_work_file()),
     ]
     return s
 
@@ -300,6 +395,8 @@ def header_variants(name, data):
         for length in (0, 1, 0xFFFF):
             struct.pack_into("<H", palette, 5, length)
             out.append(("palette", bytes(palette)))
+    elif fmt == "ora":
+        out = ora_variants(data)
     elif fmt == "wbmp":
         for w, h in ((0, H), (W, 0), (b"\xff\xff\xff\xff\x7f", b"\xff\xff\xff\xff\x7f"), (b"\x84\x00", H)):
             enc = lambda v: v if isinstance(v, bytes) else bytes((v,))

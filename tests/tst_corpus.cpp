@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/workfile.h"
 #include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
@@ -30,6 +31,7 @@ private slots:
     void initTestCase();
     void everyFile_data();
     void everyFile();
+    void everyWorkFile();
     void cleanupTestCase();
 
 private:
@@ -40,6 +42,7 @@ private:
 
     QTemporaryDir out;
     QMap<QString, QStringList> seeds; // the files of each seed's folder
+    QStringList workFiles;
     MainWindow *window = nullptr;
     CZefGraphicsView *view = nullptr;
     int accepted = 0;
@@ -71,7 +74,12 @@ void TestCorpus::initTestCase()
     QDirIterator it(corpus, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo file(it.next());
-        seeds[file.dir().dirName()].append(file.filePath());
+        // The window opens work files only once the document holds marks;
+        // until then they are read on their own.
+        if (WorkFile::hasWorkFileName(file.filePath()))
+            workFiles.append(file.filePath());
+        else
+            seeds[file.dir().dirName()].append(file.filePath());
         ++count;
     }
     QVERIFY2(count >= 1000, qPrintable(QStringLiteral("%1 files in %2").arg(count).arg(corpus)));
@@ -177,6 +185,31 @@ void TestCorpus::everyFile()
         trigger("actionSave_As");
         QVERIFY2(QImage(saved).size() == size, qPrintable(file + QStringLiteral(" not saved")));
     }
+}
+
+// Every work file is read or refused with a reason, within the watchdog's
+// limit; what is read has a colour layer that fits its photo.
+void TestCorpus::everyWorkFile()
+{
+    QVERIFY(!workFiles.isEmpty());
+    workFiles.sort();
+    Watchdog watchdog(std::chrono::seconds(10));
+    int read = 0;
+    for (const QString &name : std::as_const(workFiles)) {
+        watchdog.arm(name);
+        WorkFile file(name);
+        const bool seed = QFileInfo(name).completeBaseName() == QFileInfo(name).dir().dirName();
+        if (!file.read()) {
+            QVERIFY2(!seed, qPrintable(file.errorString()));
+            QVERIFY2(file.errorString().startsWith(QStringLiteral("Could not open ")), qPrintable(file.errorString()));
+            QVERIFY(file.photo().isNull() && file.layer().isNull());
+            continue;
+        }
+        ++read;
+        QVERIFY2(!file.photo().isNull() && file.layer().size() == file.photo().size(), qPrintable(name));
+        QCOMPARE(file.layer().format(), QImage::Format_ARGB32);
+    }
+    qInfo("%d of %lld work files read", read, qlonglong(workFiles.size()));
 }
 
 QTEST_MAIN(TestCorpus)

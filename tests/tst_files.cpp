@@ -316,25 +316,34 @@ void TestFiles::paintChooseColourAndSave()
     QCOMPARE(s.status(), QStringLiteral("Saved coloured.png"));
     const QImage saved(pngName);
     QCOMPARE(saved.convertToFormat(QImage::Format_ARGB32), expected);
-    // Opaque, so without alpha, and at the writer's own compression.
+    // Opaque, so without alpha, and compressed within a tenth of the
+    // toolkit's writer's size.
     QVERIFY(!saved.hasAlphaChannel());
     QBuffer png;
     png.open(QIODevice::WriteOnly);
     QVERIFY(expected.convertToFormat(QImage::Format_RGB32).save(&png, "png"));
-    QFile pngFile(pngName);
-    QVERIFY(pngFile.open(QIODevice::ReadOnly));
-    QCOMPARE(pngFile.readAll(), png.data());
+    QVERIFY2(QFileInfo(pngName).size() <= png.size() * 11 / 10,
+             qPrintable(QStringLiteral("%1 bytes against %2").arg(QFileInfo(pngName).size()).arg(png.size())));
     QCOMPARE(s.setting("CurrSaveDir"), canonical(dir.filePath(QStringLiteral("out"))));
 
-    // JPEG: the same composed picture, encoded at quality 100.
+    // JPEG: the same composed picture at quality 100 without chroma
+    // subsampling, so every pixel keeps its colour within a few levels.
     const QString jpgName = dir.filePath(QStringLiteral("out/coloured.jpg"));
     s.saveAs(jpgName);
     QImageReader jpg(jpgName);
     QCOMPARE(jpg.format(), QByteArray("jpeg"));
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(expected.save(&buffer, "jpg", 100));
-    QCOMPARE(jpg.read(), QImage::fromData(buffer.data(), "jpg"));
+    const QImage decoded = jpg.read();
+    QCOMPARE(decoded.size(), expected.size());
+    int worst = 0;
+    for (int y = 0; y < decoded.height(); ++y) {
+        for (int x = 0; x < decoded.width(); ++x) {
+            const QRgb got = decoded.pixel(x, y);
+            const QRgb want = expected.pixel(x, y);
+            worst = std::max({worst, qAbs(qRed(got) - qRed(want)), qAbs(qGreen(got) - qGreen(want)),
+                              qAbs(qBlue(got) - qBlue(want))});
+        }
+    }
+    QVERIFY2(worst <= 4, qPrintable(QStringLiteral("a pixel %1 levels off").arg(worst)));
 
     // The stored layer was never smoothed by all the painting on screen.
     for (const QPoint &p : redDisc)

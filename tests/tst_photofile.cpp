@@ -1,4 +1,5 @@
 #include "app/photofile.h"
+#include "filesamples.h"
 #include "testsupport.h"
 
 #include <QBuffer>
@@ -7,6 +8,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -89,6 +91,14 @@ private slots:
     void writeFailures_data();
     void writeFailures();
     void writesOverAFileInAReadOnlyFolder();
+    void jpegKeepsFullChroma();
+    void metadataSurvives_data();
+    void metadataSurvives();
+    void heifOpensUpright();
+    void metadataLeftOutWithANote_data();
+    void metadataLeftOutWithANote();
+    void failureMidwayKeepsTheFile_data();
+    void failureMidwayKeepsTheFile();
 
 private:
     QTemporaryDir dir;
@@ -446,6 +456,204 @@ void TestPhotoFile::writesOverAFileInAReadOnlyFolder()
     QVERIFY2(created.errorString().contains(QStringLiteral("permission denied")),
              qPrintable(created.errorString()));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("photo.png")}));
+}
+
+// Quality 100 without chroma subsampling: every component samples every
+// pixel, and a one-pixel colour line does not tint the pixels beside it.
+void TestPhotoFile::jpegKeepsFullChroma()
+{
+    QImage photo = FileSamples::realPhoto(QStringLiteral("camera.png")).convertToFormat(QImage::Format_Grayscale8);
+    if (photo.isNull())
+        QSKIP("python3-skimage's sample photos are not installed");
+    QImage layer(photo.size(), QImage::Format_ARGB32);
+    layer.fill(Qt::transparent);
+    for (int y = 0; y < layer.height(); ++y)
+        layer.setPixel(201, y, qRgba(255, 0, 0, 255));
+    const QString name = dir.filePath(QStringLiteral("chroma.jpg"));
+    PhotoFile file(name);
+    QVERIFY2(file.write(photo, QImage(), layer), qPrintable(file.errorString()));
+
+    QFile saved(name);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(FileSamples::samplingFactors(saved.readAll()), QByteArray("\x11\x11\x11"));
+    const QImage back(name);
+    int worst = 0;
+    for (int y = 0; y < back.height(); ++y) {
+        for (const int x : {200, 202}) {
+            const QRgb p = back.pixel(x, y);
+            worst = std::max({worst, qAbs(qRed(p) - qGreen(p)), qAbs(qRed(p) - qBlue(p))});
+        }
+    }
+    // 4:2:0 puts a third of the red on the neighbours (about 80 levels).
+    QVERIFY2(worst <= 12, qPrintable(QStringLiteral("tint %1 beside the line").arg(worst)));
+}
+
+void TestPhotoFile::metadataSurvives_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("camera JPG saved as JPG") << "jpg" << "jpg";
+    QTest::newRow("camera JPG saved as PNG") << "jpg" << "png";
+    QTest::newRow("phone HEIC saved as JPG") << "heic" << "jpg";
+    QTest::newRow("phone HEIC saved as PNG") << "heic" << "png";
+}
+
+// A photo shot on its side: the saved file is upright, says so (orientation
+// 1, its own pixel size), and keeps the date, the camera, the XMP and the
+// colour profile, as another program reads them.
+void TestPhotoFile::metadataSurvives()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, saved);
+    const QImage upright = FileSamples::realPhoto(QStringLiteral("chelsea.png"));
+    if (upright.isNull())
+        QSKIP("python3-skimage's sample photos are not installed");
+    const QImage stored = upright.transformed(QTransform().rotate(-90));
+    const PhotoMetadata metadata = FileSamples::cameraMetadata(6, stored.size());
+    const QByteArray bytes = source == QLatin1String("jpg") ? FileSamples::jpegWith(stored, metadata)
+                                                            : FileSamples::heicWith(stored, 6, metadata);
+    if (bytes.isEmpty())
+        QSKIP("libheif has no HEVC encoder here");
+    const QString sourceName = dir.filePath(QStringLiteral("shot.") + source);
+    writeFile(sourceName, bytes);
+
+    PhotoFile in(sourceName);
+    QVERIFY2(in.read(), qPrintable(in.errorString()));
+    QCOMPARE(in.photo().size(), upright.size());
+    const QString name = dir.filePath(QStringLiteral("kept-%1.%2").arg(source, saved));
+    PhotoFile out(name);
+    QVERIFY2(out.write(in.photo(), in.original(), layerWithBand(in.photo().size()), in.metadata()),
+             qPrintable(out.errorString()));
+    QVERIFY2(out.notes().isEmpty(), qPrintable(out.notes().join(QLatin1Char(' '))));
+
+    const PhotoMetadata back = FileSamples::readBack(name);
+    QCOMPARE(PhotoMetadata::exifOrientation(back.exif), 1);
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Photo.DateTimeOriginal"), QStringLiteral("2019:07:14 16:32:05"));
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Image.Make"), QStringLiteral("Fendrel Optics"));
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Image.Model"), QStringLiteral("FX-100"));
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Photo.PixelXDimension"), QString::number(upright.width()));
+    QVERIFY2(back.xmp.contains("Harbour at dusk"), back.xmp.constData());
+    QVERIFY2(QRegularExpression(QStringLiteral("tiff:Orientation(=\"|>)1")).match(QString::fromUtf8(back.xmp)).hasMatch(),
+             back.xmp.constData());
+    QCOMPARE(back.icc, FileSamples::srgbProfile());
+    QCOMPARE(QImage(name).size(), upright.size());
+}
+
+// A phone photo stored on its side with the turn that makes it upright: it
+// opens upright, as the camera saw it.
+void TestPhotoFile::heifOpensUpright()
+{
+    const QImage upright = FileSamples::realPhoto(QStringLiteral("astronaut.png"))
+                               .copy(0, 0, 512, 320)
+                               .convertToFormat(QImage::Format_RGB32);
+    if (upright.isNull())
+        QSKIP("python3-skimage's sample photos are not installed");
+    const QImage stored = upright.transformed(QTransform().rotate(-90));
+    const QByteArray heic = FileSamples::heicWith(stored, 6, PhotoMetadata());
+    if (heic.isEmpty())
+        QSKIP("libheif has no HEVC encoder here");
+    const QString name = dir.filePath(QStringLiteral("phone.heic"));
+    writeFile(name, heic);
+
+    PhotoFile file(name);
+    QVERIFY2(file.read(), qPrintable(file.errorString()));
+    QCOMPARE(file.photo().size(), upright.size());
+    const QImage got = file.photo().convertToFormat(QImage::Format_RGB32);
+    const auto meanDifference = [&](const QImage &want) {
+        qint64 sum = 0;
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x)
+                sum += qAbs(qGray(got.pixel(x, y)) - qGray(want.pixel(x, y)));
+        return double(sum) / (got.width() * got.height());
+    };
+    const double asShot = meanDifference(upright);
+    const double turnedTwice = meanDifference(upright.transformed(QTransform().rotate(180)));
+    QVERIFY2(asShot < 4 && turnedTwice > 20, qPrintable(QStringLiteral("%1 against %2").arg(asShot).arg(turnedTwice)));
+    QVERIFY(file.original().isNull());
+}
+
+void TestPhotoFile::metadataLeftOutWithANote_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("EXIF too large for a JPG") << "jpg" << "large exif" << "EXIF data is too large";
+    QTest::newRow("grey profile on a colour JPG") << "jpg" << "grey profile" << "not for colour pictures";
+    QTest::newRow("grey profile on a colour PNG") << "png" << "grey profile" << "not for colour pictures";
+    QTest::newRow("damaged XMP") << "png" << "bad xmp" << "XMP data is damaged";
+}
+
+// What cannot be written is left out with a note; the save itself works and
+// keeps the rest.
+void TestPhotoFile::metadataLeftOutWithANote()
+{
+    QFETCH(QString, suffix);
+    QFETCH(QString, problem);
+    QFETCH(QString, note);
+    QImage photo = quadrants(64, 48);
+    PhotoMetadata metadata = FileSamples::cameraMetadata(1, photo.size());
+    if (problem == QLatin1String("large exif")) {
+        metadata.exif = FileSamples::cameraExif(1, photo.size(), 30000);
+        QVERIFY(metadata.exif.size() > 65536);
+    } else if (problem == QLatin1String("grey profile")) {
+        metadata.icc.replace(16, 4, "GRAY");
+    } else {
+        metadata.xmp = "<x:xmpmeta><rdf:RDF><unclosed";
+    }
+    const QString name = dir.filePath(QStringLiteral("left-out.") + suffix);
+    PhotoFile file(name);
+    QVERIFY2(file.write(photo, QImage(), layerWithBand(photo.size()), metadata), qPrintable(file.errorString()));
+    QVERIFY2(file.notes().join(QLatin1Char(' ')).contains(note), qPrintable(file.notes().join(QLatin1Char(' '))));
+    QCOMPARE(QImage(name).size(), photo.size());
+    const PhotoMetadata back = FileSamples::readBack(name);
+    if (problem != QLatin1String("large exif"))
+        QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Image.Model"), QStringLiteral("FX-100"));
+    if (problem != QLatin1String("grey profile"))
+        QCOMPARE(back.icc, metadata.icc);
+}
+
+void TestPhotoFile::failureMidwayKeepsTheFile_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<int>("permille");
+    QTest::newRow("PNG, half written") << "png" << 500;
+    QTest::newRow("PNG, at the last row") << "png" << 999;
+    QTest::newRow("JPG, encoded, not written") << "jpg" << 500;
+}
+
+// A save that fails on its way, as a worker thread's save does when a write
+// fails or it is cancelled, leaves the file that was there byte for byte and
+// no temporary file beside it.
+void TestPhotoFile::failureMidwayKeepsTheFile()
+{
+    QFETCH(QString, suffix);
+    QFETCH(int, permille);
+    const QString folder = dir.filePath(QStringLiteral("midway-") + suffix + QString::number(permille));
+    QVERIFY(QDir().mkpath(folder));
+    const QString name = folder + QStringLiteral("/work.") + suffix;
+    const QByteArray precious = QByteArray("yesterday's colouring ").repeated(500);
+    writeFile(name, precious);
+
+    QImage photo = FileSamples::realPhoto(QStringLiteral("coffee.png"));
+    if (photo.isNull())
+        photo = quadrants(600, 400);
+    SaveProgress progress;
+    progress.failAt(permille, QStringLiteral("No space left on device"));
+    PhotoFile file(name);
+    QVERIFY(!file.write(photo, QImage(), layerWithBand(photo.size()), PhotoMetadata(), &progress));
+    QCOMPARE(file.error(), PhotoFile::CannotWrite);
+    QCOMPARE(file.errorString(),
+             QStringLiteral("Could not save %1: no space left on device.").arg(QDir::toNativeSeparators(name)));
+    QFile kept(name);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), precious);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("work.") + suffix}));
+    QVERIFY(progress.permille() >= permille);
+
+    // The same save without the failure writes the file.
+    PhotoFile again(name);
+    QVERIFY2(again.write(photo, QImage(), layerWithBand(photo.size())), qPrintable(again.errorString()));
+    QCOMPARE(QImage(name).size(), photo.size());
 }
 
 QTEST_MAIN(TestPhotoFile)

@@ -141,10 +141,17 @@ class TestRecovery : public QObject
 
 private slots:
     void initTestCase() { TestSupport::nameApplication(); }
-    void init() { QDir(RecoveryStore::directory()).removeRecursively(); }
+    void init()
+    {
+        // An answer a case arranged for a question that never came must not
+        // answer the next case's.
+        QCoreApplication::processEvents();
+        QDir(RecoveryStore::directory()).removeRecursively();
+    }
     void recoversAfterAKill();
     void offerAtStart_data();
     void offerAtStart();
+    void unavailablePhotoOfferedAgain();
     void noRecordInTheMiddleOfAStroke();
     void recordRemoved_data();
     void recordRemoved();
@@ -223,6 +230,44 @@ void TestRecovery::offerAtStart()
     if (!message.isEmpty())
         QVERIFY2(window.statusBar()->currentMessage().contains(message),
                  qPrintable(window.statusBar()->currentMessage()));
+}
+
+// The photo's drive is not there at this start: recovering fails, and the
+// colouring is offered again at the next start, until it is discarded.
+void TestRecovery::unavailablePhotoOfferedAgain()
+{
+    QDir(inHome(QStringLiteral("drive"))).removeRecursively();
+    QVERIFY(QDir().mkpath(inHome(QStringLiteral("drive"))));
+    const QString photo = writePhoto(QStringLiteral("drive/photo.png"));
+    {
+        RecoveryStore store;
+        QImage layer(200, 150, QImage::Format_ARGB32);
+        layer.fill(qRgba(200, 0, 0, 220));
+        if (!store.write(photo, layer)) {
+            store.waitForWrite();
+            QVERIFY(store.write(photo, layer));
+        }
+        store.waitForWrite();
+    }
+    QVERIFY(QDir().rename(inHome(QStringLiteral("drive")), inHome(QStringLiteral("unplugged"))));
+
+    for (const QString &answer : {QStringLiteral("Recover"), QStringLiteral("Recover")}) {
+        MainWindow window;
+        window.show();
+        QString question;
+        answerQuestion(answer, &question);
+        window.offerRecovery();
+        QVERIFY2(question.startsWith(QStringLiteral("Recover the unsaved colouring of photo.png")), qPrintable(question));
+        QVERIFY(!layerOf(window));
+        QCOMPARE(records().size(), 1);
+    }
+    MainWindow window;
+    window.show();
+    QString question;
+    answerQuestion(QStringLiteral("Discard"), &question);
+    window.offerRecovery();
+    QVERIFY(!question.isEmpty());
+    QVERIFY(records().isEmpty());
 }
 
 void TestRecovery::noRecordInTheMiddleOfAStroke()

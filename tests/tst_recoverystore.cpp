@@ -1,5 +1,6 @@
 #include "app/recoverystore.h"
 #include "testsupport.h"
+#include "watchdog.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -82,6 +86,11 @@ private slots:
     void removesUnusableRecords_data();
     void removesUnusableRecords();
     void storesKeepTheirOwnRecords();
+    void entriesThatAreNotFilesAreSkipped_data();
+    void entriesThatAreNotFilesAreSkipped();
+    void unavailablePhotoKeepsTheRecord_data();
+    void unavailablePhotoKeepsTheRecord();
+    void recordsWithTheirPhotoComeFirst();
 };
 
 void TestRecoveryStore::restoresLayerBitForBit_data()
@@ -125,8 +134,6 @@ void TestRecoveryStore::removesUnusableRecords_data()
     QTest::newRow("truncated") << "truncate" << "damaged";
     QTest::newRow("a flipped bit in the pixels") << "flip" << "damaged";
     QTest::newRow("empty") << "empty" << "damaged";
-    QTest::newRow("photo gone") << "remove photo" << "no longer there";
-    QTest::newRow("photo replaced by another size") << "resize photo" << "changed";
 }
 
 void TestRecoveryStore::removesUnusableRecords()
@@ -154,10 +161,6 @@ void TestRecoveryStore::removesUnusableRecords()
     file.resize(0);
     file.write(bytes);
     file.close();
-    if (damage == QLatin1String("remove photo"))
-        QFile::remove(photo);
-    else if (damage == QLatin1String("resize photo"))
-        writePhoto(QStringLiteral("photo.png"), 300, 400);
 
     QStringList problems;
     const auto found = RecoveryStore::takeOrphan(&problems);
@@ -194,6 +197,175 @@ void TestRecoveryStore::storesKeepTheirOwnRecords()
     const auto left = RecoveryStore::takeOrphan(nullptr);
     QVERIFY(left);
     QCOMPARE(left->layer, second);
+}
+
+void TestRecoveryStore::entriesThatAreNotFilesAreSkipped_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("record is a link to a named pipe") << "99999-1.png" << "link to pipe";
+    QTest::newRow("record is a named pipe") << "99999-2.png" << "pipe";
+    QTest::newRow("lock is a link to a named pipe") << "99999-3.lock" << "link to pipe";
+    QTest::newRow("lock is a named pipe") << "99999-4.lock" << "pipe";
+}
+
+// A start never waits on what is not a regular file in the recovery folder:
+// it says so, leaves it alone and offers the sound record.
+void TestRecoveryStore::entriesThatAreNotFilesAreSkipped()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, kind);
+    const QString photo = writePhoto(QStringLiteral("photo.png"), 120, 80);
+    const QImage layer = layerOf(QStringLiteral("left half coloured"), 120, 80);
+    const QString sound = leaveRecord(photo, layer);
+    QVERIFY(!sound.isEmpty());
+    // Older, so that the entry is examined first.
+    QFile older(sound);
+    QVERIFY(older.open(QIODevice::ReadWrite));
+    older.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime);
+    older.close();
+    const QString dir = RecoveryStore::directory();
+    const QString path = dir + QLatin1Char('/') + entry;
+    if (entry.endsWith(QLatin1String(".lock"))) {
+        // A record beside the lock, so that the lock is the only fault.
+        QVERIFY(QFile::copy(sound, path.chopped(5) + QStringLiteral(".png")));
+    }
+    const QString pipe = kind == QLatin1String("pipe") ? path : QDir(TestSupport::homeDir()).filePath(entry + QStringLiteral(".fifo"));
+    QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    if (kind == QLatin1String("link to pipe"))
+        QVERIFY(QFile::link(pipe, path));
+
+    Watchdog watchdog(std::chrono::seconds(20));
+    for (int start = 0; start < 2; ++start) {
+        watchdog.arm(QStringLiteral("a start with %1").arg(entry));
+        QStringList problems;
+        const auto found = RecoveryStore::takeOrphan(&problems);
+        QVERIFY2(problems.join(QLatin1Char(' ')).contains(QStringLiteral("Skipped %1 in the recovery folder: it is not a regular file.")
+                                                              .arg(QDir::toNativeSeparators(path))),
+                 qPrintable(problems.join(QLatin1Char(' '))));
+        QVERIFY(found);
+        QCOMPARE(found->layer, layer);
+        QVERIFY(QFileInfo(path).exists() || QFileInfo(path).isSymLink());
+    }
+    // A store of this process writes its own record all the same.
+    watchdog.arm(QStringLiteral("a write beside %1").arg(entry));
+    QVERIFY(!leaveRecord(photo, layer).isEmpty());
+}
+
+void TestRecoveryStore::unavailablePhotoKeepsTheRecord_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("drive not mounted") << "unmount" << "cannot be found; it may be on a drive that is not connected";
+    QTest::newRow("no permission") << "permission" << "cannot be read: Permission denied";
+    QTest::newRow("photo replaced by another size") << "resize" << "has changed since";
+    QTest::newRow("photo replaced by a named pipe") << "pipe" << "is not a regular file";
+}
+
+// A record whose photo cannot be opened now keeps its colouring: it is
+// offered, with the reason, at every start until the photo is back (then it
+// recovers) or the user discards it.
+void TestRecoveryStore::unavailablePhotoKeepsTheRecord()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+    const QString drive = QDir(TestSupport::homeDir()).filePath(QStringLiteral("drive"));
+    QDir(drive).removeRecursively();
+    QVERIFY(QDir().mkpath(drive));
+    const QString photo = writePhoto(QStringLiteral("drive/photo.png"), 160, 90);
+    const QImage layer = layerOf(QStringLiteral("any value"), 160, 90);
+    const QString record = leaveRecord(photo, layer);
+    QVERIFY(!record.isEmpty());
+
+    const QString away = drive + QStringLiteral(".away");
+    QDir(away).removeRecursively();
+    if (fault == QLatin1String("unmount")) {
+        QVERIFY(QDir().rename(drive, away));
+    } else if (fault == QLatin1String("permission")) {
+        QVERIFY(QFile::setPermissions(photo, QFileDevice::WriteOwner));
+    } else if (fault == QLatin1String("resize")) {
+        writePhoto(QStringLiteral("drive/photo.png"), 90, 160);
+    } else {
+        QVERIFY(QFile::remove(photo));
+        QCOMPARE(mkfifo(QFile::encodeName(photo).constData(), 0600), 0);
+    }
+
+    // Root reads whatever the permissions say: the start is made as
+    // "nobody", who needs to reach the home and write locks in the folder.
+    const bool root = geteuid() == 0;
+    const bool asNobody = root && fault == QLatin1String("permission");
+    QStringList opened;
+    if (asNobody) {
+        for (QString path = RecoveryStore::directory(); path.startsWith(TestSupport::homeDir()) || path == QLatin1String("/tmp");
+             path = QFileInfo(path).path())
+            chmod(QFile::encodeName(path).constData(), 0777);
+        chmod(QFile::encodeName(record).constData(), 0666);
+    }
+    const auto start = [&](QStringList *problems) {
+        constexpr uid_t nobody = 65534;
+        if (asNobody && seteuid(nobody) != 0)
+            qFatal("could not take the identity of nobody");
+        auto found = RecoveryStore::takeOrphan(problems);
+        if (asNobody && seteuid(0) != 0)
+            qFatal("could not become root again");
+        return found;
+    };
+
+    Watchdog watchdog(std::chrono::seconds(20));
+    for (int later = 0; later < 2; ++later) {
+        watchdog.arm(QStringLiteral("start %1 with the photo unavailable").arg(later));
+        QStringList problems;
+        const auto found = start(&problems);
+        QVERIFY(problems.isEmpty());
+        QVERIFY(found);
+        QVERIFY2(found->unavailable.contains(reason), qPrintable(found->unavailable));
+        QVERIFY(found->unavailable.contains(QDir::toNativeSeparators(photo)));
+        QCOMPARE(found->layer, layer);
+        QCOMPARE(found->photoPath, photo);
+    }
+    QVERIFY(QFile::exists(record));
+
+    // The photo back in place: the record is offered as any other.
+    if (fault == QLatin1String("unmount")) {
+        QVERIFY(QDir().rename(away, drive));
+    } else if (fault == QLatin1String("permission")) {
+        QVERIFY(QFile::setPermissions(photo, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    } else {
+        QFile::remove(photo);
+        writePhoto(QStringLiteral("drive/photo.png"), 160, 90);
+    }
+    watchdog.arm(QStringLiteral("start with the photo back"));
+    const auto back = RecoveryStore::takeOrphan(nullptr);
+    QVERIFY(back);
+    QVERIFY2(back->unavailable.isEmpty(), qPrintable(back->unavailable));
+    QCOMPARE(back->layer, layer);
+    RecoveryStore::discard(*back);
+    QVERIFY(!QFile::exists(record));
+}
+
+// Of two records, the one whose photo opens now is offered first, whatever
+// their age; the other waits.
+void TestRecoveryStore::recordsWithTheirPhotoComeFirst()
+{
+    const QString usablePhoto = writePhoto(QStringLiteral("here.png"), 100, 60);
+    const QString usable = leaveRecord(usablePhoto, layerOf(QStringLiteral("left half coloured"), 100, 60));
+    QFile older(usable);
+    QVERIFY(older.open(QIODevice::ReadWrite));
+    older.setFileTime(QDateTime::currentDateTime().addSecs(-600), QFileDevice::FileModificationTime);
+    older.close();
+    const QString gonePhoto = writePhoto(QStringLiteral("gone.png"), 100, 60);
+    const QString waiting = leaveRecord(gonePhoto, layerOf(QStringLiteral("any value"), 100, 60));
+    QVERIFY(QFile::remove(gonePhoto));
+
+    auto first = RecoveryStore::takeOrphan(nullptr);
+    QVERIFY(first);
+    QCOMPARE(first->fileName, usable);
+    RecoveryStore::discard(*first);
+    first.reset();
+    const auto second = RecoveryStore::takeOrphan(nullptr);
+    QVERIFY(second);
+    QCOMPARE(second->fileName, waiting);
+    QVERIFY(!second->unavailable.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRecoveryStore)
