@@ -15,8 +15,7 @@ FillRunner::FillRunner(QWidget *window)
                  const std::atomic_bool *cancel, const RegionFill::Progress &progress) {
         return RegionFill::compute(photo, keep, remove, cancel, progress);
     })
-{
-}
+{ }
 
 bool FillRunner::eventFilter(QObject *watched, QEvent *event)
 {
@@ -81,10 +80,13 @@ RegionFill::Result FillRunner::run(const QImage &photo, const QList<QPoint> &kee
     const auto report = [shown](int percent) {
         // Called on the worker: the dialog is told on the UI thread, if it
         // still exists by then.
-        QMetaObject::invokeMethod(qApp, [shown, percent] {
-            if (shown)
-                shown->setValue(percent);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp,
+            [shown, percent] {
+                if (shown)
+                    shown->setValue(percent);
+            },
+            Qt::QueuedConnection);
     };
 
     QFutureWatcher<RegionFill::Result> watcher;

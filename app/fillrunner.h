@@ -26,10 +26,10 @@ public:
 
     // What a fill computes, on the worker thread: RegionFill::compute by
     // default.
-    using Computation = std::function<RegionFill::Result(const QImage &photo, const QList<QPoint> &keepMarks,
-                                                         const QList<QPoint> &removeMarks,
-                                                         const std::atomic_bool *cancel,
-                                                         const RegionFill::Progress &progress)>;
+    using Computation =
+        std::function<RegionFill::Result(const QImage &photo, const QList<QPoint> &keepMarks,
+                                         const QList<QPoint> &removeMarks, const std::atomic_bool *cancel,
+                                         const RegionFill::Progress &progress)>;
 
     explicit FillRunner(QWidget *window);
 

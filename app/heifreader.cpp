@@ -142,7 +142,8 @@ bool HeifReader::read(const QByteArray &data, qint64 allocationLimit)
         image = view.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     } else {
         // Samples of `bits` bits, little-endian, widened to 16.
-        const int bits = std::clamp(heif_image_get_bits_per_pixel_range(picture.get(), heif_channel_interleaved), 9, 16);
+        const int bits =
+            std::clamp(heif_image_get_bits_per_pixel_range(picture.get(), heif_channel_interleaved), 9, 16);
         const int channels = alpha ? 4 : 3;
         image = QImage(w, h, alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64);
         if (!image.isNull()) {

@@ -6,8 +6,7 @@ HideMarksCommand::HideMarksCommand(MarkSet *marks, QUndoCommand *parent)
     : QUndoCommand(parent)
     , marks(marks)
     , tag(MarkSet::newTag())
-{
-}
+{ }
 
 void HideMarksCommand::redo()
 {

@@ -50,8 +50,7 @@ qsizetype insertionPoint(const unsigned char *jpeg, unsigned long size)
 
 JpegEncoder::JpegEncoder(QIODevice *device)
     : device(device)
-{
-}
+{ }
 
 QByteArray JpegEncoder::metadataSegments(const PhotoMetadata &metadata, const QSize &size, bool colour,
                                          QStringList *notes)
@@ -121,12 +120,13 @@ bool JpegEncoder::write(const QImage &source, const ProgressSpan &progress)
     // RGB32 is B, G, R, X in memory on the little-endian machines Qt runs on
     // here; Qt keeps the same word order on big-endian ones.
     const int pixelFormat = grey ? TJPF_GRAY : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB);
-    const int result = tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()),
-                                   image.height(), pixelFormat, &out, &size, grey ? TJSAMP_GRAY : TJSAMP_444,
-                                   quality, 0);
+    const int result =
+        tjCompress2(handle.get(), image.constBits(), image.width(), int(image.bytesPerLine()), image.height(),
+                    pixelFormat, &out, &size, grey ? TJSAMP_GRAY : TJSAMP_444, quality, 0);
     std::unique_ptr<unsigned char, BufferDeleter> encoded(out);
     if (result != 0) {
-        message = tr("the image cannot be written as JPG (%1)").arg(QString::fromLocal8Bit(tjGetErrorStr2(handle.get())));
+        message =
+            tr("the image cannot be written as JPG (%1)").arg(QString::fromLocal8Bit(tjGetErrorStr2(handle.get())));
         return false;
     }
     if (!progress.step(9, 10))

@@ -7,8 +7,7 @@ LayerCommand::LayerCommand(ColourLayer *layer, std::shared_ptr<LayerChange> chan
     : QUndoCommand(text, parent)
     , layer(layer)
     , change(std::move(change))
-{
-}
+{ }
 
 QString LayerCommand::strokeText(bool erase)
 {

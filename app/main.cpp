@@ -75,8 +75,7 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, co
         return;
     }
     const QString reason = startupMessages.isEmpty() ? message : startupMessages.constFirst().second;
-    std::fprintf(stderr, "brivela: cannot open a window: %s\n",
-                 qPrintable(reason.section(QLatin1Char('\n'), 0, 0)));
+    std::fprintf(stderr, "brivela: cannot open a window: %s\n", qPrintable(reason.section(QLatin1Char('\n'), 0, 0)));
     std::_Exit(EXIT_FAILURE);
 }
 

@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
 
+#include "app/busycursor.h"
 #include "app/document.h"
 #include "app/fillrunner.h"
-#include "app/busycursor.h"
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
 #include "app/toolchooser.h"
@@ -169,8 +169,9 @@ void MainWindow::setUpShortcuts()
 {
     ui->actionOpen->setShortcuts(QKeySequence::Open);
     // Not every key scheme binds Save As (the generic one binds nothing).
-    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::Key_S),
-                                                                   QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
+    ui->actionSave_As->setShortcuts(
+        keysFor(QKeySequence::SaveAs,
+                {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
     ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
@@ -239,8 +240,7 @@ void MainWindow::on_actionOpen_triggered()
     if (!maybeSave())
         return;
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
-    const QString fileName =
-        QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
     if (fileName.isNull())
         return;
 
@@ -344,8 +344,7 @@ bool MainWindow::saveAs()
     dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(dialog.selectedNameFilter()));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
             [&dialog](const QString &filter) { dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(filter)); });
-    dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.')
-                      + dialog.defaultSuffix());
+    dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.') + dialog.defaultSuffix());
     const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
         ? dialog.selectedFiles().constFirst()
         : QString();
@@ -375,8 +374,7 @@ bool MainWindow::saveAs()
 
 void MainWindow::on_actionAbout_triggered()
 {
-    QMessageBox::about(this, tr("Brivela 1.0"),
-                       tr("Made by Fendrel software,\nhttp://www.fendrelsoftware.com/"));
+    QMessageBox::about(this, tr("Brivela 1.0"), tr("Made by Fendrel software,\nhttp://www.fendrelsoftware.com/"));
 }
 
 void MainWindow::on_actionIndex_triggered()
@@ -435,8 +433,8 @@ void MainWindow::offerRecovery()
         if (doc->restoreColouring(record->layer)) {
             recovery->adopt(*record);
         } else {
-            statusBar()->showMessage(tr("Could not recover the colouring of %1.")
-                                         .arg(QDir::toNativeSeparators(record->photoPath)));
+            statusBar()->showMessage(
+                tr("Could not recover the colouring of %1.").arg(QDir::toNativeSeparators(record->photoPath)));
         }
     }
 }

@@ -6,17 +6,17 @@
 #include "imaging/photopixels.h"
 
 #include <QBuffer>
-#include <QMimeData>
-#include <QRegularExpression>
-#include <QUrl>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixelFormat>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -82,8 +82,7 @@ QString lowerFirst(QString text)
 
 PhotoFile::PhotoFile(const QString &fileName)
     : name(fileName)
-{
-}
+{ }
 
 // Files up to this size are read into memory before decoding.
 constexpr qint64 bufferedReadLimit = qint64(256) * 1024 * 1024;
@@ -178,14 +177,13 @@ bool PhotoFile::keep(QImage image)
     readPhoto = readableForm(image);
     if (readPhoto.isNull()) {
         readOriginal = QImage();
-        return failRead(NotEnoughMemory, tr("there is not enough memory for a photo of this size"),
-                        image.size());
+        return failRead(NotEnoughMemory, tr("there is not enough memory for a photo of this size"), image.size());
     }
     return true;
 }
 
-bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer,
-                      const PhotoMetadata &metadata, SaveProgress *progress)
+bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer, const PhotoMetadata &metadata,
+                      SaveProgress *progress)
 {
     failure = NoError;
     message.clear();
@@ -202,9 +200,8 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
         return failWrite(progress->reason());
     const QImage image = composed(photo, original, layer, format);
     if (image.isNull()) {
-        return failWrite(tr("there is not enough memory to compose it (%1 x %2 pixels)")
-                             .arg(photo.width())
-                             .arg(photo.height()));
+        return failWrite(
+            tr("there is not enough memory to compose it (%1 x %2 pixels)").arg(photo.width()).arg(photo.height()));
     }
 
     // Written beside the target and renamed over it only when complete, so a
@@ -244,9 +241,8 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
     return true;
 }
 
-bool PhotoFile::encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata,
-                       QIODevice *device, const ProgressSpan &progress, QString *error, QStringList *notes,
-                       bool *tooLarge)
+bool PhotoFile::encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata, QIODevice *device,
+                       const ProgressSpan &progress, QString *error, QStringList *notes, bool *tooLarge)
 {
     if (tooLarge)
         *tooLarge = false;
@@ -284,8 +280,7 @@ bool PhotoFile::encode(const QImage &image, const QByteArray &format, const Phot
     return false;
 }
 
-QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QImage &layer,
-                           const QByteArray &format)
+QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &format)
 {
     const bool jpeg = isJpeg(format);
     const bool deep = !original.isNull() && format == "png";
@@ -324,8 +319,8 @@ QImage PhotoFile::readableForm(const QImage &image)
 {
     if (PhotoPixels::isDirect(image.format()))
         return image;
-    const bool grey = image.pixelFormat().colorModel() == QPixelFormat::Grayscale || image.isGrayscale()
-        || allGrey(image);
+    const bool grey =
+        image.pixelFormat().colorModel() == QPixelFormat::Grayscale || image.isGrayscale() || allGrey(image);
     if (grey)
         return image.convertToFormat(QImage::Format_Grayscale8);
     return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -358,12 +353,12 @@ QString PhotoFile::openFilter()
 {
     QStringList patterns;
     QList<QByteArray> formats = QImageReader::supportedImageFormats();
-    formats << "heic" << "heif";
+    formats << "heic"
+            << "heif";
     for (const QByteArray &format : std::as_const(formats))
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
     return tr("All images (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;")
-        + tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)") + QStringLiteral(";;")
-        + tr("All files (*)");
+        + tr("Image Files (*.png *.jpg *.bmp *.jpeg *.tiff *.tif *.gif)") + QStringLiteral(";;") + tr("All files (*)");
 }
 
 bool PhotoFile::fail(Error error, const QString &text)

@@ -71,9 +71,8 @@ public:
     // Encodes an image composed for `format` onto `device`, as write() does
     // after composing; false with `error` on failure. `tooLarge` is set when
     // the format cannot hold an image of this size.
-    static bool encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata,
-                       QIODevice *device, const ProgressSpan &progress, QString *error, QStringList *notes,
-                       bool *tooLarge = nullptr);
+    static bool encode(const QImage &image, const QByteArray &format, const PhotoMetadata &metadata, QIODevice *device,
+                       const ProgressSpan &progress, QString *error, QStringList *notes, bool *tooLarge = nullptr);
 
     Error error() const { return failure; }
     // A sentence for the status bar naming the file and the reason.
@@ -85,8 +84,7 @@ public:
     // What a save in `format` writes: the layer over the photo as the canvas
     // shows it, without an alpha channel where the result is opaque, at 16
     // bits per channel for a deep original saved as PNG.
-    static QImage composed(const QImage &photo, const QImage &original, const QImage &layer,
-                           const QByteArray &format);
+    static QImage composed(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &format);
     // `image` in a format the colouriser reads from the scan line, converted
     // only when it is not one already.
     static QImage readableForm(const QImage &image);

@@ -93,8 +93,7 @@ PhotoMetadata PhotoMetadata::fromFile(const QString &fileName, QStringList *note
         Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(QFile::encodeName(fileName).toStdString());
         if (image.get())
             return fromImage(*image, notes);
-    } catch (const std::exception &) {
-    }
+    } catch (const std::exception &) { }
     return PhotoMetadata();
 }
 
@@ -128,8 +127,9 @@ QByteArray PhotoMetadata::uprightExif(const QSize &size, QStringList *notes) con
         // notes where they were.
         QByteArray copy = exif;
         Exiv2::Blob blob;
-        const Exiv2::WriteMethod method = Exiv2::ExifParser::encode(
-            blob, reinterpret_cast<const Exiv2::byte *>(copy.data()), uint32_t(copy.size()), order, data);
+        const Exiv2::WriteMethod method =
+            Exiv2::ExifParser::encode(blob, reinterpret_cast<const Exiv2::byte *>(copy.data()), uint32_t(copy.size()),
+                                      order, data);
         return method == Exiv2::wmNonIntrusive ? copy : fromBlob(blob);
     } catch (const std::exception &) {
         if (notes)

@@ -155,8 +155,7 @@ int writeToDevice(spng_ctx *, void *user, void *data, size_t length)
 
 PngEncoder::PngEncoder(QIODevice *device)
     : device(device)
-{
-}
+{ }
 
 bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
 {
@@ -185,8 +184,8 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
     const int level = compression >= 0 ? compression : (large ? largeLevel : smallLevel);
     const int choice = filters >= 0 ? filters : (large ? SPNG_FILTER_CHOICE_UP : SPNG_FILTER_CHOICE_ALL);
     spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, level);
-    spng_set_option(ctx, SPNG_FILTER_CHOICE, plan.colourType == SPNG_COLOR_TYPE_INDEXED ? SPNG_DISABLE_FILTERING
-                                                                                          : choice);
+    spng_set_option(ctx, SPNG_FILTER_CHOICE,
+                    plan.colourType == SPNG_COLOR_TYPE_INDEXED ? SPNG_DISABLE_FILTERING : choice);
 
     spng_ihdr header{};
     header.width = uint32_t(plan.image.width());
@@ -268,8 +267,9 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
     }
     if (error) {
         ioFailed = sink.failed;
-        message = sink.failed ? device->errorString()
-                              : tr("the image cannot be written as PNG (%1)").arg(QString::fromUtf8(spng_strerror(error)));
+        message = sink.failed
+            ? device->errorString()
+            : tr("the image cannot be written as PNG (%1)").arg(QString::fromUtf8(spng_strerror(error)));
         return false;
     }
     return true;

@@ -27,8 +27,8 @@ RecoveryScheduler::RecoveryScheduler(Document *document, QObject *parent)
         if (ok)
             return;
         stale = true; // tried again at the next tick
-        emit writeFailed(tr("Could not write the recovery record to %1.")
-                             .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
+        emit writeFailed(
+            tr("Could not write the recovery record to %1.").arg(QDir::toNativeSeparators(RecoveryStore::directory())));
     });
     connect(&timer, &QTimer::timeout, this, &RecoveryScheduler::tick);
     timer.start(defaultIntervalMs);

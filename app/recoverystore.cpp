@@ -46,8 +46,7 @@ std::shared_ptr<QLockFile> tryLock(const QString &lockFile)
 }
 
 // Runs on a worker thread.
-bool writeRecord(const QString &fileName, const QString &photoPath, const QDateTime &time,
-                 const QImage &layer)
+bool writeRecord(const QString &fileName, const QString &photoPath, const QDateTime &time, const QImage &layer)
 {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
@@ -70,7 +69,8 @@ constexpr qint64 recordSizeLimit = qint64(1024) * 1024 * 1024;
 // else (a named pipe, a device, a folder) is never to be opened.
 bool isAbsentOrRegular(const QString &path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return errno == ENOENT;
     return S_ISREG(info.st_mode);
@@ -86,7 +86,8 @@ int openRegular(const QString &path, int *error, qint64 *size = nullptr)
         *error = errno;
         return -1;
     }
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         *error = 0;
@@ -171,8 +172,8 @@ RecordState readRecord(const QString &fileName, RecoveryRecord &record, QString 
     QSize photoSize;
     record.unavailable = photoProblem(record.photoPath, &photoSize);
     if (record.unavailable.isEmpty() && photoSize != record.layer.size()) {
-        record.unavailable = RecoveryStore::tr("The photo %1 has changed since.")
-                                 .arg(QDir::toNativeSeparators(record.photoPath));
+        record.unavailable =
+            RecoveryStore::tr("The photo %1 has changed since.").arg(QDir::toNativeSeparators(record.photoPath));
     }
     return RecordState::Usable;
 }
@@ -277,7 +278,8 @@ bool RecoveryStore::claimName()
     const QString dir = directory();
     if (!QDir().mkpath(dir))
         return false;
-    const QString stem = dir + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-');
+    const QString stem =
+        dir + QLatin1Char('/') + QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-');
     // A dead process with this one's id may have left records behind; they
     // wait to be offered, so their names are passed over.
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -298,8 +300,8 @@ std::optional<RecoveryRecord> RecoveryStore::takeOrphan(QStringList *problems)
 {
     // Named pipes and links to them are listed too, so that they can be
     // reported; they are never opened.
-    const QFileInfoList files = QDir(directory()).entryInfoList({QLatin1Char('*') + recordSuffix},
-                                                                QDir::Files | QDir::System, QDir::Time);
+    const QFileInfoList files =
+        QDir(directory()).entryInfoList({QLatin1Char('*') + recordSuffix}, QDir::Files | QDir::System, QDir::Time);
     std::optional<RecoveryRecord> waiting;
     for (const QFileInfo &file : files) {
         const QString lockFile = lockFileFor(file.filePath());

@@ -31,8 +31,7 @@ bool SaveProgress::report(int permille)
 {
     permille = std::clamp(permille, 0, whole);
     int before = done.load();
-    while (permille > before && !done.compare_exchange_weak(before, permille)) {
-    }
+    while (permille > before && !done.compare_exchange_weak(before, permille)) { }
     if (permille >= failPoint.load()) {
         QString reason;
         {

@@ -47,8 +47,7 @@ public:
         : progress(progress)
         , from(from)
         , to(to)
-    {
-    }
+    { }
 
     // `done` of `total` of this part; false when the save is to stop.
     bool step(qint64 done, qint64 total) const;

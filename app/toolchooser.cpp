@@ -12,8 +12,7 @@ ToolChooser::ToolChooser(CZefGraphicsView *view, CanvasDocument *document, QObje
     , view(view)
     , document(document)
     , group(new QActionGroup(this))
-{
-}
+{ }
 
 QIcon ToolChooser::icon(const char *name)
 {

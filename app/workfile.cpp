@@ -225,10 +225,12 @@ public:
         const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             *error = errno == ENOENT ? NoSuchFile : NotAWorkFile;
-            *reason = errno == ENOENT ? tr("there is no such file") : lowerFirst(QString::fromLocal8Bit(std::strerror(errno)));
+            *reason = errno == ENOENT ? tr("there is no such file")
+                                      : lowerFirst(QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        struct stat info {};
+        struct stat info {
+        };
         if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
             *error = NotRegularFile;
             *reason = S_ISDIR(info.st_mode) ? tr("it is a folder") : tr("it is not a regular file");
@@ -330,8 +332,7 @@ private:
 
 WorkFile::WorkFile(const QString &fileName)
     : name(fileName)
-{
-}
+{ }
 
 bool WorkFile::hasWorkFileName(const QString &fileName)
 {
@@ -343,7 +344,8 @@ bool WorkFile::looksLikeWorkFile(const QString &fileName)
     const int fd = ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info {
+    };
     char head[64] = {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     const ssize_t n = regular ? ::read(fd, head, sizeof head) : 0;
@@ -447,8 +449,8 @@ bool WorkFile::readArchive(Archive &archive)
         return failRead(TooLarge, tr("the picture is too large (%1 x %2 pixels)").arg(width).arg(height));
 
     const QList<StackLayer> &layers = stack.topDown;
-    const bool ours = archive.contains(marksEntry) && layers.size() == 2
-        && layers[0].src == QLatin1String(photoEntry) && layers[1].src == QLatin1String(colourEntry);
+    const bool ours = archive.contains(marksEntry) && layers.size() == 2 && layers[0].src == QLatin1String(photoEntry)
+        && layers[1].src == QLatin1String(colourEntry);
     if (ours)
         return readOwn(archive, width, height);
 
@@ -464,12 +466,13 @@ bool WorkFile::readArchive(Archive &archive)
     if (photo.isNull())
         return failRead(NotAWorkFile, reason);
     if (photo.size() != QSize(width, height) || bottom.x != 0 || bottom.y != 0) {
-        return failRead(NotAWorkFile, tr("the bottom layer %1 does not cover the picture (%2 x %3 pixels at %4, %5)")
-                                          .arg(bottom.name)
-                                          .arg(photo.width())
-                                          .arg(photo.height())
-                                          .arg(bottom.x)
-                                          .arg(bottom.y));
+        return failRead(NotAWorkFile,
+                        tr("the bottom layer %1 does not cover the picture (%2 x %3 pixels at %4, %5)")
+                            .arg(bottom.name)
+                            .arg(photo.width())
+                            .arg(photo.height())
+                            .arg(bottom.x)
+                            .arg(bottom.y));
     }
     readMetadata = PhotoMetadata::fromFileData(data, &remarks);
     data.clear();
@@ -480,9 +483,9 @@ bool WorkFile::readArchive(Archive &archive)
 
     QImage merged(width, height, QImage::Format_ARGB32_Premultiplied);
     if (readPhoto.isNull() || merged.isNull())
-        return failRead(NotEnoughMemory, tr("there is not enough memory for a picture of this size (%1 x %2 pixels)")
-                                             .arg(width)
-                                             .arg(height));
+        return failRead(
+            NotEnoughMemory,
+            tr("there is not enough memory for a picture of this size (%1 x %2 pixels)").arg(width).arg(height));
     merged.fill(Qt::transparent);
     QPainter painter(&merged);
     qint64 areaLeft = area * upperLayerAreaLimit;
@@ -508,9 +511,9 @@ bool WorkFile::readArchive(Archive &archive)
                            .arg(blended.join(QStringLiteral(", "))));
     readLayer = merged.convertToFormat(QImage::Format_ARGB32);
     if (readLayer.isNull())
-        return failRead(NotEnoughMemory, tr("there is not enough memory for a picture of this size (%1 x %2 pixels)")
-                                             .arg(width)
-                                             .arg(height));
+        return failRead(
+            NotEnoughMemory,
+            tr("there is not enough memory for a picture of this size (%1 x %2 pixels)").arg(width).arg(height));
     return true;
 }
 
@@ -544,8 +547,9 @@ bool WorkFile::readOwn(Archive &archive, int width, int height)
     // layer carries.
     const bool kept = archive.contains(exifEntry) || archive.contains(xmpEntry) || archive.contains(iccEntry);
     if (kept) {
-        const std::pair<const char *, QByteArray *> entries[] = {
-            {exifEntry, &readMetadata.exif}, {xmpEntry, &readMetadata.xmp}, {iccEntry, &readMetadata.icc}};
+        const std::pair<const char *, QByteArray *> entries[] = {{exifEntry, &readMetadata.exif},
+                                                                 {xmpEntry, &readMetadata.xmp},
+                                                                 {iccEntry, &readMetadata.icc}};
         for (const auto &[entry, target] : entries) {
             if (archive.contains(entry) && !archive.read(QString::fromLatin1(entry), metadataLimit, target, &reason))
                 return failRead(NotAWorkFile, reason);
@@ -559,9 +563,9 @@ bool WorkFile::readOwn(Archive &archive, int width, int height)
     readPhoto = PhotoFile::readableForm(photo);
     readLayer = layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
     if (readPhoto.isNull() || readLayer.isNull())
-        return failRead(NotEnoughMemory, tr("there is not enough memory for a picture of this size (%1 x %2 pixels)")
-                                             .arg(width)
-                                             .arg(height));
+        return failRead(
+            NotEnoughMemory,
+            tr("there is not enough memory for a picture of this size (%1 x %2 pixels)").arg(width).arg(height));
     return true;
 }
 
@@ -688,12 +692,12 @@ bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &
         return stopped();
     if (photo.isNull() || layer.size() != photo.size())
         return failWrite(tr("the colour layer does not fit the photo"));
-    const QImage colour = layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
+    const QImage colour =
+        layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
     const QImage flat = PhotoFile::composed(photo, original, colour, "png");
     if (flat.isNull() || colour.isNull()) {
-        return failWrite(tr("there is not enough memory to compose it (%1 x %2 pixels)")
-                             .arg(photo.width())
-                             .arg(photo.height()));
+        return failWrite(
+            tr("there is not enough memory to compose it (%1 x %2 pixels)").arg(photo.width()).arg(photo.height()));
     }
 
     // The photo's own pixels (16 bits stay 16) with its metadata, upright.
@@ -718,12 +722,13 @@ bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &
 
     ArchiveWriter archive;
     const QByteArray xml = stackXml(photo.width(), photo.height());
-    bool added = archive.isValid() && archive.add(mimetypeEntry, mimetype, false)
-        && archive.add(stackEntry, xml, true) && archive.add(photoEntry, photoPng, false)
-        && archive.add(colourEntry, colourPng, false) && archive.add(mergedEntry, mergedPng, false)
-        && archive.add(thumbnailEntry, thumbnailPng, false) && archive.add(marksEntry, marks, true);
-    const std::pair<const char *, const QByteArray *> kept[] = {
-        {exifEntry, &metadata.exif}, {xmpEntry, &metadata.xmp}, {iccEntry, &metadata.icc}};
+    bool added = archive.isValid() && archive.add(mimetypeEntry, mimetype, false) && archive.add(stackEntry, xml, true)
+        && archive.add(photoEntry, photoPng, false) && archive.add(colourEntry, colourPng, false)
+        && archive.add(mergedEntry, mergedPng, false) && archive.add(thumbnailEntry, thumbnailPng, false)
+        && archive.add(marksEntry, marks, true);
+    const std::pair<const char *, const QByteArray *> kept[] = {{exifEntry, &metadata.exif},
+                                                                {xmpEntry, &metadata.xmp},
+                                                                {iccEntry, &metadata.icc}};
     for (const auto &[entry, data] : kept) {
         if (added && !data->isEmpty())
             added = archive.add(entry, *data, true);

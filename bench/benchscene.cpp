@@ -55,8 +55,7 @@ BenchScene::BenchScene(int width, int height, bool fitToView, bool reference)
     , reference(reference)
 {
     scene.addPixmap(QPixmap::fromImage(photo))->setZValue(5);
-    layer = reference ? static_cast<CZefGraphicsImageMaskItem *>(new ReferenceLayer)
-                      : new CountingLayer;
+    layer = reference ? static_cast<CZefGraphicsImageMaskItem *>(new ReferenceLayer) : new CountingLayer;
     layer->init(width, height, 0xFFFF0000, 0);
     scene.addItem(layer);
     layer->setZValue(10);

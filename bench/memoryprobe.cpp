@@ -6,8 +6,8 @@
 #include "testsupport.h"
 #include "windowbench.h"
 
-#include "app/mainwindow.h"
 #include "app/document.h"
+#include "app/mainwindow.h"
 #include "canvas/czefgraphicsview.h"
 
 #include <QAction>

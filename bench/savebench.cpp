@@ -81,8 +81,11 @@ const QImage &mosaic()
             const QImage scaled = photo.width() >= tile.width() && photo.height() >= tile.height()
                 ? photo
                 : photo.scaled(tile, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
-            tiles.append(scaled.copy(QRect(QPoint((scaled.width() - tile.width()) / 2, (scaled.height() - tile.height()) / 2), tile))
-                             .convertToFormat(QImage::Format_Grayscale8));
+            tiles.append(
+                scaled
+                    .copy(
+                        QRect(QPoint((scaled.width() - tile.width()) / 2, (scaled.height() - tile.height()) / 2), tile))
+                    .convertToFormat(QImage::Format_Grayscale8));
         }
         if (tiles.size() < 8)
             qFatal("the sample photos of python3-skimage and opencv-doc are needed");
@@ -123,8 +126,7 @@ QTemporaryDir &folder()
     return dir;
 }
 
-template<typename Save>
-void measure(benchmark::State &state, const char *name, const QString &fileName, Save save)
+template <typename Save> void measure(benchmark::State &state, const char *name, const QString &fileName, Save save)
 {
     mosaic();
     layer();
@@ -170,9 +172,8 @@ void BM_PngSaveBefore(benchmark::State &state)
 
 void BM_PngSave(benchmark::State &state)
 {
-    measure(state, "PNG now", folder().filePath(QStringLiteral("now.png")), [](const QString &name) {
-        return PhotoFile(name).write(mosaic(), QImage(), layer());
-    });
+    measure(state, "PNG now", folder().filePath(QStringLiteral("now.png")),
+            [](const QString &name) { return PhotoFile(name).write(mosaic(), QImage(), layer()); });
 }
 
 void BM_JpgSaveBefore(benchmark::State &state)
@@ -183,9 +184,8 @@ void BM_JpgSaveBefore(benchmark::State &state)
 
 void BM_JpgSave(benchmark::State &state)
 {
-    measure(state, "JPG now", folder().filePath(QStringLiteral("now.jpg")), [](const QString &name) {
-        return PhotoFile(name).write(mosaic(), QImage(), layer());
-    });
+    measure(state, "JPG now", folder().filePath(QStringLiteral("now.jpg")),
+            [](const QString &name) { return PhotoFile(name).write(mosaic(), QImage(), layer()); });
 }
 
 void BM_WorkFileSave(benchmark::State &state)
@@ -229,8 +229,9 @@ BENCHMARK(BM_JpgSaveBefore)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRe
 BENCHMARK(BM_JpgSave)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_WorkFileSave)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_PngEncoderSettings)
-    ->ArgsProduct({{1, 2, 3, 4, 6}, {SPNG_FILTER_CHOICE_ALL, SPNG_FILTER_CHOICE_UP, SPNG_FILTER_CHOICE_PAETH,
-                                     SPNG_FILTER_CHOICE_UP | SPNG_FILTER_CHOICE_SUB | SPNG_FILTER_CHOICE_PAETH}})
+    ->ArgsProduct({{1, 2, 3, 4, 6},
+                   {SPNG_FILTER_CHOICE_ALL, SPNG_FILTER_CHOICE_UP, SPNG_FILTER_CHOICE_PAETH,
+                    SPNG_FILTER_CHOICE_UP | SPNG_FILTER_CHOICE_SUB | SPNG_FILTER_CHOICE_PAETH}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();

@@ -20,8 +20,7 @@ constexpr int strokeReach = 1 << 16;
 BrushTool::BrushTool(CZefGraphicsView *view, bool removeBrush)
     : CanvasTool(view)
     , removeBrush(removeBrush)
-{
-}
+{ }
 
 BrushGeometry::Disc BrushTool::discAt(const QPoint &p) const
 {
@@ -29,8 +28,8 @@ BrushGeometry::Disc BrushTool::discAt(const QPoint &p) const
     const QPointF c = view->mapToScene(p);
     BrushGeometry::Disc disc;
     disc.centre = QPoint(BrushGeometry::truncated(c.x()), BrushGeometry::truncated(c.y()));
-    disc.square = BrushGeometry::square(view->mapToScene(p - QPoint(half, half)),
-                                        view->mapToScene(p + QPoint(half, half)));
+    disc.square =
+        BrushGeometry::square(view->mapToScene(p - QPoint(half, half)), view->mapToScene(p + QPoint(half, half)));
     return disc;
 }
 
@@ -121,7 +120,7 @@ void BrushTool::startStroke(const ToolEvent &event)
 {
     if (stroke != NoStroke) {
         if (event.buttons & strokeButton)
-            return; // another button joined a running stroke
+            return;     // another button joined a running stroke
         finishStroke(); // the release went elsewhere (a dialog took the mouse)
     }
     if (event.button == Qt::LeftButton)

@@ -9,10 +9,10 @@ class CZefGraphicsView;
 
 // One pointer sample on the canvas, as a tool receives it.
 struct ToolEvent {
-    QPoint viewPos;                    // in the viewport
-    QPointF scenePos;                  // the same point in the scene: photo pixels
+    QPoint viewPos;                        // in the viewport
+    QPointF scenePos;                      // the same point in the scene: photo pixels
     Qt::MouseButton button = Qt::NoButton; // the button pressed or released, if any
-    Qt::MouseButtons buttons;          // the buttons held
+    Qt::MouseButtons buttons;              // the buttons held
     Qt::KeyboardModifiers modifiers;
 };
 
@@ -26,8 +26,7 @@ class CanvasTool
 public:
     explicit CanvasTool(CZefGraphicsView *view)
         : view(view)
-    {
-    }
+    { }
     virtual ~CanvasTool() = default;
     CanvasTool(const CanvasTool &) = delete;
     CanvasTool &operator=(const CanvasTool &) = delete;
@@ -36,8 +35,8 @@ public:
     virtual void move(const ToolEvent &event) { Q_UNUSED(event); }
     virtual void release(const ToolEvent &event) { Q_UNUSED(event); }
     virtual void hover(const ToolEvent &event) { Q_UNUSED(event); }
-    virtual void leave() {}
-    virtual void deactivate() {}
+    virtual void leave() { }
+    virtual void deactivate() { }
     // The document changed under the tool: drop what it has open, leaving
     // nothing behind in the new document's history.
     virtual void abandon() { deactivate(); }

@@ -4,8 +4,7 @@ CMarkerCommand::CMarkerCommand(MarkSet *marks, const Mark &mark, QUndoCommand *p
     : QUndoCommand(parent)
     , marks(marks)
     , laid(mark)
-{
-}
+{ }
 
 void CMarkerCommand::undo()
 {

@@ -2,8 +2,7 @@
 
 CZefGraphicsBrushCursorItem::CZefGraphicsBrushCursorItem(const QRectF &rect, QGraphicsItem *parent)
     : QGraphicsEllipseItem(rect, parent)
-{
-}
+{ }
 
 CZefGraphicsBrushCursorItem::~CZefGraphicsBrushCursorItem() = default;
 

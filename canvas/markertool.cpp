@@ -48,8 +48,7 @@ bool clipToRect(QPointF *a, QPointF *b, const QRectF &rect)
 MarkerTool::MarkerTool(CZefGraphicsView *view, Mark::Kind kind)
     : CanvasTool(view)
     , kind(kind)
-{
-}
+{ }
 
 bool MarkerTool::addMark(const QPointF &s)
 {

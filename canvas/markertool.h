@@ -35,9 +35,9 @@ private:
 
     const Mark::Kind kind;
     bool dragging = false;
-    QPointF anchor;          // where the drag's last mark went
+    QPointF anchor; // where the drag's last mark went
     bool anchorLaid = false;
-    bool stepOpen = false;   // the drag's step takes the marks it lays
+    bool stepOpen = false; // the drag's step takes the marks it lays
 };
 
 #endif // MARKERTOOL_H

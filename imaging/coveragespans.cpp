@@ -3,8 +3,7 @@
 CoverageSpans::CoverageSpans(const RowSpans &hard)
     : rows(hard)
     , starts(hard.size(), -1)
-{
-}
+{ }
 
 void CoverageSpans::appendFull(const RowSpan &span)
 {

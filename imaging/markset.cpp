@@ -8,8 +8,7 @@
 
 MarkSet::MarkSet(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 QRgb MarkSet::colourOf(Mark::Kind kind)
 {

@@ -28,8 +28,7 @@ inline bool isDirect(QImage::Format format)
 // must lie inside the photo. Alpha is not looked at: the colour layer takes
 // the photo's colours, not its transparency. An index beyond a palette reads
 // as black, as QImage::pixel gives it.
-template <typename Visit>
-inline void visitRow(const QImage &photo, int y, int left, int right, Visit &&visit)
+template <typename Visit> inline void visitRow(const QImage &photo, int y, int left, int right, Visit &&visit)
 {
     const uchar *line = photo.constScanLine(y);
     switch (photo.format()) {

@@ -21,7 +21,7 @@ public:
     struct Stroke {
         QList<QPoint> points; // a polyline through pixel centres
         double width = 0;
-        int pixelCount = 0;   // as the generator counted its pixels
+        int pixelCount = 0; // as the generator counted its pixels
     };
 
     struct Object {
@@ -47,9 +47,9 @@ public:
 
     struct Photo {
         QString name;
-        QString source; // the Debian file it was made from
-        QImage grey;    // Format_Grayscale8
-        QImage colour;  // Format_RGB32; a grey photo's colour is its grey
+        QString source;        // the Debian file it was made from
+        QImage grey;           // Format_Grayscale8
+        QImage colour;         // Format_RGB32; a grey photo's colour is its grey
         bool greyOnly = false; // no colour truth: leave it out of colour measures
         QList<Object> objects;
         QList<Scribble> scribbles;

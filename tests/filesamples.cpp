@@ -73,8 +73,7 @@ QByteArray jpegWith(const QImage &image, const PhotoMetadata &metadata)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "jpg", 95);
     const QByteArray plain = buffer.data();
-    auto file = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(plain.constData()),
-                                          long(plain.size()));
+    auto file = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(plain.constData()), long(plain.size()));
     file->readMetadata();
     Exiv2::ExifData exif;
     Exiv2::ExifParser::decode(exif, reinterpret_cast<const Exiv2::byte *>(metadata.exif.constData()),
@@ -153,7 +152,8 @@ PhotoMetadata readBack(const QString &fileName)
     }
     metadata.xmp = QByteArray::fromStdString(file->xmpPacket());
     if (file->iccProfileDefined())
-        metadata.icc = QByteArray(reinterpret_cast<const char *>(file->iccProfile()->pData_), file->iccProfile()->size_);
+        metadata.icc =
+            QByteArray(reinterpret_cast<const char *>(file->iccProfile()->pData_), file->iccProfile()->size_);
     return metadata;
 }
 

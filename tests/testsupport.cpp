@@ -69,8 +69,7 @@ void nameApplication()
 void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
                Qt::MouseButtons buttons)
 {
-    QMouseEvent event(type, QPointF(pos), QPointF(viewport->mapToGlobal(pos)), button, buttons,
-                      Qt::NoModifier);
+    QMouseEvent event(type, QPointF(pos), QPointF(viewport->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(viewport, &event);
 }
 
@@ -131,8 +130,8 @@ QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "jpg", 100);
     const QByteArray tiff = QByteArray("II*\0\x08\0\0\0", 8) // little-endian, first IFD at 8
-        + QByteArray("\x01\0", 2)                             // one entry
-        + QByteArray("\x12\x01\x03\0\x01\0\0\0", 8)           // 0x0112 orientation, SHORT, count 1
+        + QByteArray("\x01\0", 2)                            // one entry
+        + QByteArray("\x12\x01\x03\0\x01\0\0\0", 8)          // 0x0112 orientation, SHORT, count 1
         + QByteArray(1, char(orientation)) + QByteArray(3, '\0') + QByteArray(4, '\0'); // value; no next IFD
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     const int length = payload.size() + 2;

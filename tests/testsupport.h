@@ -24,15 +24,14 @@ QString homeDir();
 void nameApplication();
 
 // Sends a mouse event with exactly the given buttons to a view's viewport.
-void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos,
-               Qt::MouseButton button, Qt::MouseButtons buttons);
+void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::MouseButton button,
+               Qt::MouseButtons buttons);
 
 // Arranges for the next modal file dialog to be answered: the name typed into
 // its name field and accepted, or cancelled when `fileName` is null. Answers
 // a following "replace?" question with Yes when `confirmOverwrite` is set.
 // `then` runs just before the answer, to arrange for what comes next.
-void answerFileDialog(const QString &fileName, bool confirmOverwrite = false,
-                      const std::function<void()> &then = {});
+void answerFileDialog(const QString &fileName, bool confirmOverwrite = false, const std::function<void()> &then = {});
 
 // Arranges for the next modal colour dialog to be accepted with `colour`, or
 // cancelled when `colour` is invalid. The colour the dialog opened with is

@@ -1,12 +1,12 @@
-#include "imaging/brushgeometry.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
+#include "imaging/brushgeometry.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
-#include <QPainter>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
@@ -307,8 +307,7 @@ void TestCanvasView::cursorFollowsAndLeaves()
     QCOMPARE(cursor->rect(), QRectF(130, 100, 40, 40));
 
     // Near the edge the keep brush's cursor reaches past the photo.
-    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(5, 5)), Qt::NoButton,
-                           Qt::NoButton);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, canvas.at(QPointF(5, 5)), Qt::NoButton, Qt::NoButton);
     QCOMPARE(cursorIn(canvas.scene)->rect(), QRectF(-15, -15, 40, 40));
 
     QEvent leave(QEvent::Leave);
@@ -489,7 +488,10 @@ void TestCanvasView::wholeSceneFitsOrShowsAtFullSize()
     const QPointF middle = QRectF(sized.view.viewport()->rect()).center();
     QVERIFY2(qAbs(centre.x() - middle.x()) <= 1 && qAbs(centre.y() - middle.y()) <= 1,
              qPrintable(QStringLiteral("centre at %1, %2 in %3, %4")
-                            .arg(centre.x()).arg(centre.y()).arg(middle.x()).arg(middle.y())));
+                            .arg(centre.x())
+                            .arg(centre.y())
+                            .arg(middle.x())
+                            .arg(middle.y())));
 }
 
 void TestCanvasView::wholeSceneWaitsForTheRealSize()

@@ -93,9 +93,8 @@ void TestCorpus::everyFile_data()
         QStringList files = it.value();
         files.sort();
         // The seed first, so that every mutation meets a coloured photo.
-        std::stable_partition(files.begin(), files.end(), [&](const QString &file) {
-            return QFileInfo(file).completeBaseName() == it.key();
-        });
+        std::stable_partition(files.begin(), files.end(),
+                              [&](const QString &file) { return QFileInfo(file).completeBaseName() == it.key(); });
         QTest::newRow(qPrintable(it.key())) << files;
     }
 }

@@ -40,10 +40,7 @@ public:
     }
 
 protected:
-    QPixmap pixmapFor(const QImage &photo) override
-    {
-        return failFrom == 0 ? QPixmap() : Document::pixmapFor(photo);
-    }
+    QPixmap pixmapFor(const QImage &photo) override { return failFrom == 0 ? QPixmap() : Document::pixmapFor(photo); }
     QImage allocate(const QSize &size, QImage::Format format) override
     {
         ++allocations;
@@ -56,12 +53,10 @@ private:
 };
 
 // A document shown in a scene, as the canvas shows it.
-template <typename D>
-struct Shown {
+template <typename D> struct Shown {
     Shown()
         : items(&scene, &document)
-    {
-    }
+    { }
     QUndoStack &history() { return *document.history(); }
     QGraphicsScene scene;
     D document;
@@ -118,8 +113,7 @@ void TestDocument::sceneIsThePhoto()
     Shown<Document> shown;
     QGraphicsScene &scene = shown.scene;
     Document &document = shown.document;
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("big.png"), QSize(300, 200))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("big.png"), QSize(300, 200))), Document::OpenResult::Opened);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 300, 200));
 
     // Items reaching past the photo (the brush cursor, marks) leave it so.
@@ -127,8 +121,7 @@ void TestDocument::sceneIsThePhoto()
     scene.addItem(cursor);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 300, 200));
 
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("small.png"), QSize(40, 30))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("small.png"), QSize(40, 30))), Document::OpenResult::Opened);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 40, 30));
     QCOMPARE(shown.items.photoItem()->pixmap().size(), QSize(40, 30));
     QCOMPARE(shown.items.layerItem()->boundingRect(), QRectF(0, 0, 40, 30));
@@ -144,8 +137,7 @@ void TestDocument::savedStateFollowsTheHistory()
     history.push(new QUndoCommand); // a step before any photo is no unsaved work
     QVERIFY(!document.isModified());
 
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("h.png"), QSize(10, 10))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("h.png"), QSize(10, 10))), Document::OpenResult::Opened);
     QCOMPARE(history.count(), 0); // a fresh history for the new photo
     QVERIFY(!document.isModified());
     modified.clear();
@@ -159,8 +151,7 @@ void TestDocument::savedStateFollowsTheHistory()
     history.redo();
     QVERIFY(!document.isModified());
     history.push(new QUndoCommand);
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("h2.png"), QSize(10, 10))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("h2.png"), QSize(10, 10))), Document::OpenResult::Opened);
     QVERIFY(!document.isModified());
 
     const QList<bool> expected = {true, false, true, false, true, false};
@@ -269,7 +260,7 @@ void TestDocument::strokeTooLargeToRecordSaysSo()
     stroke(document, 5, 5, 20);
     QVERIFY(document.history()->canUndo());
     document.paint({QPoint(0, 64), QPoint(64, 64), QPoint(128, 64)}, {}); // no tile of the row is uniform
-    document.setHistoryLimit(1000); // less than one tile
+    document.setHistoryLimit(1000);                                       // less than one tile
     QSignalSpy lost(&document, &Document::historyLost);
     stroke(document, 100, 0, 200);
     QCOMPARE(lost.size(), 1);
@@ -283,13 +274,11 @@ void TestDocument::strokeTooLargeToRecordSaysSo()
 void TestDocument::openingClearsMarksAndHistory()
 {
     Document document;
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m1.png"), QSize(40, 30))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m1.png"), QSize(40, 30))), Document::OpenResult::Opened);
     document.marks()->add(Mark::Keep, QRectF(5, 5, 5, 5));
     stroke(document, 3, 3, 10);
     QVERIFY(document.history()->canUndo());
-    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m2.png"), QSize(40, 30))),
-             Document::OpenResult::Opened);
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m2.png"), QSize(40, 30))), Document::OpenResult::Opened);
     QVERIFY(document.marks()->isEmpty());
     QCOMPARE(document.history()->count(), 0);
     QCOMPARE(document.colourLayer()->image().pixel(5, 3), 0u);

@@ -173,8 +173,8 @@ void TestEvalSet::meanDeltaE2000_data()
 
     // Left half red in the first image and blue in the second, right half
     // grey in both.
-    const double redBlue = EvalSet::deltaE2000(EvalSet::labFromSrgb(qRgb(255, 0, 0)),
-                                               EvalSet::labFromSrgb(qRgb(0, 0, 255)));
+    const double redBlue =
+        EvalSet::deltaE2000(EvalSet::labFromSrgb(qRgb(255, 0, 0)), EvalSet::labFromSrgb(qRgb(0, 0, 255)));
     const QSize size(8, 4);
     QTest::newRow("whole image") << QImage() << redBlue / 2;
     QTest::newRow("differing half") << rectMask(size, QRect(0, 0, 4, 4)) << redBlue;
@@ -267,10 +267,10 @@ void TestEvalSet::boundaryWithin_data()
     QTest::newRow("a blob inside") << rectMask(size, QRect(28, 28, 4, 4)) << square << 0.0;
     // The photo's edge is not a boundary: a half touching it is judged on its
     // one inner edge only.
-    QTest::newRow("half against the edge") << rectMask(size, QRect(0, 0, 30, 60)) << rectMask(size, QRect(0, 0, 31, 60))
-                                           << 1.0;
-    QTest::newRow("everything, truth everything") << rectMask(size, QRect(0, 0, 60, 60))
-                                                  << rectMask(size, QRect(0, 0, 60, 60)) << 1.0;
+    QTest::newRow("half against the edge")
+        << rectMask(size, QRect(0, 0, 30, 60)) << rectMask(size, QRect(0, 0, 31, 60)) << 1.0;
+    QTest::newRow("everything, truth everything")
+        << rectMask(size, QRect(0, 0, 60, 60)) << rectMask(size, QRect(0, 0, 60, 60)) << 1.0;
     QTest::newRow("everything, truth a square") << rectMask(size, QRect(0, 0, 60, 60)) << square << 0.0;
     QTest::newRow("nothing") << rectMask(size, QRect()) << square << 0.0;
     QTest::newRow("sizes differ") << square << rectMask(QSize(10, 10), QRect(0, 0, 5, 5)) << qQNaN();
@@ -441,9 +441,9 @@ void TestEvalSet::damagedSet_data()
 
     QTest::newRow("not JSON") << QByteArray("{ photos: ") << QStringLiteral("evalset.json");
     QTest::newRow("no photos") << QByteArray("{\"photos\": []}") << QStringLiteral("holds no photos");
-    QTest::newRow("a missing photo")
-        << QByteArray("{\"photos\": [{\"name\": \"x\", \"grey\": \"photos/x-grey.png\", \"colour\": \"x.png\"}]}")
-        << QStringLiteral("make-eval-set.py --photos");
+    QTest::newRow("a missing photo") << QByteArray(
+        "{\"photos\": [{\"name\": \"x\", \"grey\": \"photos/x-grey.png\", \"colour\": \"x.png\"}]}")
+                                     << QStringLiteral("make-eval-set.py --photos");
 }
 
 void TestEvalSet::damagedSet()

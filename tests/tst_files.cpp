@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
-#include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/canvasitems.h"
+#include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "referencelayer.h"
@@ -20,10 +20,10 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
 #include <QStatusBar>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QUndoStack>
 #include <QtTest>
@@ -52,10 +52,7 @@ struct Session {
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         view = window.findChild<CZefGraphicsView *>(QStringLiteral("graphicsView"));
     }
-    void trigger(const char *action)
-    {
-        window.findChild<QAction *>(QString::fromLatin1(action))->trigger();
-    }
+    void trigger(const char *action) { window.findChild<QAction *>(QString::fromLatin1(action))->trigger(); }
     void open(const QString &fileName)
     {
         TestSupport::answerFileDialog(fileName);
@@ -172,8 +169,7 @@ void TestFiles::opensEveryPhotoFormat()
 {
     QFETCH(QString, suffix);
     QFETCH(QImage::Format, format);
-    QVERIFY2(QImageWriter::supportedImageFormats().contains(suffix.toLatin1()),
-             "the image plugins are installed");
+    QVERIFY2(QImageWriter::supportedImageFormats().contains(suffix.toLatin1()), "the image plugins are installed");
 
     const QString name = dir.filePath(QStringLiteral("photo-%1.%2").arg(int(format)).arg(suffix));
     QVERIFY(greyPhoto(64, 48).convertToFormat(format).save(name));
@@ -411,9 +407,12 @@ void TestFiles::saveFailures_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("suffix of no format") << "out/picture.xyz" << "the name does not end in .jpg or .png";
-    QTest::newRow("read-only format") << "out/picture.gif" << "the name does not end in .jpg or .png";
-    QTest::newRow("missing folder") << "out/gone/picture.png" << "the folder does not exist";
+    QTest::newRow("suffix of no format") << "out/picture.xyz"
+                                         << "the name does not end in .jpg or .png";
+    QTest::newRow("read-only format") << "out/picture.gif"
+                                      << "the name does not end in .jpg or .png";
+    QTest::newRow("missing folder") << "out/gone/picture.png"
+                                    << "the folder does not exist";
 }
 
 void TestFiles::saveFailures()
@@ -429,8 +428,7 @@ void TestFiles::saveFailures()
     s.open(photoName);
     s.saveAs(target);
     QVERIFY(!QFile::exists(target));
-    QCOMPARE(s.status(),
-             QStringLiteral("Could not save %1: %2.").arg(QDir::toNativeSeparators(target), reason));
+    QCOMPARE(s.status(), QStringLiteral("Could not save %1: %2.").arg(QDir::toNativeSeparators(target), reason));
     QVERIFY(QSettings().contains(QStringLiteral("CurrSaveDir")));
     QVERIFY(s.setting("CurrSaveDir").isEmpty());
     QCOMPARE(QDir(dir.filePath(QStringLiteral("out"))).entryList(QDir::Files).filter(QStringLiteral("picture")),
@@ -497,9 +495,12 @@ void TestFiles::openRefusalsSayWhy_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("missing") << "nowhere.png" << "there is no such file";
-    QTest::newRow("named pipe") << "pipe.png" << "it is not a regular file";
-    QTest::newRow("folder") << "out" << "it is a folder";
+    QTest::newRow("missing") << "nowhere.png"
+                             << "there is no such file";
+    QTest::newRow("named pipe") << "pipe.png"
+                                << "it is not a regular file";
+    QTest::newRow("folder") << "out"
+                            << "it is a folder";
 }
 
 // A refused file says why and leaves the open photo and its colouring.
@@ -609,10 +610,17 @@ void TestFiles::saveSuggestsANameAndSuffix_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("suggested");
     QTest::addColumn<QString>("written");
-    QTest::newRow("suggestion kept") << 0 << QString() << "holiday.jpg" << "holiday.jpg";
-    QTest::newRow("jpg filter, no suffix") << 0 << "typed" << "holiday.jpg" << "typed.jpg";
-    QTest::newRow("png filter, no suffix") << 1 << "typed" << "holiday.png" << "typed.png";
-    QTest::newRow("png filter, jpg typed") << 1 << "typed.jpg" << "holiday.png" << "typed.jpg";
+    QTest::newRow("suggestion kept") << 0 << QString() << "holiday.jpg"
+                                     << "holiday.jpg";
+    QTest::newRow("jpg filter, no suffix") << 0 << "typed"
+                                           << "holiday.jpg"
+                                           << "typed.jpg";
+    QTest::newRow("png filter, no suffix") << 1 << "typed"
+                                           << "holiday.png"
+                                           << "typed.png";
+    QTest::newRow("png filter, jpg typed") << 1 << "typed.jpg"
+                                           << "holiday.png"
+                                           << "typed.jpg";
 }
 
 // The real dialog starts in the last save folder with the photo's name and
@@ -659,8 +667,8 @@ void TestFiles::saveSuggestsANameAndSuffix()
     QCOMPARE(filteredName, suggested);
     const QString target = folder + QLatin1Char('/') + written;
     QVERIFY2(QFile::exists(target), qPrintable(s.status()));
-    QCOMPARE(QImageReader(target).format(), written.endsWith(QLatin1String("png")) ? QByteArray("png")
-                                                                                     : QByteArray("jpeg"));
+    QCOMPARE(QImageReader(target).format(),
+             written.endsWith(QLatin1String("png")) ? QByteArray("png") : QByteArray("jpeg"));
     QCOMPARE(s.status(), QStringLiteral("Saved ") + written);
 }
 
@@ -671,11 +679,10 @@ void TestFiles::photoStaysPutUnderTheBrush_data()
     QTest::addColumn<QPointF>("from"); // scene points
     QTest::addColumn<QPointF>("to");
     QTest::newRow("cursor past the right edge") << QSize(600, 400) << false << QPointF(590, 200) << QPointF(640, 200);
-    QTest::newRow("cursor over the blank canvas") << QSize(600, 400) << false << QPointF(300, 390)
-                                                  << QPointF(300, 600);
+    QTest::newRow("cursor over the blank canvas") << QSize(600, 400) << false << QPointF(300, 390) << QPointF(300, 600);
     QTest::newRow("stroke past the bottom edge") << QSize(600, 400) << true << QPointF(300, 380) << QPointF(300, 460);
-    QTest::newRow("stroke past the top left, fitted") << QSize(4000, 3000) << true << QPointF(200, 200)
-                                                      << QPointF(-300, -300);
+    QTest::newRow("stroke past the top left, fitted")
+        << QSize(4000, 3000) << true << QPointF(200, 200) << QPointF(-300, -300);
 }
 
 // The photo keeps its place on screen, and the scrollable area its size,
@@ -826,7 +833,7 @@ void TestFiles::openUnderMemoryLimit()
     const int steps = s.view->undoStack->count();
     QVERIFY(steps > 0);
 
-    rlimit limit {};
+    rlimit limit{};
     QCOMPARE(getrlimit(RLIMIT_AS, &limit), 0);
     const rlimit before = limit;
     const qint64 inUse = addressSpaceInUse();

@@ -9,10 +9,10 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QGraphicsScene>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QGraphicsScene>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUndoStack>

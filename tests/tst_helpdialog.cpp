@@ -47,8 +47,10 @@ void TestHelpDialog::keepsAnObjectNameItWasGiven_data()
 {
     QTest::addColumn<QString>("given");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("named before the form") << "mine" << "mine";
-    QTest::newRow("unnamed") << "" << "HelpDialog";
+    QTest::newRow("named before the form") << "mine"
+                                           << "mine";
+    QTest::newRow("unnamed") << ""
+                             << "HelpDialog";
 }
 
 // The form names only a dialog that has no name yet; the name must be there
@@ -73,16 +75,19 @@ void TestHelpDialog::pageReadsAsDescribed()
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
     QVERIFY(lines.at(0).startsWith(QStringLiteral("Brivela ")));
-    const QStringList expected = {QString(), QStringLiteral("The program has just few controls:"),
+    const QStringList expected = {QString(),
+                                  QStringLiteral("The program has just few controls:"),
                                   QStringLiteral("1. Color selection button - lets you select the brush color."),
-                                  QStringLiteral("2. Brush size slider."), QStringLiteral("3. Zoom In and Out buttons"),
+                                  QStringLiteral("2. Brush size slider."),
+                                  QStringLiteral("3. Zoom In and Out buttons"),
                                   QString(),
                                   QStringLiteral("Use the File->Open and File->Save As menu commands for file "
                                                  "opening/saving."),
                                   QString(),
                                   QStringLiteral("The Website button will open our website in your web browser so "
                                                  "you can download more digital photo tools."),
-                                  QString(), QStringLiteral("Have fun!"),
+                                  QString(),
+                                  QStringLiteral("Have fun!"),
                                   QStringLiteral("To erase colour, paint over it with the right mouse button. "
                                                  "Edit->Undo (Ctrl+Z) takes back the last stroke, from press to "
                                                  "release, and Edit->Redo (Ctrl+Shift+Z) gives it back."),

@@ -49,10 +49,7 @@ struct Work {
         TestSupport::answerFileDialog(fileName);
         trigger("actionOpen");
     }
-    void trigger(const char *action)
-    {
-        window.findChild<QAction *>(QString::fromLatin1(action))->trigger();
-    }
+    void trigger(const char *action) { window.findChild<QAction *>(QString::fromLatin1(action))->trigger(); }
     CZefGraphicsImageMaskItem *layer() const
     {
         return view->documentItems() ? view->documentItems()->layerItem() : nullptr;
@@ -151,11 +148,11 @@ void TestMainWindow::resourcesAreTheIconsAlone()
     QStringList names = QDir(QStringLiteral(":/")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     names.removeAll(QStringLiteral("qt-project.org"));
     names.removeAll(QStringLiteral("qpdf"));
-    QCOMPARE(names, QStringList({QStringLiteral("brush-tool.png"), QStringLiteral("brush-tool@2x.png"),
-                                 QStringLiteral("brush.png"), QStringLiteral("fill.png"),
-                                 QStringLiteral("fill@2x.png"), QStringLiteral("keep-marks.png"),
-                                 QStringLiteral("keep-marks@2x.png"), QStringLiteral("remove-marks.png"),
-                                 QStringLiteral("remove-marks@2x.png")}));
+    QCOMPARE(names,
+             QStringList({QStringLiteral("brush-tool.png"), QStringLiteral("brush-tool@2x.png"),
+                          QStringLiteral("brush.png"), QStringLiteral("fill.png"), QStringLiteral("fill@2x.png"),
+                          QStringLiteral("keep-marks.png"), QStringLiteral("keep-marks@2x.png"),
+                          QStringLiteral("remove-marks.png"), QStringLiteral("remove-marks@2x.png")}));
 }
 
 void TestMainWindow::toolBarIconsLoad_data()
@@ -396,7 +393,7 @@ void TestMainWindow::columnKeepsItsShapeWhenTaller()
     QTRY_COMPARE(window.size(), QSize(1200, 700));
     QCoreApplication::processEvents();
     const QRect website = geometryOf("pushButtonWebsite");
-    QCOMPARE(website.bottom() - websiteBefore.bottom(), 400); // stays at the bottom
+    QCOMPARE(website.bottom() - websiteBefore.bottom(), 400);           // stays at the bottom
     QCOMPARE(geometryOf("pushButtonZoomPlus").top(), zoomBefore.top()); // stays under the slider
     const int canvas = geometryOf("graphicsView").width();
     const int column = geometryOf("pushButtonColor").width();

@@ -8,8 +8,8 @@
 
 #include <QGraphicsEllipseItem>
 #include <QGraphicsRectItem>
-#include <QSettings>
 #include <QSet>
+#include <QSettings>
 #include <QUndoStack>
 #include <QtTest>
 
@@ -259,8 +259,7 @@ void TestMarkers::undoAfterClearmarks()
     c.view.clearmarks(); // nothing left to clear
 
     // Marks of a whole drag: their commands sit inside the drag's step.
-    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseButtonPress, QPoint(50, 50), Qt::LeftButton,
-                           Qt::LeftButton);
+    TestSupport::sendMouse(c.view.viewport(), QEvent::MouseButtonPress, QPoint(50, 50), Qt::LeftButton, Qt::LeftButton);
     TestSupport::sendMouse(c.view.viewport(), QEvent::MouseMove, QPoint(150, 60), Qt::NoButton, Qt::LeftButton);
     TestSupport::sendMouse(c.view.viewport(), QEvent::MouseButtonRelease, QPoint(150, 60), Qt::LeftButton,
                            Qt::NoButton);

@@ -172,8 +172,7 @@ void TestPhotoFile::readFailures()
     PhotoFile file(path);
     QVERIFY(!file.read());
     QCOMPARE(int(file.error()), error);
-    QCOMPARE(file.errorString(),
-             QStringLiteral("Could not open %1: %2.").arg(QDir::toNativeSeparators(path), reason));
+    QCOMPARE(file.errorString(), QStringLiteral("Could not open %1: %2.").arg(QDir::toNativeSeparators(path), reason));
     QVERIFY(file.photo().isNull());
     QVERIFY(file.original().isNull());
 }
@@ -249,8 +248,7 @@ void TestPhotoFile::readableForm_data()
     QTest::newRow("float") << rgb64.convertToFormat(QImage::Format_RGBA32FPx4) << QImage::Format_ARGB32 << true;
     QTest::newRow("premultiplied") << quadrants(6, 4).convertToFormat(QImage::Format_ARGB32_Premultiplied)
                                    << QImage::Format_ARGB32 << false;
-    QTest::newRow("rgb 565") << quadrants(6, 4).convertToFormat(QImage::Format_RGB16) << QImage::Format_RGB32
-                             << false;
+    QTest::newRow("rgb 565") << quadrants(6, 4).convertToFormat(QImage::Format_RGB16) << QImage::Format_RGB32 << false;
 }
 
 // Converted once, into the least memory the colouriser reads from the scan
@@ -334,8 +332,8 @@ void TestPhotoFile::transparentPhotoSaves()
         const int slack = suffix == QLatin1String("jpg") ? 6 : 0;
         QVERIFY2(qAbs(qRed(got) - qRed(want)) <= slack && qAbs(qGreen(got) - qGreen(want)) <= slack
                      && qAbs(qBlue(got) - qBlue(want)) <= slack && qAlpha(got) == qAlpha(want),
-                 qPrintable(QStringLiteral("%1,%2: %3 instead of %4")
-                                .arg(p.x()).arg(p.y()).arg(got, 8, 16).arg(want, 8, 16)));
+                 qPrintable(
+                     QStringLiteral("%1,%2: %3 instead of %4").arg(p.x()).arg(p.y()).arg(got, 8, 16).arg(want, 8, 16)));
     }
 }
 
@@ -372,7 +370,10 @@ void TestPhotoFile::deepPhotoSavedAt16Bits()
                 QVERIFY2(qAbs(got.red() - blend(qRed(paint))) < 2 && qAbs(got.green() - blend(qGreen(paint))) < 2
                              && qAbs(got.blue() - blend(qBlue(paint))) < 2,
                          qPrintable(QStringLiteral("%1,%2: %3 instead of %4")
-                                        .arg(x).arg(y).arg(got.red()).arg(blend(qRed(paint)))));
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(got.red())
+                                        .arg(blend(qRed(paint)))));
             }
         }
     }
@@ -388,12 +389,18 @@ void TestPhotoFile::writeFailures_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("no suffix") << "out/plain" << "the name does not end in .jpg or .png";
-    QTest::newRow("suffix of no format") << "out/picture.xyz" << "the name does not end in .jpg or .png";
-    QTest::newRow("read-only format") << "out/picture.gif" << "the name does not end in .jpg or .png";
-    QTest::newRow("missing folder") << "out/missing/picture.png" << "the folder does not exist";
-    QTest::newRow("a folder of that name") << "out/taken.png" << "directory";
-    QTest::newRow("too wide for JPEG") << "out/wide.jpg" << "JPG cannot hold this image (70000 x 2 pixels)";
+    QTest::newRow("no suffix") << "out/plain"
+                               << "the name does not end in .jpg or .png";
+    QTest::newRow("suffix of no format") << "out/picture.xyz"
+                                         << "the name does not end in .jpg or .png";
+    QTest::newRow("read-only format") << "out/picture.gif"
+                                      << "the name does not end in .jpg or .png";
+    QTest::newRow("missing folder") << "out/missing/picture.png"
+                                    << "the folder does not exist";
+    QTest::newRow("a folder of that name") << "out/taken.png"
+                                           << "directory";
+    QTest::newRow("too wide for JPEG") << "out/wide.jpg"
+                                       << "JPG cannot hold this image (70000 x 2 pixels)";
 }
 
 void TestPhotoFile::writeFailures()
@@ -428,8 +435,8 @@ void TestPhotoFile::writesOverAFileInAReadOnlyFolder()
     writeFile(name, "old contents");
     const auto readWrite = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
         | QFile::ReadOther | QFile::WriteOther;
-    const auto readOnly = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-        | QFile::ReadOther | QFile::ExeOther;
+    const auto readOnly =
+        QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QFile::setPermissions(name, readWrite));
     QVERIFY(QFile::setPermissions(folder, readOnly));
     QVERIFY(QFile::setPermissions(dir.path(), readOnly | QFile::WriteOwner));
@@ -453,8 +460,7 @@ void TestPhotoFile::writesOverAFileInAReadOnlyFolder()
     QVERIFY2(written, qPrintable(file.errorString()));
     QCOMPARE(QImage(name).convertToFormat(QImage::Format_Grayscale8), photo);
     QVERIFY(!createdWritten);
-    QVERIFY2(created.errorString().contains(QStringLiteral("permission denied")),
-             qPrintable(created.errorString()));
+    QVERIFY2(created.errorString().contains(QStringLiteral("permission denied")), qPrintable(created.errorString()));
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({QStringLiteral("photo.png")}));
 }
 
@@ -492,10 +498,14 @@ void TestPhotoFile::metadataSurvives_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("saved");
-    QTest::newRow("camera JPG saved as JPG") << "jpg" << "jpg";
-    QTest::newRow("camera JPG saved as PNG") << "jpg" << "png";
-    QTest::newRow("phone HEIC saved as JPG") << "heic" << "jpg";
-    QTest::newRow("phone HEIC saved as PNG") << "heic" << "png";
+    QTest::newRow("camera JPG saved as JPG") << "jpg"
+                                             << "jpg";
+    QTest::newRow("camera JPG saved as PNG") << "jpg"
+                                             << "png";
+    QTest::newRow("phone HEIC saved as JPG") << "heic"
+                                             << "jpg";
+    QTest::newRow("phone HEIC saved as PNG") << "heic"
+                                             << "png";
 }
 
 // A photo shot on its side: the saved file is upright, says so (orientation
@@ -533,8 +543,9 @@ void TestPhotoFile::metadataSurvives()
     QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Image.Model"), QStringLiteral("FX-100"));
     QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Photo.PixelXDimension"), QString::number(upright.width()));
     QVERIFY2(back.xmp.contains("Harbour at dusk"), back.xmp.constData());
-    QVERIFY2(QRegularExpression(QStringLiteral("tiff:Orientation(=\"|>)1")).match(QString::fromUtf8(back.xmp)).hasMatch(),
-             back.xmp.constData());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("tiff:Orientation(=\"|>)1")).match(QString::fromUtf8(back.xmp)).hasMatch(),
+        back.xmp.constData());
     QCOMPARE(back.icc, FileSamples::srgbProfile());
     QCOMPARE(QImage(name).size(), upright.size());
 }
@@ -577,10 +588,18 @@ void TestPhotoFile::metadataLeftOutWithANote_data()
     QTest::addColumn<QString>("suffix");
     QTest::addColumn<QString>("problem");
     QTest::addColumn<QString>("note");
-    QTest::newRow("EXIF too large for a JPG") << "jpg" << "large exif" << "EXIF data is too large";
-    QTest::newRow("grey profile on a colour JPG") << "jpg" << "grey profile" << "not for colour pictures";
-    QTest::newRow("grey profile on a colour PNG") << "png" << "grey profile" << "not for colour pictures";
-    QTest::newRow("damaged XMP") << "png" << "bad xmp" << "XMP data is damaged";
+    QTest::newRow("EXIF too large for a JPG") << "jpg"
+                                              << "large exif"
+                                              << "EXIF data is too large";
+    QTest::newRow("grey profile on a colour JPG") << "jpg"
+                                                  << "grey profile"
+                                                  << "not for colour pictures";
+    QTest::newRow("grey profile on a colour PNG") << "png"
+                                                  << "grey profile"
+                                                  << "not for colour pictures";
+    QTest::newRow("damaged XMP") << "png"
+                                 << "bad xmp"
+                                 << "XMP data is damaged";
 }
 
 // What cannot be written is left out with a note; the save itself works and

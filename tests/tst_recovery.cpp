@@ -197,8 +197,10 @@ void TestRecovery::offerAtStart_data()
 {
     QTest::addColumn<QString>("record");
     QTest::addColumn<QString>("message");
-    QTest::newRow("discarded") << "sound" << "";
-    QTest::newRow("damaged") << "damaged" << "Removed a damaged recovery record.";
+    QTest::newRow("discarded") << "sound"
+                               << "";
+    QTest::newRow("damaged") << "damaged"
+                             << "Removed a damaged recovery record.";
 }
 
 void TestRecovery::offerAtStart()
@@ -257,7 +259,8 @@ void TestRecovery::unavailablePhotoOfferedAgain()
         QString question;
         answerQuestion(answer, &question);
         window.offerRecovery();
-        QVERIFY2(question.startsWith(QStringLiteral("Recover the unsaved colouring of photo.png")), qPrintable(question));
+        QVERIFY2(question.startsWith(QStringLiteral("Recover the unsaved colouring of photo.png")),
+                 qPrintable(question));
         QVERIFY(!layerOf(window));
         QCOMPARE(records().size(), 1);
     }

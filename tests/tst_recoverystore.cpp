@@ -4,8 +4,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTransform>
 #include <QRandomGenerator>
+#include <QTransform>
 #include <QtTest>
 
 #include <memory>
@@ -97,9 +97,12 @@ void TestRecoveryStore::restoresLayerBitForBit_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("photoName");
-    QTest::newRow("uncoloured") << "uncoloured" << "photo.png";
-    QTest::newRow("left half coloured, alpha 220") << "left half coloured" << "photo.png";
-    QTest::newRow("photo on its side with an orientation tag") << "left half coloured" << "camera.jpg";
+    QTest::newRow("uncoloured") << "uncoloured"
+                                << "photo.png";
+    QTest::newRow("left half coloured, alpha 220") << "left half coloured"
+                                                   << "photo.png";
+    QTest::newRow("photo on its side with an orientation tag") << "left half coloured"
+                                                               << "camera.jpg";
     QTest::newRow("every channel value, name with spaces and accents")
         << "any value" << QStringLiteral("Sommer am Seeufer %1 (\u00e9t\u00e9).png");
 }
@@ -131,9 +134,12 @@ void TestRecoveryStore::removesUnusableRecords_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addColumn<QString>("message");
-    QTest::newRow("truncated") << "truncate" << "damaged";
-    QTest::newRow("a flipped bit in the pixels") << "flip" << "damaged";
-    QTest::newRow("empty") << "empty" << "damaged";
+    QTest::newRow("truncated") << "truncate"
+                               << "damaged";
+    QTest::newRow("a flipped bit in the pixels") << "flip"
+                                                 << "damaged";
+    QTest::newRow("empty") << "empty"
+                           << "damaged";
 }
 
 void TestRecoveryStore::removesUnusableRecords()
@@ -203,10 +209,14 @@ void TestRecoveryStore::entriesThatAreNotFilesAreSkipped_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("kind");
-    QTest::newRow("record is a link to a named pipe") << "99999-1.png" << "link to pipe";
-    QTest::newRow("record is a named pipe") << "99999-2.png" << "pipe";
-    QTest::newRow("lock is a link to a named pipe") << "99999-3.lock" << "link to pipe";
-    QTest::newRow("lock is a named pipe") << "99999-4.lock" << "pipe";
+    QTest::newRow("record is a link to a named pipe") << "99999-1.png"
+                                                      << "link to pipe";
+    QTest::newRow("record is a named pipe") << "99999-2.png"
+                                            << "pipe";
+    QTest::newRow("lock is a link to a named pipe") << "99999-3.lock"
+                                                    << "link to pipe";
+    QTest::newRow("lock is a named pipe") << "99999-4.lock"
+                                          << "pipe";
 }
 
 // A start never waits on what is not a regular file in the recovery folder:
@@ -230,7 +240,8 @@ void TestRecoveryStore::entriesThatAreNotFilesAreSkipped()
         // A record beside the lock, so that the lock is the only fault.
         QVERIFY(QFile::copy(sound, path.chopped(5) + QStringLiteral(".png")));
     }
-    const QString pipe = kind == QLatin1String("pipe") ? path : QDir(TestSupport::homeDir()).filePath(entry + QStringLiteral(".fifo"));
+    const QString pipe =
+        kind == QLatin1String("pipe") ? path : QDir(TestSupport::homeDir()).filePath(entry + QStringLiteral(".fifo"));
     QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     if (kind == QLatin1String("link to pipe"))
         QVERIFY(QFile::link(pipe, path));
@@ -240,8 +251,9 @@ void TestRecoveryStore::entriesThatAreNotFilesAreSkipped()
         watchdog.arm(QStringLiteral("a start with %1").arg(entry));
         QStringList problems;
         const auto found = RecoveryStore::takeOrphan(&problems);
-        QVERIFY2(problems.join(QLatin1Char(' ')).contains(QStringLiteral("Skipped %1 in the recovery folder: it is not a regular file.")
-                                                              .arg(QDir::toNativeSeparators(path))),
+        QVERIFY2(problems.join(QLatin1Char(' '))
+                     .contains(QStringLiteral("Skipped %1 in the recovery folder: it is not a regular file.")
+                                   .arg(QDir::toNativeSeparators(path))),
                  qPrintable(problems.join(QLatin1Char(' '))));
         QVERIFY(found);
         QCOMPARE(found->layer, layer);
@@ -256,10 +268,14 @@ void TestRecoveryStore::unavailablePhotoKeepsTheRecord_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("drive not mounted") << "unmount" << "cannot be found; it may be on a drive that is not connected";
-    QTest::newRow("no permission") << "permission" << "cannot be read: Permission denied";
-    QTest::newRow("photo replaced by another size") << "resize" << "has changed since";
-    QTest::newRow("photo replaced by a named pipe") << "pipe" << "is not a regular file";
+    QTest::newRow("drive not mounted") << "unmount"
+                                       << "cannot be found; it may be on a drive that is not connected";
+    QTest::newRow("no permission") << "permission"
+                                   << "cannot be read: Permission denied";
+    QTest::newRow("photo replaced by another size") << "resize"
+                                                    << "has changed since";
+    QTest::newRow("photo replaced by a named pipe") << "pipe"
+                                                    << "is not a regular file";
 }
 
 // A record whose photo cannot be opened now keeps its colouring: it is
@@ -296,8 +312,8 @@ void TestRecoveryStore::unavailablePhotoKeepsTheRecord()
     const bool asNobody = root && fault == QLatin1String("permission");
     QStringList opened;
     if (asNobody) {
-        for (QString path = RecoveryStore::directory(); path.startsWith(TestSupport::homeDir()) || path == QLatin1String("/tmp");
-             path = QFileInfo(path).path())
+        for (QString path = RecoveryStore::directory();
+             path.startsWith(TestSupport::homeDir()) || path == QLatin1String("/tmp"); path = QFileInfo(path).path())
             chmod(QFile::encodeName(path).constData(), 0777);
         chmod(QFile::encodeName(record).constData(), 0666);
     }

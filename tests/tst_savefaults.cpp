@@ -127,14 +127,22 @@ void TestSaveFaults::saveFails_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("fault");
-    QTest::newRow("full disk") << "new.png" << "";
-    QTest::newRow("full disk, over a file") << "keep.png" << "existing";
-    QTest::newRow("missing folder") << "missing/new.png" << "";
-    QTest::newRow("file in place of a folder") << "keep.png/new.png" << "existing";
-    QTest::newRow("folder as name") << "taken.png" << "folder";
-    QTest::newRow("read-only file") << "keep.png" << "existing read-only";
-    QTest::newRow("read-only mount") << "new.png" << "read-only mount";
-    QTest::newRow("read-only mount, over a file") << "keep.png" << "existing read-only mount";
+    QTest::newRow("full disk") << "new.png"
+                               << "";
+    QTest::newRow("full disk, over a file") << "keep.png"
+                                            << "existing";
+    QTest::newRow("missing folder") << "missing/new.png"
+                                    << "";
+    QTest::newRow("file in place of a folder") << "keep.png/new.png"
+                                               << "existing";
+    QTest::newRow("folder as name") << "taken.png"
+                                    << "folder";
+    QTest::newRow("read-only file") << "keep.png"
+                                    << "existing read-only";
+    QTest::newRow("read-only mount") << "new.png"
+                                     << "read-only mount";
+    QTest::newRow("read-only mount, over a file") << "keep.png"
+                                                  << "existing read-only mount";
 }
 
 void TestSaveFaults::saveFails()
@@ -158,7 +166,8 @@ void TestSaveFaults::saveFails()
         immutableFile = keep;
     }
     if (fault.contains(QLatin1String("read-only mount")))
-        QVERIFY(::mount(nullptr, QFile::encodeName(mountPoint).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+        QVERIFY(::mount(nullptr, QFile::encodeName(mountPoint).constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr)
+                == 0);
     const QStringList before = QDir(mountPoint).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
     const QString target = mountPoint + QLatin1Char('/') + name;

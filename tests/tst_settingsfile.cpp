@@ -81,9 +81,11 @@ void TestSettingsFile::startsAndWorks_data()
     QTest::newRow("empty values") << every("") << false;
     QTest::newRow("empty file") << QByteArray() << false;
     QTest::newRow("unterminated section") << QByteArray("[General\nTOOLSIZE") << false;
-    QTest::newRow("repeated keys")
-        << QByteArray("[General]\nTOOLSIZE=5\nTOOLSIZE=x\n[General]\nTOOLSIZE=\n[%General]\nTOOLSIZE=9\n") << false;
-    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe[General]\nTOOLSIZE=\xc3\x28\nCurrDir=\xed\xa0\x80\n") << false;
+    QTest::newRow("repeated keys") << QByteArray(
+        "[General]\nTOOLSIZE=5\nTOOLSIZE=x\n[General]\nTOOLSIZE=\n[%General]\nTOOLSIZE=9\n")
+                                   << false;
+    QTest::newRow("invalid UTF-8") << QByteArray("\xff\xfe[General]\nTOOLSIZE=\xc3\x28\nCurrDir=\xed\xa0\x80\n")
+                                   << false;
     QTest::newRow("zero bytes") << QByteArray(4096, '\0') << false;
     QByteArray junk(64 * 1024, Qt::Uninitialized);
     QRandomGenerator rng(11);

@@ -114,8 +114,8 @@ QImage filled(int w, int h, QRgb colour)
 
 QByteArray stackOf(int w, int h, const QByteArray &body)
 {
-    return "<?xml version='1.0' encoding='UTF-8'?>\n<image version=\"0.0.5\" w=\"" + QByteArray::number(w)
-        + "\" h=\"" + QByteArray::number(h) + "\"><stack>" + body + "</stack></image>";
+    return "<?xml version='1.0' encoding='UTF-8'?>\n<image version=\"0.0.5\" w=\"" + QByteArray::number(w) + "\" h=\""
+        + QByteArray::number(h) + "\"><stack>" + body + "</stack></image>";
 }
 
 // The photo of each kind the document holds, from a real photo: the form
@@ -298,7 +298,7 @@ void TestWorkFile::structure()
     const QByteArray bytes = readFile(name);
 
     QCOMPARE(bytes.left(4), QByteArray("PK\x03\x04"));
-    QCOMPARE(bytes.mid(8, 2), QByteArray("\0\0", 2)); // stored
+    QCOMPARE(bytes.mid(8, 2), QByteArray("\0\0", 2));        // stored
     QCOMPARE(bytes.mid(26, 4), QByteArray("\x08\0\0\0", 4)); // name of 8, no extra field
     QCOMPARE(bytes.mid(30, 8), QByteArray("mimetype"));
     QCOMPARE(bytes.mid(38, 16), QByteArray("image/openraster"));
@@ -313,20 +313,22 @@ void TestWorkFile::structure()
         if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
         if (xml.name() == QLatin1String("image"))
-            size = QSize(xml.attributes().value(QLatin1String("w")).toInt(), xml.attributes().value(QLatin1String("h")).toInt());
+            size = QSize(xml.attributes().value(QLatin1String("w")).toInt(),
+                         xml.attributes().value(QLatin1String("h")).toInt());
         if (xml.name() == QLatin1String("layer"))
             sources.prepend(xml.attributes().value(QLatin1String("src")).toString()); // listed top first
     }
     QVERIFY(!xml.hasError());
     QCOMPARE(size, photo.size());
-    QCOMPARE(sources, QStringList({QString::fromLatin1(WorkFile::photoEntry), QString::fromLatin1(WorkFile::colourEntry)}));
+    QCOMPARE(sources,
+             QStringList({QString::fromLatin1(WorkFile::photoEntry), QString::fromLatin1(WorkFile::colourEntry)}));
 
     QImageReader photoLayer;
     QBuffer photoBytes;
     photoBytes.setData(entry(entries, WorkFile::photoEntry));
     QImage readBack = QImage::fromData(photoBytes.data(), "png");
-    QCOMPARE(readBack.format(), original.isNull() ? QImage(photo).convertToFormat(readBack.format()).format()
-                                                  : original.format());
+    QCOMPARE(readBack.format(),
+             original.isNull() ? QImage(photo).convertToFormat(readBack.format()).format() : original.format());
     QCOMPARE(QImage::fromData(entry(entries, WorkFile::colourEntry), "png"), layer);
 
     const QString flat = dir.filePath(QStringLiteral("flat.png"));
@@ -352,19 +354,21 @@ void TestWorkFile::foreignFileMerged()
     QImage wash(40, 30, QImage::Format_ARGB32);
     wash.fill(Qt::transparent);
     QPainter(&wash).fillRect(0, 0, 10, 10, QColor(255, 0, 0));
-    const QByteArray stack = stackOf(40, 30,
-                                     "<layer name=\"sketch\" src=\"data/hidden.png\" visibility=\"hidden\"/>"
-                                     "<stack x=\"10\" y=\"5\" opacity=\"0.5\">"
-                                     "<layer name=\"dab\" src=\"data/dab.png\" x=\"2\" y=\"3\"/></stack>"
-                                     "<layer name=\"wash\" src=\"data/wash.png\" opacity=\"0.5\" composite-op=\"svg:multiply\"/>"
-                                     "<layer name=\"background\" src=\"data/background.png\"/>");
+    const QByteArray stack =
+        stackOf(40, 30,
+                "<layer name=\"sketch\" src=\"data/hidden.png\" visibility=\"hidden\"/>"
+                "<stack x=\"10\" y=\"5\" opacity=\"0.5\">"
+                "<layer name=\"dab\" src=\"data/dab.png\" x=\"2\" y=\"3\"/></stack>"
+                "<layer name=\"wash\" src=\"data/wash.png\" opacity=\"0.5\" composite-op=\"svg:multiply\"/>"
+                "<layer name=\"background\" src=\"data/background.png\"/>");
     const QString name = dir.filePath(QStringLiteral("foreign.ora"));
-    writeFile(name, zipOf({{"mimetype", "image/openraster"},
-                           {"stack.xml", stack},
-                           {"data/hidden.png", png(filled(40, 30, qRgb(0, 255, 0)))},
-                           {"data/dab.png", png(filled(4, 4, qRgb(0, 0, 255)))},
-                           {"data/wash.png", png(wash)},
-                           {"data/background.png", png(background)}}));
+    writeFile(name,
+              zipOf({{"mimetype", "image/openraster"},
+                     {"stack.xml", stack},
+                     {"data/hidden.png", png(filled(40, 30, qRgb(0, 255, 0)))},
+                     {"data/dab.png", png(filled(4, 4, qRgb(0, 0, 255)))},
+                     {"data/wash.png", png(wash)},
+                     {"data/background.png", png(background)}}));
 
     WorkFile file(name);
     QVERIFY2(file.read(), qPrintable(file.errorString()));
@@ -396,45 +400,62 @@ void TestWorkFile::hostileFilesRefused_data()
     const QByteArray ours = stackOf(40, 30,
                                     "<layer src=\"data/colour.png\" name=\"Colour\"/>"
                                     "<layer src=\"data/photo.png\" name=\"Photo\"/>");
-    const QByteArray good = zipOf({{"mimetype", type}, {"stack.xml", ours}, {"data/photo.png", photo},
-                                   {"data/colour.png", layer}, {"brivela/marks", "m"}});
+    const QByteArray good = zipOf({{"mimetype", type},
+                                   {"stack.xml", ours},
+                                   {"data/photo.png", photo},
+                                   {"data/colour.png", layer},
+                                   {"brivela/marks", "m"}});
     const QByteArray zeros(100 * 1024 * 1024, '\0');
 
-    QTest::newRow("not a zip") << QByteArray("PK\x03\x04 and then nothing of a zip") << "it is not a work file that Brivela can read";
+    QTest::newRow("not a zip") << QByteArray("PK\x03\x04 and then nothing of a zip")
+                               << "it is not a work file that Brivela can read";
     QTest::newRow("truncated") << good.left(good.size() / 2) << "it is not a work file that Brivela can read";
-    QTest::newRow("no mimetype") << zipOf({{"stack.xml", ours}, {"data/photo.png", photo}}) << "it is not an OpenRaster file";
+    QTest::newRow("no mimetype") << zipOf({{"stack.xml", ours}, {"data/photo.png", photo}})
+                                 << "it is not an OpenRaster file";
     QTest::newRow("another mimetype") << zipOf({{"mimetype", "application/zip"}, {"stack.xml", ours}})
                                       << "it is not an OpenRaster file";
     QTest::newRow("missing stack.xml") << zipOf({{"mimetype", type}, {"data/photo.png", photo}})
                                        << "the file stack.xml is missing from the archive";
-    QTest::newRow("damaged stack.xml") << zipOf({{"mimetype", type}, {"stack.xml", "<image w=\"4\" h=\"4\"><stack><layer"}})
+    QTest::newRow("damaged stack.xml") << zipOf(
+        {{"mimetype", type}, {"stack.xml", "<image w=\"4\" h=\"4\"><stack><layer"}})
                                        << "its layer list is damaged";
-    QTest::newRow("no layers") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "")}}) << "it holds no layers";
-    QTest::newRow("colour layer of another size")
-        << zipOf({{"mimetype", type}, {"stack.xml", ours}, {"data/photo.png", photo},
-                  {"data/colour.png", png(filled(20, 20, 0))}, {"brivela/marks", "m"}})
-        << "the layer colour is 20 x 20 pixels, not the picture's 40 x 30";
+    QTest::newRow("no layers") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "")}})
+                               << "it holds no layers";
+    QTest::newRow("colour layer of another size") << zipOf({{"mimetype", type},
+                                                            {"stack.xml", ours},
+                                                            {"data/photo.png", photo},
+                                                            {"data/colour.png", png(filled(20, 20, 0))},
+                                                            {"brivela/marks", "m"}})
+                                                  << "the layer colour is 20 x 20 pixels, not the picture's 40 x 30";
     QTest::newRow("bottom layer of another size")
-        << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\" name=\"a\"/>")},
+        << zipOf({{"mimetype", type},
+                  {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\" name=\"a\"/>")},
                   {"a.png", png(filled(41, 30, 0))}})
         << "the bottom layer a does not cover the picture";
-    QTest::newRow("huge picture") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(100000, 100000, "<layer src=\"a.png\"/>")}})
+    QTest::newRow("huge picture") << zipOf(
+        {{"mimetype", type}, {"stack.xml", stackOf(100000, 100000, "<layer src=\"a.png\"/>")}})
                                   << "the picture is too large (100000 x 100000 pixels)";
     QByteArray hugePng = png(filled(40, 30, 0));
     hugePng.replace(16, 8, QByteArray("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8)); // 60000 x 60000, checksum now wrong
-    QTest::newRow("huge layer") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"b.png\" name=\"b\"/><layer src=\"a.png\" name=\"a\"/>")},
-                                          {"a.png", photo}, {"b.png", hugePng}})
-                                << "the layer b";
-    QTest::newRow("layer path with ..") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"data/../../etc/passwd\"/>")}})
+    QTest::newRow("huge layer") << zipOf(
+        {{"mimetype", type},
+         {"stack.xml", stackOf(40, 30, "<layer src=\"b.png\" name=\"b\"/><layer src=\"a.png\" name=\"a\"/>")},
+         {"a.png", photo},
+         {"b.png", hugePng}}) << "the layer b";
+    QTest::newRow("layer path with ..") << zipOf(
+        {{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"data/../../etc/passwd\"/>")}})
                                         << "it names a file outside the archive (data/../../etc/passwd)";
-    QTest::newRow("absolute layer path") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"/etc/passwd\"/>")}})
+    QTest::newRow("absolute layer path") << zipOf(
+        {{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"/etc/passwd\"/>")}})
                                          << "it names a file outside the archive (/etc/passwd)";
     QTest::newRow("entry named with ..") << zipOf({{"mimetype", type}, {"stack.xml", ours}, {"../evil.png", photo}})
                                          << "it names a file outside the archive (../evil.png)";
-    QTest::newRow("zip bomb") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\"/>")}, {"a.png", zeros}})
+    QTest::newRow("zip bomb") << zipOf(
+        {{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\"/>")}, {"a.png", zeros}})
                               << "the file a.png in the archive is too large (100.0 MB)";
     // The same bomb declaring a size of 1000 bytes in both its headers.
-    QByteArray lying = zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\"/>")}, {"a.png", zeros.left(8 << 20)}});
+    QByteArray lying = zipOf(
+        {{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.png\"/>")}, {"a.png", zeros.left(8 << 20)}});
     // The entry's name follows its local header (30 bytes) and, at the end,
     // its central directory entry (46 bytes).
     const qsizetype local = lying.indexOf("a.png") - 30;
@@ -442,8 +463,10 @@ void TestWorkFile::hostileFilesRefused_data()
     Q_ASSERT(lying.mid(local, 4) == "PK\x03\x04" && lying.mid(central, 4) == "PK\x01\x02");
     lying.replace(local + 22, 4, QByteArray("\xE8\x03\0\0", 4));
     lying.replace(central + 24, 4, QByteArray("\xE8\x03\0\0", 4));
-    QTest::newRow("zip bomb declaring a small size") << lying << "the file a.png in the archive unpacks to more than it declares";
-    QTest::newRow("layer not a PNG") << zipOf({{"mimetype", type}, {"stack.xml", stackOf(40, 30, "<layer src=\"a.jpg\" name=\"sky\"/>")},
+    QTest::newRow("zip bomb declaring a small size")
+        << lying << "the file a.png in the archive unpacks to more than it declares";
+    QTest::newRow("layer not a PNG") << zipOf({{"mimetype", type},
+                                               {"stack.xml", stackOf(40, 30, "<layer src=\"a.jpg\" name=\"sky\"/>")},
                                                {"a.jpg", QByteArray("\xFF\xD8\xFF\xE0 not a png")}})
                                      << "the layer sky is not a PNG image";
     QByteArray nested;
@@ -493,8 +516,8 @@ void TestWorkFile::failureMidwayKeepsTheFile()
     SaveProgress progress;
     progress.failAt(permille, QStringLiteral("Input/output error"));
     WorkFile again(name);
-    QVERIFY(!again.write(photo, original, QImage(colourLayer(photo.size())).mirrored(), "other marks",
-                         PhotoMetadata(), &progress));
+    QVERIFY(!again.write(photo, original, QImage(colourLayer(photo.size())).mirrored(), "other marks", PhotoMetadata(),
+                         &progress));
     QCOMPARE(again.errorString(),
              QStringLiteral("Could not save %1: input/output error.").arg(QDir::toNativeSeparators(name)));
     QVERIFY(readFile(name) == before);

@@ -6,8 +6,7 @@
 Watchdog::Watchdog(std::chrono::seconds limit)
     : limit(limit)
     , thread(&Watchdog::watch, this)
-{
-}
+{ }
 
 Watchdog::~Watchdog()
 {
@@ -40,8 +39,8 @@ void Watchdog::watch()
         }
         if (wake.wait_until(lock, deadline) == std::cv_status::timeout && !stopping
             && std::chrono::steady_clock::now() >= deadline) {
-            std::fprintf(stderr, "watchdog: more than %lld s on %s\n",
-                         static_cast<long long>(limit.count()), step.c_str());
+            std::fprintf(stderr, "watchdog: more than %lld s on %s\n", static_cast<long long>(limit.count()),
+                         step.c_str());
             std::abort();
         }
     }
