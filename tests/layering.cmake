@@ -1,0 +1,30 @@
+# The folders build on each other in one direction: app on ui, canvas,
+# colourlayer and imaging; canvas on colourlayer and imaging; colourlayer on
+# imaging; imaging and ui on nothing of the program's. An include against
+# that order, or between folders of the same level, fails here.
+set(allowed_app app ui canvas colourlayer imaging)
+set(allowed_ui ui)
+set(allowed_canvas canvas colourlayer imaging)
+set(allowed_colourlayer colourlayer imaging)
+set(allowed_imaging imaging)
+set(folders app ui canvas colourlayer imaging)
+
+set(faults "")
+foreach(folder ${folders})
+    file(GLOB sources ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp)
+    foreach(source ${sources})
+        file(STRINGS ${source} includes REGEX "^#include \"[a-z]+/")
+        foreach(line ${includes})
+            string(REGEX REPLACE "^#include \"([a-z]+)/.*$" "\\1" target "${line}")
+            list(FIND folders ${target} known)
+            list(FIND allowed_${folder} ${target} ok)
+            if(known GREATER -1 AND ok EQUAL -1)
+                file(RELATIVE_PATH name ${SOURCE_DIR} ${source})
+                string(APPEND faults "  ${name}: ${line}\n")
+            endif()
+        endforeach()
+    endforeach()
+endforeach()
+if(faults)
+    message(FATAL_ERROR "includes against the folders' order:\n${faults}")
+endif()
