@@ -240,13 +240,14 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
             dropped.append(tr("The photo's colour profile could not be written and was left out."));
     }
     QByteArray xmp = meta.uprightXmp(&dropped);
+    // The library keeps pointers to the text until the image is encoded.
+    char empty[] = "";
     if (!xmp.isEmpty()) {
         spng_text text{};
         std::strcpy(text.keyword, "XML:com.adobe.xmp");
         text.type = SPNG_ITXT;
         text.length = size_t(xmp.size());
         text.text = xmp.data();
-        char empty[] = "";
         text.language_tag = empty;
         text.translated_keyword = empty;
         if (spng_set_text(ctx, &text, 1) != 0)

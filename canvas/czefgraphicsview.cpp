@@ -54,6 +54,8 @@ void CZefGraphicsView::setDocument(CanvasDocument *document)
         activeTool->abandon();
     delete shown;
     shown = nullptr;
+    if (doc)
+        disconnect(doc, nullptr, this, nullptr);
     doc = document;
     undoStack = document ? document->history() : nullptr;
     if (!document || !scene())
