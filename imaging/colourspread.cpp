@@ -1,0 +1,1070 @@
+#include "imaging/colourspread.h"
+
+#include <QCoreApplication>
+
+#include <Eigen/Dense>
+
+#include <algorithm>
+#include <cstdio>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <utility>
+
+namespace {
+
+// Luminance weights, the W3C compositing Lum.
+constexpr float lumRed = 0.3f;
+constexpr float lumGreen = 0.59f;
+constexpr float lumBlue = 0.11f;
+
+// The weight constants: the window's variance is scaled by 0.6; the most
+// similar neighbour weighs at least 0.01 (exp(-ln 100)); the width never
+// falls below 2e-6 on the 0-1 scale.
+constexpr float varianceShare = 0.6f;
+constexpr float lnHundred = 4.6051702f;
+constexpr float smallestWidth = 2e-6f * 255.0f * 255.0f;
+
+// Levels of at most this many cells are solved directly.
+constexpr int directCells = 256;
+
+// Cancelling is checked this often while a level is worked on.
+constexpr int rowsBetweenChecks = 32;
+
+bool cancelled(const std::atomic_bool *cancel)
+{
+    return cancel && cancel->load(std::memory_order_relaxed);
+}
+
+struct Cancelled {
+};
+
+void check(const std::atomic_bool *cancel)
+{
+    if (cancelled(cancel))
+        throw Cancelled();
+}
+
+// exp(-t) for t >= 0, from a table with linear interpolation (relative error
+// below 1e-4): the weights need eight of these per pixel and sweep.
+class NegExp
+{
+public:
+    static constexpr int perUnit = 64;
+    static constexpr int units = 32;
+
+    NegExp()
+    {
+        for (int i = 0; i <= perUnit * units + 1; ++i)
+            table[size_t(i)] = float(std::exp(-double(i) / perUnit));
+    }
+
+    float operator()(float t) const
+    {
+        const float s = t * perUnit;
+        if (!(s < float(perUnit * units)))
+            return table[perUnit * units];
+        const int i = int(s);
+        const float f = s - float(i);
+        return table[size_t(i)] + f * (table[size_t(i) + 1] - table[size_t(i)]);
+    }
+
+private:
+    std::array<float, perUnit * units + 2> table{};
+};
+
+const NegExp &negExp()
+{
+    static const NegExp table;
+    return table;
+}
+
+// Neighbours in the order the operator stores them.
+constexpr int dxOf[8] = {-1, 0, 1, -1, 1, -1, 0, 1};
+constexpr int dyOf[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
+
+// The normalised weights of cell x on a row, from the rows above and below
+// (null outside the level). Absent neighbours get weight 0.
+void levinWeights(const float *above, const float *row, const float *below, int x, int width, float w[8])
+{
+    const float c = row[x];
+    const float *rows[3] = {above, row, below};
+    float values[8];
+    bool present[8];
+    float sum = c;
+    int count = 1;
+    for (int d = 0; d < 8; ++d) {
+        const float *r = rows[dyOf[d] + 1];
+        const int nx = x + dxOf[d];
+        present[d] = r && nx >= 0 && nx < width;
+        values[d] = present[d] ? r[nx] : c;
+        if (present[d]) {
+            sum += values[d];
+            ++count;
+        }
+    }
+    const float mean = sum / float(count);
+    float variance = (c - mean) * (c - mean);
+    float closest = std::numeric_limits<float>::max();
+    for (int d = 0; d < 8; ++d) {
+        if (!present[d])
+            continue;
+        variance += (values[d] - mean) * (values[d] - mean);
+        closest = std::min(closest, (values[d] - c) * (values[d] - c));
+    }
+    variance /= float(count);
+    float width2 = std::max(varianceShare * variance, smallestWidth);
+    if (count > 1)
+        width2 = std::max(width2, closest / lnHundred);
+    const NegExp &e = negExp();
+    const float inverse = 1.0f / width2;
+    float total = 0;
+    for (int d = 0; d < 8; ++d) {
+        w[d] = present[d] ? e((values[d] - c) * (values[d] - c) * inverse) : 0.0f;
+        total += w[d];
+    }
+    if (total > 0)
+        for (int d = 0; d < 8; ++d)
+            w[d] /= total;
+}
+
+// The photo's luminance, row by row, read in place for the formats photos
+// come in, so that no full-size copy is made for them.
+class PhotoLuma
+{
+public:
+    explicit PhotoLuma(const QImage &photo)
+        : image(photo)
+    {
+        switch (image.format()) {
+        case QImage::Format_RGB32:
+        case QImage::Format_ARGB32:
+        case QImage::Format_ARGB32_Premultiplied:
+        case QImage::Format_Grayscale8:
+        case QImage::Format_Grayscale16:
+        case QImage::Format_RGB888:
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied:
+            break;
+        case QImage::Format_Indexed8: {
+            const QList<QRgb> table = image.colorTable();
+            for (int i = 0; i < int(palette.size()); ++i)
+                palette[size_t(i)] = i < table.size() ? float(ColourSpread::luminance(table[i])) : 0.0f;
+            break;
+        }
+        default:
+            image = image.convertToFormat(image.depth() > 32 ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+            if (image.isNull())
+                throw std::bad_alloc();
+        }
+    }
+
+    int width() const { return image.width(); }
+    int height() const { return image.height(); }
+
+    void row(int y, float *out) const
+    {
+        const uchar *line = image.constScanLine(y);
+        const int w = image.width();
+        switch (image.format()) {
+        case QImage::Format_Grayscale8:
+            for (int x = 0; x < w; ++x)
+                out[x] = float(line[x]);
+            break;
+        case QImage::Format_Grayscale16: {
+            const auto *p = reinterpret_cast<const quint16 *>(line);
+            for (int x = 0; x < w; ++x)
+                out[x] = float(p[x]) * (1.0f / 257.0f);
+            break;
+        }
+        case QImage::Format_Indexed8:
+            for (int x = 0; x < w; ++x)
+                out[x] = palette[line[x]];
+            break;
+        case QImage::Format_RGB888:
+            for (int x = 0; x < w; ++x, line += 3)
+                out[x] = lumRed * line[0] + lumGreen * line[1] + lumBlue * line[2];
+            break;
+        case QImage::Format_RGBX64:
+        case QImage::Format_RGBA64:
+        case QImage::Format_RGBA64_Premultiplied: {
+            const auto *p = reinterpret_cast<const quint16 *>(line);
+            for (int x = 0; x < w; ++x, p += 4)
+                out[x] = (lumRed * p[0] + lumGreen * p[1] + lumBlue * p[2]) * (1.0f / 257.0f);
+            break;
+        }
+        default: {
+            const auto *p = reinterpret_cast<const QRgb *>(line);
+            for (int x = 0; x < w; ++x)
+                out[x] = lumRed * qRed(p[x]) + lumGreen * qGreen(p[x]) + lumBlue * qBlue(p[x]);
+        }
+        }
+    }
+
+private:
+    QImage image;
+    std::array<float, 256> palette{};
+};
+
+// One bit per cell.
+struct Bits {
+    std::vector<uint64_t> words;
+
+    void resize(size_t n) { words.assign((n + 63) / 64, 0); }
+    bool test(size_t i) const { return (words[i >> 6] >> (i & 63)) & 1u; }
+    void set(size_t i) { words[i >> 6] |= uint64_t(1) << (i & 63); }
+};
+
+struct MarkCell {
+    uint32_t index;
+    float red;
+    float blue;
+};
+
+// The brightness and marks of one level. Level 0's brightness is not kept:
+// its rows are read from the photo when needed.
+struct Level {
+    int width = 0;
+    int height = 0;
+    std::vector<float> grey;
+    std::vector<MarkCell> marks; // by index, one per marked cell
+    Bits marked;
+
+    size_t cells() const { return size_t(width) * size_t(height); }
+};
+
+// Rows of a level's brightness: the stored rows, or at level 0 the photo's,
+// of which the last four are kept.
+class GreyRows
+{
+public:
+    GreyRows(const Level &level, const PhotoLuma *photo)
+        : level(level)
+        , photo(photo)
+    {
+        if (photo)
+            for (Slot &slot : buffers)
+                slot.data.resize(size_t(level.width));
+    }
+
+    const float *row(int y)
+    {
+        if (y < 0 || y >= level.height)
+            return nullptr;
+        if (!photo)
+            return level.grey.data() + size_t(y) * size_t(level.width);
+        Slot &slot = buffers[size_t(y) & 3];
+        if (slot.y != y) {
+            photo->row(y, slot.data.data());
+            slot.y = y;
+        }
+        return slot.data.data();
+    }
+
+private:
+    struct Slot {
+        int y = -1;
+        std::vector<float> data;
+    };
+    const Level &level;
+    const PhotoLuma *photo;
+    std::array<Slot, 4> buffers;
+};
+
+// The next level's brightness: each cell the mean of the (up to four) cells
+// it covers.
+std::vector<float> halvedGrey(int width, int height, GreyRows &rows, const std::atomic_bool *cancel)
+{
+    const int hw = (width + 1) / 2;
+    const int hh = (height + 1) / 2;
+    std::vector<float> half(size_t(hw) * size_t(hh));
+    for (int y = 0; y < hh; ++y) {
+        if (y % rowsBetweenChecks == 0)
+            check(cancel);
+        const float *a = rows.row(2 * y);
+        const float *b = rows.row(2 * y + 1);
+        float *out = half.data() + size_t(y) * size_t(hw);
+        for (int x = 0; x < hw; ++x) {
+            const bool right = 2 * x + 1 < width;
+            float sum = a[2 * x] + (right ? a[2 * x + 1] : 0.0f);
+            int n = right ? 2 : 1;
+            if (b) {
+                sum += b[2 * x] + (right ? b[2 * x + 1] : 0.0f);
+                n *= 2;
+            }
+            out[x] = sum / float(n);
+        }
+    }
+    return half;
+}
+
+// The marks of the next level: a cell is marked where any cell it covers is,
+// with the mean of their chroma.
+void halveMarks(const Level &fine, Level &coarse)
+{
+    coarse.marked.resize(coarse.cells());
+    std::vector<std::pair<uint32_t, uint32_t>> order; // (coarse index, fine position)
+    order.reserve(fine.marks.size());
+    for (uint32_t i = 0; i < fine.marks.size(); ++i) {
+        const uint32_t index = fine.marks[i].index;
+        const uint32_t x = index % uint32_t(fine.width);
+        const uint32_t y = index / uint32_t(fine.width);
+        order.emplace_back((y / 2) * uint32_t(coarse.width) + x / 2, i);
+    }
+    std::sort(order.begin(), order.end());
+    coarse.marks.clear();
+    for (size_t i = 0; i < order.size();) {
+        size_t j = i;
+        double red = 0;
+        double blue = 0;
+        for (; j < order.size() && order[j].first == order[i].first; ++j) {
+            red += fine.marks[order[j].second].red;
+            blue += fine.marks[order[j].second].blue;
+        }
+        const double n = double(j - i);
+        coarse.marks.push_back({order[i].first, float(red / n), float(blue / n)});
+        coarse.marked.set(order[i].first);
+        i = j;
+    }
+}
+
+// A level of the multigrid hierarchy: per cell the eight couplings to its
+// neighbours and the diagonal, with fixed cells (marked, or aggregates of
+// marked cells only) taking no part.
+struct Operator {
+    int width = 0;
+    int height = 0;
+    std::vector<float> a; // 9 per cell: couplings by direction, then the diagonal
+    Bits fixed;
+
+    size_t cells() const { return size_t(width) * size_t(height); }
+};
+
+// The system at the solved level: A x = b over the unmarked cells, with the
+// marked neighbours' chroma moved into b.
+Operator buildOperator(const Level &level, std::vector<float> &b, const std::atomic_bool *cancel)
+{
+    Operator op;
+    op.width = level.width;
+    op.height = level.height;
+    op.a.assign(level.cells() * 9, 0.0f);
+    op.fixed = level.marked;
+    b.assign(level.cells() * 2, 0.0f);
+    std::vector<float> markRed(level.marks.empty() ? 0 : level.cells());
+    std::vector<float> markBlue(markRed.size());
+    for (const MarkCell &m : level.marks) {
+        markRed[m.index] = m.red;
+        markBlue[m.index] = m.blue;
+    }
+    GreyRows rows(level, nullptr);
+    float w[8];
+    for (int y = 0; y < level.height; ++y) {
+        if (y % rowsBetweenChecks == 0)
+            check(cancel);
+        for (int x = 0; x < level.width; ++x) {
+            const size_t i = size_t(y) * size_t(level.width) + size_t(x);
+            if (op.fixed.test(i))
+                continue;
+            levinWeights(rows.row(y - 1), rows.row(y), rows.row(y + 1), x, level.width, w);
+            float *a = op.a.data() + i * 9;
+            a[8] = 1.0f;
+            for (int d = 0; d < 8; ++d) {
+                if (w[d] == 0.0f)
+                    continue;
+                const size_t j = size_t(y + dyOf[d]) * size_t(level.width) + size_t(x + dxOf[d]);
+                if (op.fixed.test(j)) {
+                    b[2 * i] += w[d] * markRed[j];
+                    b[2 * i + 1] += w[d] * markBlue[j];
+                } else {
+                    a[d] = -w[d];
+                }
+            }
+        }
+    }
+    return op;
+}
+
+// The Galerkin operator of 2 x 2 aggregates: P^T A P with P piecewise
+// constant. The couplings between two aggregates are the sums of the
+// couplings between their cells, so a weak line stays weak.
+Operator coarsened(const Operator &fine)
+{
+    Operator coarse;
+    coarse.width = (fine.width + 1) / 2;
+    coarse.height = (fine.height + 1) / 2;
+    coarse.a.assign(coarse.cells() * 9, 0.0f);
+    coarse.fixed.resize(coarse.cells());
+    std::vector<uint8_t> live(coarse.cells(), 0);
+    for (int y = 0; y < fine.height; ++y) {
+        for (int x = 0; x < fine.width; ++x) {
+            const size_t i = size_t(y) * size_t(fine.width) + size_t(x);
+            if (fine.fixed.test(i))
+                continue;
+            const int cx = x / 2;
+            const int cy = y / 2;
+            const size_t ci = size_t(cy) * size_t(coarse.width) + size_t(cx);
+            live[ci] = 1;
+            const float *a = fine.a.data() + i * 9;
+            float *ca = coarse.a.data() + ci * 9;
+            ca[8] += a[8];
+            for (int d = 0; d < 8; ++d) {
+                if (a[d] == 0.0f)
+                    continue;
+                const int ddx = (x + dxOf[d]) / 2 - cx;
+                const int ddy = (y + dyOf[d]) / 2 - cy;
+                if (ddx == 0 && ddy == 0) {
+                    ca[8] += a[d];
+                } else {
+                    int cd = 0;
+                    while (dxOf[cd] != ddx || dyOf[cd] != ddy)
+                        ++cd;
+                    ca[cd] += a[d];
+                }
+            }
+        }
+    }
+    for (size_t ci = 0; ci < coarse.cells(); ++ci)
+        if (!live[ci])
+            coarse.fixed.set(ci);
+    return coarse;
+}
+
+// One Gauss-Seidel sweep over both chroma channels, forward or backward.
+void relax(const Operator &op, const float *b, float *x, bool forward)
+{
+    const int w = op.width;
+    const int h = op.height;
+    for (int yy = 0; yy < h; ++yy) {
+        const int y = forward ? yy : h - 1 - yy;
+        for (int xx = 0; xx < w; ++xx) {
+            const int cx = forward ? xx : w - 1 - xx;
+            const size_t i = size_t(y) * size_t(w) + size_t(cx);
+            if (op.fixed.test(i))
+                continue;
+            const float *a = op.a.data() + i * 9;
+            float red = b[2 * i];
+            float blue = b[2 * i + 1];
+            for (int d = 0; d < 8; ++d) {
+                if (a[d] == 0.0f)
+                    continue;
+                const size_t j = size_t(y + dyOf[d]) * size_t(w) + size_t(cx + dxOf[d]);
+                red -= a[d] * x[2 * j];
+                blue -= a[d] * x[2 * j + 1];
+            }
+            x[2 * i] = red / a[8];
+            x[2 * i + 1] = blue / a[8];
+        }
+    }
+}
+
+void residual(const Operator &op, const float *b, const float *x, float *r)
+{
+    const int w = op.width;
+    for (int y = 0; y < op.height; ++y) {
+        for (int cx = 0; cx < w; ++cx) {
+            const size_t i = size_t(y) * size_t(w) + size_t(cx);
+            if (op.fixed.test(i)) {
+                r[2 * i] = r[2 * i + 1] = 0.0f;
+                continue;
+            }
+            const float *a = op.a.data() + i * 9;
+            float red = b[2 * i] - a[8] * x[2 * i];
+            float blue = b[2 * i + 1] - a[8] * x[2 * i + 1];
+            for (int d = 0; d < 8; ++d) {
+                if (a[d] == 0.0f)
+                    continue;
+                const size_t j = size_t(y + dyOf[d]) * size_t(w) + size_t(cx + dxOf[d]);
+                red -= a[d] * x[2 * j];
+                blue -= a[d] * x[2 * j + 1];
+            }
+            r[2 * i] = red;
+            r[2 * i + 1] = blue;
+        }
+    }
+}
+
+// y = A x on the unfixed cells, 0 on the fixed.
+void apply(const Operator &op, const float *x, float *y)
+{
+    const int w = op.width;
+    for (int row = 0; row < op.height; ++row) {
+        for (int cx = 0; cx < w; ++cx) {
+            const size_t i = size_t(row) * size_t(w) + size_t(cx);
+            if (op.fixed.test(i)) {
+                y[2 * i] = y[2 * i + 1] = 0.0f;
+                continue;
+            }
+            const float *a = op.a.data() + i * 9;
+            float red = a[8] * x[2 * i];
+            float blue = a[8] * x[2 * i + 1];
+            for (int d = 0; d < 8; ++d) {
+                if (a[d] == 0.0f)
+                    continue;
+                const size_t j = size_t(row + dyOf[d]) * size_t(w) + size_t(cx + dxOf[d]);
+                red += a[d] * x[2 * j];
+                blue += a[d] * x[2 * j + 1];
+            }
+            y[2 * i] = red;
+            y[2 * i + 1] = blue;
+        }
+    }
+}
+
+// Sums of the fine values over each aggregate (P^T).
+std::vector<float> restricted(const Operator &fine, const Operator &coarse, const float *v)
+{
+    std::vector<float> out(coarse.cells() * 2, 0.0f);
+    for (int y = 0; y < fine.height; ++y)
+        for (int x = 0; x < fine.width; ++x) {
+            const size_t i = size_t(y) * size_t(fine.width) + size_t(x);
+            const size_t ci = size_t(y / 2) * size_t(coarse.width) + size_t(x / 2);
+            out[2 * ci] += v[2 * i];
+            out[2 * ci + 1] += v[2 * i + 1];
+        }
+    return out;
+}
+
+// Adds each aggregate's value to its unfixed cells (P), or sets them.
+void prolong(const Operator &fine, const Operator &coarse, const float *v, float *x, bool add)
+{
+    for (int y = 0; y < fine.height; ++y)
+        for (int cx = 0; cx < fine.width; ++cx) {
+            const size_t i = size_t(y) * size_t(fine.width) + size_t(cx);
+            if (fine.fixed.test(i))
+                continue;
+            const size_t ci = size_t(y / 2) * size_t(coarse.width) + size_t(cx / 2);
+            x[2 * i] = (add ? x[2 * i] : 0.0f) + v[2 * ci];
+            x[2 * i + 1] = (add ? x[2 * i + 1] : 0.0f) + v[2 * ci + 1];
+        }
+}
+
+// The coarsest level, factorised once and solved exactly.
+class DirectSolver
+{
+public:
+    explicit DirectSolver(const Operator &op)
+        : op(op)
+        , unknown(op.cells(), -1)
+    {
+        int n = 0;
+        for (size_t i = 0; i < op.cells(); ++i)
+            if (!op.fixed.test(i))
+                unknown[i] = n++;
+        Eigen::MatrixXd m = Eigen::MatrixXd::Zero(n, n);
+        for (int y = 0; y < op.height; ++y)
+            for (int cx = 0; cx < op.width; ++cx) {
+                const size_t i = size_t(y) * size_t(op.width) + size_t(cx);
+                if (unknown[i] < 0)
+                    continue;
+                const float *a = op.a.data() + i * 9;
+                m(unknown[i], unknown[i]) = a[8];
+                for (int d = 0; d < 8; ++d)
+                    if (a[d] != 0.0f)
+                        m(unknown[i], unknown[size_t(y + dyOf[d]) * size_t(op.width) + size_t(cx + dxOf[d])]) = a[d];
+            }
+        lu.compute(m);
+        count = n;
+    }
+
+    void solve(const float *b, float *x) const
+    {
+        if (count == 0)
+            return;
+        Eigen::MatrixXd rhs(count, 2);
+        for (size_t i = 0; i < op.cells(); ++i)
+            if (unknown[i] >= 0) {
+                rhs(unknown[i], 0) = b[2 * i];
+                rhs(unknown[i], 1) = b[2 * i + 1];
+            }
+        const Eigen::MatrixXd solution = lu.solve(rhs);
+        for (size_t i = 0; i < op.cells(); ++i)
+            if (unknown[i] >= 0) {
+                x[2 * i] = float(solution(unknown[i], 0));
+                x[2 * i + 1] = float(solution(unknown[i], 1));
+            }
+    }
+
+private:
+    const Operator &op;
+    std::vector<int> unknown;
+    int count = 0;
+    Eigen::FullPivLU<Eigen::MatrixXd> lu;
+};
+
+class Multigrid
+{
+public:
+    Multigrid(Operator finest, const std::atomic_bool *cancel)
+    {
+        levels.push_back(std::move(finest));
+        while (levels.back().cells() > size_t(directCells)) {
+            check(cancel);
+            levels.push_back(coarsened(levels.back()));
+        }
+        direct = std::make_unique<DirectSolver>(levels.back());
+    }
+
+    // A start from the coarsest level up: each level's Galerkin solution,
+    // piecewise constant on the next finer, smoothed.
+    void cascade(const std::vector<float> &b, std::vector<float> &x, int sweeps, const std::atomic_bool *cancel)
+    {
+        std::vector<std::vector<float>> rhs(levels.size());
+        rhs[0] = b;
+        for (size_t l = 1; l < levels.size(); ++l)
+            rhs[l] = restricted(levels[l - 1], levels[l], rhs[l - 1].data());
+        std::vector<float> v(levels.back().cells() * 2, 0.0f);
+        direct->solve(rhs.back().data(), v.data());
+        for (size_t l = levels.size() - 1; l-- > 0;) {
+            check(cancel);
+            std::vector<float> finer = l == 0 ? std::move(x) : std::vector<float>(levels[l].cells() * 2, 0.0f);
+            prolong(levels[l], levels[l + 1], v.data(), finer.data(), false);
+            for (int s = 0; s < sweeps; ++s) {
+                relax(levels[l], rhs[l].data(), finer.data(), true);
+                relax(levels[l], rhs[l].data(), finer.data(), false);
+            }
+            v = std::move(finer);
+        }
+        x = std::move(v);
+    }
+
+    void vcycle(const std::vector<float> &b, std::vector<float> &x) { cycle(0, b, x); }
+
+    // BiCGSTAB on the correction, preconditioned on the right by one V-cycle:
+    // the aggregation cycle alone converges slowly, as its interpolation is
+    // piecewise constant, but it removes the long-range error that
+    // Gauss-Seidel cannot, and the Krylov steps the rest. Both channels form
+    // one system. Stops after `iterations` or when the residual has fallen
+    // by `tolerance`.
+    int bicgstab(const std::vector<float> &b, std::vector<float> &x, int iterations, double tolerance,
+                 const std::atomic_bool *cancel)
+    {
+        const Operator &op = levels[0];
+        const size_t n = op.cells() * 2;
+        std::vector<float> r(n);
+        residual(op, b.data(), x.data(), r.data());
+        const double start = std::sqrt(dot(r, r));
+        if (start == 0)
+            return 0;
+        std::vector<float> r0 = r;
+        std::vector<float> p(n, 0.0f), v(n, 0.0f), ph(n), sh(n), t(n);
+        double rho = 1, alpha = 1, omega = 1;
+        int it = 0;
+        for (; it < iterations; ++it) {
+            check(cancel);
+            const double rhoNew = dot(r0, r);
+            if (rhoNew == 0)
+                break;
+            const double beta = (rhoNew / rho) * (alpha / omega);
+            rho = rhoNew;
+            for (size_t i = 0; i < n; ++i)
+                p[i] = float(r[i] + beta * (p[i] - omega * v[i]));
+            precondition(p, ph);
+            apply(op, ph.data(), v.data());
+            const double r0v = dot(r0, v);
+            if (r0v == 0)
+                break;
+            alpha = rho / r0v;
+            for (size_t i = 0; i < n; ++i)
+                r[i] = float(r[i] - alpha * v[i]); // now s
+            precondition(r, sh);
+            apply(op, sh.data(), t.data());
+            const double tt = dot(t, t);
+            omega = tt > 0 ? dot(t, r) / tt : 0;
+            for (size_t i = 0; i < n; ++i) {
+                x[i] = float(x[i] + alpha * ph[i] + omega * sh[i]);
+                r[i] = float(r[i] - omega * t[i]);
+            }
+            if (std::sqrt(dot(r, r)) <= tolerance * start || omega == 0) {
+                ++it;
+                break;
+            }
+        }
+        return it;
+    }
+
+    double residualNorm(const std::vector<float> &b, const std::vector<float> &x) const
+    {
+        std::vector<float> r(b.size());
+        residual(levels[0], b.data(), x.data(), r.data());
+        double s = 0;
+        for (float v : r)
+            s += double(v) * v;
+        return std::sqrt(s);
+    }
+
+private:
+    static double dot(const std::vector<float> &a, const std::vector<float> &b)
+    {
+        double s = 0;
+        for (size_t i = 0; i < a.size(); ++i)
+            s += double(a[i]) * b[i];
+        return s;
+    }
+
+    void precondition(const std::vector<float> &v, std::vector<float> &out)
+    {
+        std::fill(out.begin(), out.end(), 0.0f);
+        cycle(0, v, out);
+    }
+
+    void cycle(size_t l, const std::vector<float> &b, std::vector<float> &x)
+    {
+        const Operator &op = levels[l];
+        if (l + 1 == levels.size()) {
+            direct->solve(b.data(), x.data());
+            return;
+        }
+        relax(op, b.data(), x.data(), true);
+        std::vector<float> r(op.cells() * 2);
+        residual(op, b.data(), x.data(), r.data());
+        const std::vector<float> rc = restricted(op, levels[l + 1], r.data());
+        r = {};
+        std::vector<float> e(levels[l + 1].cells() * 2, 0.0f);
+        cycle(l + 1, rc, e);
+        prolong(op, levels[l + 1], e.data(), x.data(), true);
+        relax(op, b.data(), x.data(), false);
+    }
+
+    std::vector<Operator> levels;
+    std::unique_ptr<DirectSolver> direct;
+};
+
+// Chroma storage of a refined level: floats below full resolution, the
+// result's fixed point at full resolution.
+struct FloatCells {
+    float *v;
+    float get(size_t i, int c) const { return v[2 * i + size_t(c)]; }
+    void put(size_t i, float red, float blue)
+    {
+        v[2 * i] = red;
+        v[2 * i + 1] = blue;
+    }
+};
+
+struct FixedCells {
+    int16_t *v;
+    float get(size_t i, int c) const { return float(v[2 * i + size_t(c)]) * (1.0f / ColourSpread::chromaUnit); }
+    void put(size_t i, float red, float blue)
+    {
+        v[2 * i] = int16_t(std::lround(std::clamp(red * ColourSpread::chromaUnit, -32767.0f, 32767.0f)));
+        v[2 * i + 1] = int16_t(std::lround(std::clamp(blue * ColourSpread::chromaUnit, -32767.0f, 32767.0f)));
+    }
+};
+
+// The level's chroma from the coarser level's: each cell a mean of the four
+// nearest coarse cells, weighted bilinearly and by brightness likeness
+// (joint bilateral upsampling, Kopf et al. 2007), marked cells their mark.
+template <class Cells>
+void upsample(const Level &level, GreyRows &rows, const Level &coarse, const float *coarseChroma, Cells out,
+              const std::atomic_bool *cancel)
+{
+    const NegExp &e = negExp();
+    const int cw = coarse.width;
+    const int ch = coarse.height;
+    size_t nextMark = 0;
+    for (int y = 0; y < level.height; ++y) {
+        if (y % rowsBetweenChecks == 0)
+            check(cancel);
+        const float *above = rows.row(y - 1);
+        const float *row = rows.row(y);
+        const float *below = rows.row(y + 1);
+        const int j0 = (y & 1) ? y / 2 : y / 2 - 1;
+        const int cy[2] = {std::clamp(j0, 0, ch - 1), std::clamp(j0 + 1, 0, ch - 1)};
+        const float wy[2] = {(y & 1) ? 0.75f : 0.25f, (y & 1) ? 0.25f : 0.75f};
+        for (int x = 0; x < level.width; ++x) {
+            const size_t i = size_t(y) * size_t(level.width) + size_t(x);
+            if (nextMark < level.marks.size() && level.marks[nextMark].index == i) {
+                out.put(i, level.marks[nextMark].red, level.marks[nextMark].blue);
+                ++nextMark;
+                continue;
+            }
+            const int i0 = (x & 1) ? x / 2 : x / 2 - 1;
+            const int cx[2] = {std::clamp(i0, 0, cw - 1), std::clamp(i0 + 1, 0, cw - 1)};
+            const float wx[2] = {(x & 1) ? 0.75f : 0.25f, (x & 1) ? 0.25f : 0.75f};
+            // The brightness width as for the cell's own weights.
+            const float c = row[x];
+            float sum = c;
+            float sq = c * c;
+            int count = 1;
+            const float *rs[3] = {above, row, below};
+            for (int d = 0; d < 8; ++d) {
+                const float *r = rs[dyOf[d] + 1];
+                const int nx = x + dxOf[d];
+                if (r && nx >= 0 && nx < level.width) {
+                    sum += r[nx];
+                    sq += r[nx] * r[nx];
+                    ++count;
+                }
+            }
+            const float mean = sum / float(count);
+            const float variance = std::max(0.0f, sq / float(count) - mean * mean);
+            float closest = std::numeric_limits<float>::max();
+            float g[4];
+            size_t ci[4];
+            float bw[4];
+            for (int k = 0; k < 4; ++k) {
+                ci[k] = size_t(cy[k >> 1]) * size_t(cw) + size_t(cx[k & 1]);
+                g[k] = coarse.grey[ci[k]];
+                bw[k] = wy[k >> 1] * wx[k & 1];
+                closest = std::min(closest, (g[k] - c) * (g[k] - c));
+            }
+            const float width2 = std::max({varianceShare * variance, smallestWidth, closest / lnHundred});
+            const float inverse = 1.0f / width2;
+            float total = 0;
+            float red = 0;
+            float blue = 0;
+            for (int k = 0; k < 4; ++k) {
+                const float wk = bw[k] * e((g[k] - c) * (g[k] - c) * inverse);
+                total += wk;
+                red += wk * coarseChroma[2 * ci[k]];
+                blue += wk * coarseChroma[2 * ci[k] + 1];
+            }
+            out.put(i, red / total, blue / total);
+        }
+    }
+}
+
+// Gauss-Seidel sweeps of the optimisation at a level, with the weights
+// worked out as they are needed (they would take eight times the chroma's
+// storage at full resolution).
+template <class Cells>
+void sweep(const Level &level, GreyRows &rows, Cells x, bool forward, const std::atomic_bool *cancel)
+{
+    const int w = level.width;
+    const int h = level.height;
+    float wt[8];
+    for (int yy = 0; yy < h; ++yy) {
+        if (yy % rowsBetweenChecks == 0)
+            check(cancel);
+        const int y = forward ? yy : h - 1 - yy;
+        const float *above = rows.row(y - 1);
+        const float *row = rows.row(y);
+        const float *below = rows.row(y + 1);
+        for (int xx = 0; xx < w; ++xx) {
+            const int cx = forward ? xx : w - 1 - xx;
+            const size_t i = size_t(y) * size_t(w) + size_t(cx);
+            if (level.marked.test(i))
+                continue;
+            levinWeights(above, row, below, cx, w, wt);
+            float red = 0;
+            float blue = 0;
+            for (int d = 0; d < 8; ++d) {
+                if (wt[d] == 0.0f)
+                    continue;
+                const size_t j = size_t(y + dyOf[d]) * size_t(w) + size_t(cx + dxOf[d]);
+                red += wt[d] * x.get(j, 0);
+                blue += wt[d] * x.get(j, 1);
+            }
+            x.put(i, red, blue);
+        }
+    }
+}
+
+} // namespace
+
+int ColourSpread::levelFor(QSize photoSize, qint64 maxPixels)
+{
+    if (maxPixels <= 0)
+        return 0;
+    int level = 0;
+    QSize size = photoSize;
+    while (qint64(size.width()) * size.height() > maxPixels && (size.width() > 1 || size.height() > 1)) {
+        ++level;
+        size = levelSize(photoSize, level);
+    }
+    return level;
+}
+
+QSize ColourSpread::levelSize(QSize photoSize, int level)
+{
+    const qint64 step = qint64(1) << level;
+    return QSize(int((photoSize.width() + step - 1) / step), int((photoSize.height() + step - 1) / step));
+}
+
+double ColourSpread::luminance(QRgb colour)
+{
+    return 0.3 * qRed(colour) + 0.59 * qGreen(colour) + 0.11 * qBlue(colour);
+}
+
+void ColourSpread::chromaOf(QRgb colour, int *redDifference, int *blueDifference)
+{
+    const double y = luminance(colour);
+    *redDifference = int(std::lround((qRed(colour) - y) * chromaUnit));
+    *blueDifference = int(std::lround((qBlue(colour) - y) * chromaUnit));
+}
+
+QRgb ColourSpread::colourFor(double y, int redDifference, int blueDifference)
+{
+    const double dr = double(redDifference) / chromaUnit;
+    const double db = double(blueDifference) / chromaUnit;
+    const double dg = -(0.3 * dr + 0.11 * db) / 0.59;
+    double c[3] = {y + dr, y + dg, y + db};
+    const double lo = std::min({c[0], c[1], c[2]});
+    const double hi = std::max({c[0], c[1], c[2]});
+    if (lo < 0 && y > lo)
+        for (double &v : c)
+            v = y + (v - y) * y / (y - lo);
+    if (hi > 255 && hi > y)
+        for (double &v : c)
+            v = y + (v - y) * (255 - y) / (hi - y);
+    const auto byte = [](double v) { return int(std::clamp(std::lround(v), 0L, 255L)); };
+    return qRgb(byte(c[0]), byte(c[1]), byte(c[2]));
+}
+
+void ColourSpread::luminanceRow(const QImage &photo, int y, float *out)
+{
+    PhotoLuma(photo).row(y, out);
+}
+
+ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark> &marks,
+                                           const std::atomic_bool *cancel, const Progress &progress)
+{
+    return compute(photo, marks, Options(), cancel, progress);
+}
+
+ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark> &marks, const Options &options,
+                                           const std::atomic_bool *cancel, const Progress &progress)
+{
+    Result result;
+    if (photo.isNull())
+        return result;
+    const QRect bounds = photo.rect();
+    bool anyMark = false;
+    for (const Mark &m : marks)
+        anyMark = anyMark || bounds.contains(m.pixel);
+    if (!anyMark)
+        return result;
+
+    const auto report = [&progress](int percent) {
+        if (progress)
+            progress(percent);
+    };
+
+    try {
+        const PhotoLuma luma(photo);
+        const int target = levelFor(photo.size(), options.maxPixels);
+        const int solved = std::max(target, levelFor(photo.size(), std::max<qint64>(options.solvePixels, 1)));
+
+        std::vector<Level> levels(size_t(solved) + 1);
+        for (int l = 0; l <= solved; ++l) {
+            const QSize s = levelSize(photo.size(), l);
+            levels[size_t(l)].width = s.width();
+            levels[size_t(l)].height = s.height();
+        }
+
+        // Marks at full resolution: the last on a pixel counts.
+        {
+            Level &top = levels[0];
+            std::vector<std::pair<uint32_t, uint32_t>> order; // (pixel, position in the list)
+            for (int i = 0; i < marks.size(); ++i)
+                if (bounds.contains(marks[i].pixel))
+                    order.emplace_back(uint32_t(marks[i].pixel.y()) * uint32_t(top.width) + uint32_t(marks[i].pixel.x()),
+                                       uint32_t(i));
+            std::sort(order.begin(), order.end());
+            top.marked.resize(top.cells());
+            for (size_t i = 0; i < order.size(); ++i) {
+                if (i + 1 < order.size() && order[i + 1].first == order[i].first)
+                    continue;
+                int red = 0;
+                int blue = 0;
+                chromaOf(marks[int(order[i].second)].colour, &red, &blue);
+                top.marks.push_back({order[i].first, float(red) / chromaUnit, float(blue) / chromaUnit});
+                top.marked.set(order[i].first);
+            }
+        }
+        check(cancel);
+
+        // The brightness pyramid down to the solved level.
+        for (int l = 1; l <= solved; ++l) {
+            Level &fine = levels[size_t(l) - 1];
+            GreyRows rows(fine, l == 1 ? &luma : nullptr);
+            levels[size_t(l)].grey = halvedGrey(fine.width, fine.height, rows, cancel);
+            halveMarks(fine, levels[size_t(l)]);
+        }
+        if (solved == 0) {
+            // The photo is its own solved level; its brightness is kept.
+            Level &top = levels[0];
+            top.grey.resize(top.cells());
+            for (int y = 0; y < top.height; ++y)
+                luma.row(y, top.grey.data() + size_t(y) * size_t(top.width));
+        }
+        report(10);
+
+        // The solved level.
+        std::vector<float> chroma;
+        {
+            Level &level = levels[size_t(solved)];
+            std::vector<float> b;
+            Multigrid mg(buildOperator(level, b, cancel), cancel);
+            chroma.assign(level.cells() * 2, 0.0f);
+            for (const MarkCell &m : level.marks) {
+                chroma[2 * size_t(m.index)] = m.red;
+                chroma[2 * size_t(m.index) + 1] = m.blue;
+            }
+            mg.cascade(b, chroma, options.sweeps, cancel);
+            const int used = mg.bicgstab(b, chroma, options.cycles, 1e-4, cancel);
+            if (qEnvironmentVariableIsSet("SPREAD_DEBUG"))
+                std::fprintf(stderr, "iterations %d\n", used);
+        }
+        report(solved == target ? 95 : 40);
+
+        // Finer levels up to the target.
+        for (int l = solved - 1; l >= target; --l) {
+            Level &level = levels[size_t(l)];
+            const Level &coarse = levels[size_t(l) + 1];
+            GreyRows rows(level, l == 0 ? &luma : nullptr);
+            if (l == 0) {
+                result.chroma.values.resize(level.cells() * 2);
+                FixedCells cells{result.chroma.values.data()};
+                upsample(level, rows, coarse, chroma.data(), cells, cancel);
+                chroma = {};
+                levels[1].grey = {};
+                for (int s = 0; s < options.sweeps; ++s)
+                    sweep(level, rows, cells, s % 2 == 0, cancel);
+            } else {
+                std::vector<float> finer(level.cells() * 2);
+                FloatCells cells{finer.data()};
+                upsample(level, rows, coarse, chroma.data(), cells, cancel);
+                for (int s = 0; s < options.sweeps; ++s)
+                    sweep(level, rows, cells, s % 2 == 0, cancel);
+                chroma = std::move(finer);
+            }
+            report(95 - 55 * l / std::max(1, solved));
+        }
+
+        const Level &out = levels[size_t(target)];
+        if (result.chroma.values.empty()) {
+            result.chroma.values.resize(out.cells() * 2);
+            FixedCells cells{result.chroma.values.data()};
+            for (size_t i = 0; i < out.cells(); ++i)
+                cells.put(i, chroma[2 * i], chroma[2 * i + 1]);
+        }
+        result.chroma.width = out.width;
+        result.chroma.height = out.height;
+        result.chroma.level = target;
+        result.outcome = Outcome::Spread;
+        report(100);
+    } catch (const Cancelled &) {
+        return Result{Outcome::Cancelled, {}};
+    } catch (const std::bad_alloc &) {
+        return Result{Outcome::OutOfMemory, {}};
+    }
+    return result;
+}
+
+QString ColourSpread::outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Spread:
+        return QCoreApplication::translate("ColourSpread", "Spread the marked colours");
+    case Outcome::NoColourMark:
+        return QCoreApplication::translate("ColourSpread", "Nothing to spread: lay a colour mark on the photo first");
+    case Outcome::Cancelled:
+        return QCoreApplication::translate("ColourSpread", "Spread cancelled");
+    case Outcome::OutOfMemory:
+        return QCoreApplication::translate("ColourSpread", "Not enough memory to spread the colours");
+    }
+    return {};
+}

@@ -1,0 +1,139 @@
+#ifndef COLOURSPREAD_H
+#define COLOURSPREAD_H
+
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRgb>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+// Colours a whole photo from a few colour marks, by the optimisation of Levin,
+// Lischinski and Weiss ("Colorization using Optimization", 2004): each
+// unmarked pixel's chroma is the weighted mean of its eight neighbours'
+// chroma, w_rs = exp(-(Y_r - Y_s)^2 / c_r), normalised to sum 1, where c_r is
+// 0.6 times the brightness variance of the 3 x 3 window around r, raised so
+// that the most similar neighbour weighs at least 0.01 before normalising (as
+// the paper's authors set it). Marked pixels keep their mark's chroma.
+//
+// Brightness and chroma. Y is the photo's luminance, 0.3 R + 0.59 G + 0.11 B
+// on the 0-255 scale (16-bit photos divided by 257), the Lum of the W3C
+// compositing "color" mode. A colour's chroma is its two colour differences
+// R - Y and B - Y (G - Y follows, as the three differences weigh to zero), so
+// that the colour a pixel gets is the colour with the pixel's own luminance:
+// colourFor(). A white, grey or black mark has zero chroma: it spreads no
+// colour.
+//
+// The solver, chosen by measurement (figures in the README): the system is
+// solved on a reduced copy of at most `solvePixels` pixels by algebraic
+// multigrid (cells aggregated 2 x 2, Galerkin coarse operators, which keep a
+// thin dark line between two regions as a weak link where a reduced photo
+// would blur it away; a cascade from the coarsest level gives the start,
+// V-cycles with Gauss-Seidel smoothing converge it). Each finer level,
+// doubling up to the photo's size, starts from a joint bilateral upsampling of
+// the level below, guided by the level's brightness, and is refined by
+// Gauss-Seidel sweeps of the same optimisation at that level, so that colour
+// stops at the level's own edges. The full-resolution level works in the
+// result's own storage, which keeps the peak memory near twice the photo's
+// 32-bit size.
+//
+// Levels and the preview. Level k is the photo reduced by 2^k: its pixel
+// (x, y) is the mean of the photo pixels [x 2^k, (x + 1) 2^k) x [y 2^k,
+// (y + 1) 2^k) inside the photo. A preview is the computation stopped at the
+// first level of at most `maxPixels` pixels; the full computation passes
+// through that same level with the same arithmetic, so Spread writes what the
+// preview showed, refined. The computation is deterministic and touches no
+// shared state: it may run on a worker thread.
+class ColourSpread
+{
+public:
+    enum class Outcome {
+        Spread,
+        NoColourMark,
+        Cancelled,
+        OutOfMemory,
+    };
+
+    struct Mark {
+        QPoint pixel;
+        QRgb colour = 0; // sRGB; the alpha byte is ignored
+    };
+
+    // Chroma differences are stored as fixed point, in 1/chromaUnit of an
+    // 8-bit level.
+    static constexpr int chromaUnit = 16;
+
+    // Per pixel of a level, row by row, two values: (R - Y) * chromaUnit and
+    // (B - Y) * chromaUnit, rounded. The colour a pixel of luminance Y takes
+    // is colourFor(Y, ...) of its two values.
+    struct Chroma {
+        int width = 0;
+        int height = 0;
+        int level = 0; // each pixel stands for 2^level x 2^level photo pixels
+        std::vector<int16_t> values;
+
+        bool isNull() const { return values.empty(); }
+        int redDifference(int x, int y) const { return values[(size_t(y) * size_t(width) + size_t(x)) * 2]; }
+        int blueDifference(int x, int y) const { return values[(size_t(y) * size_t(width) + size_t(x)) * 2 + 1]; }
+    };
+
+    struct Result {
+        Outcome outcome = Outcome::NoColourMark;
+        Chroma chroma; // null unless `outcome` is Spread
+    };
+
+    // Called with a percentage as the stages finish, on the computing thread.
+    using Progress = std::function<void(int percent)>;
+
+    struct Options {
+        // The result's largest size in pixels: 0 for the photo's own size, a
+        // view's size for a preview (the result is then the first level that
+        // fits, at most the photo's size).
+        qint64 maxPixels = 0;
+        // The largest level solved by multigrid; finer levels are refined.
+        qint64 solvePixels = qint64(1) << 18;
+        // V-cycles at the solved level, and Gauss-Seidel sweeps at each finer
+        // level.
+        int cycles = 6;
+        int sweeps = 2;
+    };
+
+    // Marks outside the photo are ignored; of several marks on one pixel the
+    // last counts. `cancel`, when given, is read between stages and while
+    // they run; a raised flag ends the computation with Cancelled. A failed
+    // allocation ends it with OutOfMemory; nothing outside the result is
+    // changed either way.
+    static Result compute(const QImage &photo, const QList<Mark> &marks, const std::atomic_bool *cancel = nullptr,
+                          const Progress &progress = {});
+    static Result compute(const QImage &photo, const QList<Mark> &marks, const Options &options,
+                          const std::atomic_bool *cancel = nullptr, const Progress &progress = {});
+
+    // The first level of at most `maxPixels` pixels, 0 for the photo itself.
+    static int levelFor(QSize photoSize, qint64 maxPixels);
+
+    // The size of level `level` of a photo of `photoSize`.
+    static QSize levelSize(QSize photoSize, int level);
+
+    // A colour's luminance on the 0-255 scale, and its two differences in
+    // chroma units.
+    static double luminance(QRgb colour);
+    static void chromaOf(QRgb colour, int *redDifference, int *blueDifference);
+
+    // The colour of luminance `y` (0-255) and the given differences in chroma
+    // units; out of gamut it is brought back towards grey at that luminance,
+    // as the W3C ClipColor does, so its luminance stays `y`.
+    static QRgb colourFor(double y, int redDifference, int blueDifference);
+
+    // The photo's luminance at full resolution, one row, as the computation
+    // reads it.
+    static void luminanceRow(const QImage &photo, int y, float *out);
+
+    // A one-line explanation of an outcome, for the status bar.
+    static QString outcomeText(Outcome outcome);
+};
+
+#endif // COLOURSPREAD_H
