@@ -110,7 +110,7 @@ int main(int argc, char **argv)
     const QString out = QStringLiteral("/tmp/spread-overlays");
     ColourSpread::Options options;
     if (argc > 2)
-        options.cycles = std::atoi(argv[2]);
+        options.iterations = std::atoi(argv[2]);
     if (argc > 3)
         options.sweeps = std::atoi(argv[3]);
     if (argc > 4)

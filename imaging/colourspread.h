@@ -30,10 +30,10 @@
 //
 // The solver, chosen by measurement (figures in the README): the system is
 // solved on a reduced copy of at most `solvePixels` pixels by algebraic
-// multigrid (cells aggregated 2 x 2, Galerkin coarse operators, which keep a
-// thin dark line between two regions as a weak link where a reduced photo
-// would blur it away; a cascade from the coarsest level gives the start,
-// V-cycles with Gauss-Seidel smoothing converge it). Each finer level,
+// BiCGSTAB preconditioned by algebraic multigrid (cells aggregated 2 x 2,
+// Galerkin coarse operators, which keep a thin dark line between two regions
+// as a weak link where a reduced photo would blur it away; W-cycles with
+// Gauss-Seidel smoothing); a cascade from the coarsest level gives the start. Each finer level,
 // doubling up to the photo's size, starts from a joint bilateral upsampling of
 // the level below, guided by the level's brightness, and is refined by
 // Gauss-Seidel sweeps of the same optimisation at that level, so that colour
@@ -96,9 +96,9 @@ public:
         qint64 maxPixels = 0;
         // The largest level solved by multigrid; finer levels are refined.
         qint64 solvePixels = qint64(1) << 18;
-        // V-cycles at the solved level, and Gauss-Seidel sweeps at each finer
-        // level.
-        int cycles = 6;
+        // BiCGSTAB steps at the solved level, and Gauss-Seidel sweeps at each
+        // finer level.
+        int iterations = 8;
         int sweeps = 2;
     };
 
