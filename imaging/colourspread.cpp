@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -24,6 +25,9 @@ constexpr float lumBlue = 0.11f;
 constexpr float varianceShare = 0.6f;
 constexpr float lnHundred = 4.6051702f;
 constexpr float smallestWidth = 2e-6f * 255.0f * 255.0f;
+
+// Symmetric Gauss-Seidel sweeps at each level of the cascade.
+constexpr int cascadeSweeps = 2;
 
 // Levels of at most this many cells are solved directly.
 constexpr int directCells = 256;
@@ -87,6 +91,37 @@ constexpr int dyOf[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
 // (null outside the level). Absent neighbours get weight 0.
 void levinWeights(const float *above, const float *row, const float *below, int x, int width, float w[8])
 {
+    if (above && below && x > 0 && x + 1 < width) {
+        // Inside the level, the common case: no neighbour is missing.
+        const float c = row[x];
+        const float v[8] = {above[x - 1], above[x], above[x + 1], row[x - 1],
+                            row[x + 1],   below[x - 1], below[x], below[x + 1]};
+        float sum = c;
+        float closest = std::numeric_limits<float>::max();
+        float diff2[8];
+        for (int d = 0; d < 8; ++d) {
+            sum += v[d];
+            diff2[d] = (v[d] - c) * (v[d] - c);
+            closest = std::min(closest, diff2[d]);
+        }
+        const float mean = sum * (1.0f / 9.0f);
+        float variance = (c - mean) * (c - mean);
+        for (int d = 0; d < 8; ++d)
+            variance += (v[d] - mean) * (v[d] - mean);
+        variance *= 1.0f / 9.0f;
+        const float width2 = std::max({varianceShare * variance, smallestWidth, closest / lnHundred});
+        const float inverse = 1.0f / width2;
+        const NegExp &e = negExp();
+        float total = 0;
+        for (int d = 0; d < 8; ++d) {
+            w[d] = e(diff2[d] * inverse);
+            total += w[d];
+        }
+        const float scale = 1.0f / total;
+        for (int d = 0; d < 8; ++d)
+            w[d] *= scale;
+        return;
+    }
     const float c = row[x];
     const float *rows[3] = {above, row, below};
     float values[8];
@@ -639,6 +674,10 @@ public:
             return 0;
         std::vector<float> r0 = r;
         std::vector<float> p(n, 0.0f), v(n, 0.0f), ph(n), sh(n), t(n);
+        // BiCGSTAB's residual is not monotone and may break down; the best
+        // iterate seen is the answer.
+        std::vector<float> best = x;
+        double bestNorm = start;
         double rho = 1, alpha = 1, omega = 1;
         int it = 0;
         while (it < iterations) {
@@ -667,9 +706,17 @@ public:
                 x[i] = float(x[i] + alpha * ph[i] + omega * sh[i]);
                 r[i] = float(r[i] - omega * t[i]);
             }
-            if (std::sqrt(dot(r, r)) <= tolerance * start || omega == 0)
+            const double norm = std::sqrt(dot(r, r));
+            if (!std::isfinite(norm))
+                break;
+            if (norm < bestNorm) {
+                bestNorm = norm;
+                best = x;
+            }
+            if (norm <= tolerance * start || omega == 0)
                 break;
         }
+        x = std::move(best);
         return it;
     }
 
@@ -729,26 +776,65 @@ struct FloatCells {
 
 struct FixedCells {
     int16_t *v;
+    static int16_t fixedPoint(float value)
+    {
+        const float scaled = std::clamp(value * ColourSpread::chromaUnit, -32767.0f, 32767.0f);
+        return int16_t(scaled < 0 ? scaled - 0.5f : scaled + 0.5f);
+    }
     float get(size_t i, int c) const { return float(v[2 * i + size_t(c)]) * (1.0f / ColourSpread::chromaUnit); }
     void put(size_t i, float red, float blue)
     {
-        v[2 * i] = int16_t(std::lround(std::clamp(red * ColourSpread::chromaUnit, -32767.0f, 32767.0f)));
-        v[2 * i + 1] = int16_t(std::lround(std::clamp(blue * ColourSpread::chromaUnit, -32767.0f, 32767.0f)));
+        v[2 * i] = fixedPoint(red);
+        v[2 * i + 1] = fixedPoint(blue);
     }
 };
+
+// Runs work(first, last) on bands of rows at once, one per core. The bands
+// are independent, so the result does not depend on how many there are. An
+// exception in a band (cancelled, out of memory) is thrown again here.
+void inBands(int height, const std::function<void(int, int)> &work)
+{
+    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
+    if (bands <= 1) {
+        work(0, height);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
+    std::vector<std::thread> threads;
+    const auto run = [&](int band) {
+        try {
+            work(height * band / bands, height * (band + 1) / bands);
+        } catch (...) {
+            failures[size_t(band)] = std::current_exception();
+        }
+    };
+    for (int band = 1; band < bands; ++band)
+        threads.emplace_back(run, band);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+}
 
 // The level's chroma from the coarser level's: each cell a mean of the four
 // nearest coarse cells, weighted bilinearly and by brightness likeness
 // (joint bilateral upsampling, Kopf et al. 2007), marked cells their mark.
+// Rows [first, last) only, so that parts of a level can be upsampled at once.
 template <class Cells>
-void upsample(const Level &level, GreyRows &rows, const Level &coarse, const float *coarseChroma, Cells out,
-              const std::atomic_bool *cancel)
+void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, const float *coarseChroma, Cells out,
+              int first, int last, const std::atomic_bool *cancel)
 {
     const NegExp &e = negExp();
     const int cw = coarse.width;
     const int ch = coarse.height;
-    size_t nextMark = 0;
-    for (int y = 0; y < level.height; ++y) {
+    GreyRows rows(level, photo);
+    size_t nextMark = size_t(std::lower_bound(level.marks.begin(), level.marks.end(),
+                                              uint32_t(first) * uint32_t(level.width),
+                                              [](const MarkCell &m, uint32_t i) { return m.index < i; })
+                             - level.marks.begin());
+    for (int y = first; y < last; ++y) {
         if (y % rowsBetweenChecks == 0)
             check(cancel);
         const float *above = rows.row(y - 1);
@@ -983,7 +1069,7 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             std::vector<float> b;
             Multigrid mg(buildOperator(level, b, cancel), cancel);
             std::vector<float> padded = b; // the marks, where the sweeps keep them
-            mg.cascade(b, padded, options.sweeps, cancel);
+            mg.cascade(b, padded, cascadeSweeps, cancel);
             mg.bicgstab(b, padded, options.iterations, 1e-4, cancel);
             chroma.resize(level.cells() * 2);
             for (int y = 0; y < level.height; ++y)
@@ -1001,7 +1087,9 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             if (l == 0) {
                 result.chroma.values.resize(level.cells() * 2);
                 FixedCells cells{result.chroma.values.data()};
-                upsample(level, rows, coarse, chroma.data(), cells, cancel);
+                inBands(level.height, [&](int first, int last) {
+                    upsample(level, &luma, coarse, chroma.data(), cells, first, last, cancel);
+                });
                 chroma = {};
                 levels[1].grey = {};
                 for (int s = 0; s < options.sweeps; ++s)
@@ -1009,7 +1097,9 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             } else {
                 std::vector<float> finer(level.cells() * 2);
                 FloatCells cells{finer.data()};
-                upsample(level, rows, coarse, chroma.data(), cells, cancel);
+                inBands(level.height, [&](int first, int last) {
+                    upsample(level, nullptr, coarse, chroma.data(), cells, first, last, cancel);
+                });
                 for (int s = 0; s < options.sweeps; ++s)
                     sweep(level, rows, cells, s % 2 == 0, cancel);
                 chroma = std::move(finer);

@@ -29,17 +29,19 @@
 // colour.
 //
 // The solver, chosen by measurement (figures in the README): the system is
-// solved on a reduced copy of at most `solvePixels` pixels by algebraic
-// BiCGSTAB preconditioned by algebraic multigrid (cells aggregated 2 x 2,
-// Galerkin coarse operators, which keep a thin dark line between two regions
-// as a weak link where a reduced photo would blur it away; W-cycles with
-// Gauss-Seidel smoothing); a cascade from the coarsest level gives the start. Each finer level,
-// doubling up to the photo's size, starts from a joint bilateral upsampling of
-// the level below, guided by the level's brightness, and is refined by
-// Gauss-Seidel sweeps of the same optimisation at that level, so that colour
-// stops at the level's own edges. The full-resolution level works in the
-// result's own storage, which keeps the peak memory near twice the photo's
-// 32-bit size.
+// solved on a reduced copy of at most `solvePixels` pixels by BiCGSTAB
+// preconditioned by algebraic multigrid (cells aggregated 2 x 2, Galerkin
+// coarse operators, which keep a thin dark line between two regions as a
+// weak link where a reduced photo would blur it away; W-cycles with
+// Gauss-Seidel smoothing); a cascade from the coarsest level gives the start.
+// Each finer level, doubling up to the photo's size, is a joint bilateral
+// upsampling of the level below (Kopf et al. 2007), guided by the level's own
+// brightness with the same brightness width as the weights, so that colour
+// stops at the level's own edges; Gauss-Seidel sweeps of the optimisation at
+// the finer levels are an option (`sweeps`), off by default, as they changed
+// the evaluation figures by less than 0.01. The upsampling runs in bands of
+// rows on all cores and writes the full-resolution level straight into the
+// result, which keeps the peak memory near twice the photo's 32-bit size.
 //
 // Levels and the preview. Level k is the photo reduced by 2^k: its pixel
 // (x, y) is the mean of the photo pixels [x 2^k, (x + 1) 2^k) x [y 2^k,
@@ -95,11 +97,11 @@ public:
         // fits, at most the photo's size).
         qint64 maxPixels = 0;
         // The largest level solved by multigrid; finer levels are refined.
-        qint64 solvePixels = qint64(1) << 18;
+        qint64 solvePixels = qint64(1) << 16;
         // BiCGSTAB steps at the solved level, and Gauss-Seidel sweeps at each
         // finer level.
         int iterations = 8;
-        int sweeps = 2;
+        int sweeps = 0;
     };
 
     // Marks outside the photo are ignored; of several marks on one pixel the
