@@ -30,78 +30,6 @@ double cpuMs()
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-struct Lab {
-    double l, a, b;
-};
-
-double linear(double c)
-{
-    c /= 255.0;
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-Lab lab(QRgb c)
-{
-    const double r = linear(qRed(c)), g = linear(qGreen(c)), b = linear(qBlue(c));
-    const double x = (0.4124564 * r + 0.3575761 * g + 0.1804375 * b) / 0.95047;
-    const double y = 0.2126729 * r + 0.7151522 * g + 0.0721750 * b;
-    const double z = (0.0193339 * r + 0.1191920 * g + 0.9503041 * b) / 1.08883;
-    const auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; };
-    return {116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
-}
-
-double ciede2000(const Lab &p, const Lab &q)
-{
-    const double pi = 3.14159265358979323846;
-    const double c1 = std::hypot(p.a, p.b), c2 = std::hypot(q.a, q.b);
-    const double cm = (c1 + c2) / 2;
-    const double g = 0.5 * (1 - std::sqrt(std::pow(cm, 7) / (std::pow(cm, 7) + std::pow(25.0, 7))));
-    const double a1 = (1 + g) * p.a, a2 = (1 + g) * q.a;
-    const double c1p = std::hypot(a1, p.b), c2p = std::hypot(a2, q.b);
-    auto hue = [pi](double b, double a) {
-        if (a == 0 && b == 0)
-            return 0.0;
-        double h = std::atan2(b, a) * 180 / pi;
-        return h < 0 ? h + 360 : h;
-    };
-    const double h1 = hue(p.b, a1), h2 = hue(q.b, a2);
-    const double dl = q.l - p.l, dc = c2p - c1p;
-    double dh = 0;
-    if (c1p * c2p != 0) {
-        dh = h2 - h1;
-        if (dh > 180)
-            dh -= 360;
-        else if (dh < -180)
-            dh += 360;
-    }
-    const double dH = 2 * std::sqrt(c1p * c2p) * std::sin(dh / 2 * pi / 180);
-    const double lm = (p.l + q.l) / 2, cmp = (c1p + c2p) / 2;
-    double hm = h1 + h2;
-    if (c1p * c2p != 0) {
-        if (std::abs(h1 - h2) <= 180)
-            hm = (h1 + h2) / 2;
-        else
-            hm = (h1 + h2 < 360) ? (h1 + h2 + 360) / 2 : (h1 + h2 - 360) / 2;
-    }
-    const double t = 1 - 0.17 * std::cos((hm - 30) * pi / 180) + 0.24 * std::cos(2 * hm * pi / 180)
-                     + 0.32 * std::cos((3 * hm + 6) * pi / 180) - 0.20 * std::cos((4 * hm - 63) * pi / 180);
-    const double dtheta = 30 * std::exp(-std::pow((hm - 275) / 25, 2));
-    const double rc = 2 * std::sqrt(std::pow(cmp, 7) / (std::pow(cmp, 7) + std::pow(25.0, 7)));
-    const double sl = 1 + 0.015 * std::pow(lm - 50, 2) / std::sqrt(20 + std::pow(lm - 50, 2));
-    const double sc = 1 + 0.045 * cmp, sh = 1 + 0.015 * cmp * t;
-    const double rt = -std::sin(2 * dtheta * pi / 180) * rc;
-    return std::sqrt(std::pow(dl / sl, 2) + std::pow(dc / sc, 2) + std::pow(dH / sh, 2) + rt * (dc / sc) * (dH / sh));
-}
-
-double meanDifference(const QImage &a, const QImage &b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            sum += ciede2000(lab(a.pixel(x, y)), lab(b.pixel(x, y)));
-    return sum / (double(a.width()) * a.height());
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -137,8 +65,8 @@ int main(int argc, char **argv)
         const QImage exactImage = ExactSpread::render(grey, exact.chroma);
         const QImage fastImage = ExactSpread::render(grey, fast.chroma);
         std::printf("%-12s %9.2f %9.2f %9.2f %9.2f %9.1f %9.1f\n", qPrintable(stem),
-                    meanDifference(grey.convertToFormat(QImage::Format_RGB32), truth), meanDifference(exactImage, truth),
-                    meanDifference(fastImage, truth), meanDifference(fastImage, exactImage), exactMs, fastMs);
+                    ExactSpread::meanCiede2000(grey.convertToFormat(QImage::Format_RGB32), truth), ExactSpread::meanCiede2000(exactImage, truth),
+                    ExactSpread::meanCiede2000(fastImage, truth), ExactSpread::meanCiede2000(fastImage, exactImage), exactMs, fastMs);
         std::fflush(stdout);
         QImage sheet(grey.width() * 2, grey.height() * 2, QImage::Format_RGB32);
         QPainter p(&sheet);

@@ -97,10 +97,10 @@ public:
         // fits, at most the photo's size).
         qint64 maxPixels = 0;
         // The largest level solved by multigrid; finer levels are refined.
-        qint64 solvePixels = qint64(1) << 16;
+        qint64 solvePixels = qint64(1) << 14;
         // BiCGSTAB steps at the solved level, and Gauss-Seidel sweeps at each
         // finer level.
-        int iterations = 8;
+        int iterations = 20;
         int sweeps = 0;
     };
 

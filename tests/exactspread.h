@@ -26,6 +26,9 @@ std::vector<double> levelLuminance(const QImage &photo, int level);
 // A level's chroma reduced `steps` more times, by means of 2 x 2 squares.
 ColourSpread::Chroma reduced(const ColourSpread::Chroma &chroma, int steps);
 
+// The mean CIEDE2000 difference of two images of one size (sRGB, D65).
+double meanCiede2000(const QImage &a, const QImage &b);
+
 } // namespace ExactSpread
 
 #endif // EXACTSPREAD_H
