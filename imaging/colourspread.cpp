@@ -317,30 +317,71 @@ private:
     std::array<Slot, 4> buffers;
 };
 
-// The next level's brightness: each cell the mean of the (up to four) cells
-// it covers.
-std::vector<float> halvedGrey(int width, int height, GreyRows &rows, const std::atomic_bool *cancel)
+// Runs work(first, last) on bands of rows at once, one per core. The bands
+// are independent, so the result does not depend on how many there are. An
+// exception in a band (cancelled, out of memory) is thrown again here.
+void inBands(int height, const std::function<void(int, int)> &work)
 {
-    const int hw = (width + 1) / 2;
-    const int hh = (height + 1) / 2;
-    std::vector<float> half(size_t(hw) * size_t(hh));
-    for (int y = 0; y < hh; ++y) {
-        if (y % rowsBetweenChecks == 0)
-            check(cancel);
-        const float *a = rows.row(2 * y);
-        const float *b = rows.row(2 * y + 1);
-        float *out = half.data() + size_t(y) * size_t(hw);
-        for (int x = 0; x < hw; ++x) {
-            const bool right = 2 * x + 1 < width;
-            float sum = a[2 * x] + (right ? a[2 * x + 1] : 0.0f);
-            int n = right ? 2 : 1;
-            if (b) {
-                sum += b[2 * x] + (right ? b[2 * x + 1] : 0.0f);
-                n *= 2;
-            }
-            out[x] = sum / float(n);
-        }
+    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
+    if (bands <= 1) {
+        work(0, height);
+        return;
     }
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
+    std::vector<std::thread> threads;
+    const auto run = [&](int band) {
+        try {
+            work(height * band / bands, height * (band + 1) / bands);
+        } catch (...) {
+            failures[size_t(band)] = std::current_exception();
+        }
+    };
+    int band = 1;
+    try {
+        for (; band < bands; ++band)
+            threads.emplace_back(run, band);
+    } catch (const std::system_error &) {
+        // No thread to be had: the rest on this one.
+    }
+    for (int rest = band; rest < bands; ++rest)
+        run(rest);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+}
+
+// The next level's brightness: each cell the mean of the (up to four) cells
+// it covers. In bands of rows on all cores: at full resolution this reads the
+// whole photo.
+std::vector<float> halvedGrey(const Level &fine, const PhotoLuma *photo, const std::atomic_bool *cancel)
+{
+    const int width = fine.width;
+    const int hw = (width + 1) / 2;
+    const int hh = (fine.height + 1) / 2;
+    std::vector<float> half(size_t(hw) * size_t(hh));
+    inBands(hh, [&](int first, int last) {
+        GreyRows rows(fine, photo);
+        for (int y = first; y < last; ++y) {
+            if (y % rowsBetweenChecks == 0)
+                check(cancel);
+            const float *a = rows.row(2 * y);
+            const float *b = rows.row(2 * y + 1);
+            float *out = half.data() + size_t(y) * size_t(hw);
+            for (int x = 0; x < hw; ++x) {
+                const bool right = 2 * x + 1 < width;
+                float sum = a[2 * x] + (right ? a[2 * x + 1] : 0.0f);
+                int n = right ? 2 : 1;
+                if (b) {
+                    sum += b[2 * x] + (right ? b[2 * x + 1] : 0.0f);
+                    n *= 2;
+                }
+                out[x] = sum / float(n);
+            }
+        }
+    });
     return half;
 }
 
@@ -774,18 +815,7 @@ private:
     std::unique_ptr<DirectSolver> direct;
 };
 
-// Chroma storage of a refined level: floats below full resolution, the
-// result's fixed point at full resolution.
-struct FloatCells {
-    float *v;
-    float get(size_t i, int c) const { return v[2 * i + size_t(c)]; }
-    void put(size_t i, float red, float blue)
-    {
-        v[2 * i] = red;
-        v[2 * i + 1] = blue;
-    }
-};
-
+// Chroma storage of a level, in the result's fixed point.
 struct FixedCells {
     int16_t *v;
     static int16_t fixedPoint(float value)
@@ -801,48 +831,12 @@ struct FixedCells {
     }
 };
 
-// Runs work(first, last) on bands of rows at once, one per core. The bands
-// are independent, so the result does not depend on how many there are. An
-// exception in a band (cancelled, out of memory) is thrown again here.
-void inBands(int height, const std::function<void(int, int)> &work)
-{
-    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
-    if (bands <= 1) {
-        work(0, height);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
-    std::vector<std::thread> threads;
-    const auto run = [&](int band) {
-        try {
-            work(height * band / bands, height * (band + 1) / bands);
-        } catch (...) {
-            failures[size_t(band)] = std::current_exception();
-        }
-    };
-    int band = 1;
-    try {
-        for (; band < bands; ++band)
-            threads.emplace_back(run, band);
-    } catch (const std::system_error &) {
-        // No thread to be had: the rest on this one.
-    }
-    for (int rest = band; rest < bands; ++rest)
-        run(rest);
-    run(0);
-    for (std::thread &t : threads)
-        t.join();
-    for (const std::exception_ptr &failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
-}
-
 // The level's chroma from the coarser level's: each cell a mean of the four
 // nearest coarse cells, weighted bilinearly and by brightness likeness
 // (joint bilateral upsampling, Kopf et al. 2007), marked cells their mark.
 // Rows [first, last) only, so that parts of a level can be upsampled at once.
 template <class Cells>
-void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, const float *coarseChroma, Cells out,
+void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, const int16_t *coarseFixed, Cells out,
               int first, int last, const std::atomic_bool *cancel)
 {
     const NegExp &e = negExp();
@@ -907,10 +901,10 @@ void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, c
             for (int k = 0; k < 4; ++k) {
                 const float wk = bw[k] * e((g[k] - c) * (g[k] - c) * inverse);
                 total += wk;
-                red += wk * coarseChroma[2 * ci[k]];
-                blue += wk * coarseChroma[2 * ci[k] + 1];
+                red += wk * float(coarseFixed[2 * ci[k]]);
+                blue += wk * float(coarseFixed[2 * ci[k] + 1]);
             }
-            out.put(i, red / total, blue / total);
+            out.put(i, red / (total * ColourSpread::chromaUnit), blue / (total * ColourSpread::chromaUnit));
         }
     }
 }
@@ -1068,8 +1062,7 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
         // The brightness pyramid down to the solved level.
         for (int l = 1; l <= solved; ++l) {
             Level &fine = levels[size_t(l) - 1];
-            GreyRows rows(fine, l == 1 ? &luma : nullptr);
-            levels[size_t(l)].grey = halvedGrey(fine.width, fine.height, rows, cancel);
+            levels[size_t(l)].grey = halvedGrey(fine, l == 1 ? &luma : nullptr, cancel);
             halveMarks(fine, levels[size_t(l)]);
         }
         if (solved == 0) {
@@ -1081,8 +1074,10 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
         }
         report(10);
 
-        // The solved level.
-        std::vector<float> chroma;
+        // The solved level. Every level's chroma is kept in the result's
+        // fixed point: half the memory of floats, and a sixteenth of a level
+        // is well below what shows.
+        std::vector<int16_t> chroma;
         {
             Level &level = levels[size_t(solved)];
             std::vector<float> b;
@@ -1091,48 +1086,36 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             mg.cascade(b, padded, cascadeSweeps, cancel);
             mg.bicgstab(b, padded, options.iterations, solveTolerance, cancel);
             chroma.resize(level.cells() * 2);
+            FixedCells cells{chroma.data()};
             for (int y = 0; y < level.height; ++y)
                 for (int x = 0; x < level.width; ++x) {
-                    const size_t i = size_t(y) * size_t(level.width) + size_t(x);
-                    chroma[2 * i] = padded[2 * mg.finest().at(x, y)];
-                    chroma[2 * i + 1] = padded[2 * mg.finest().at(x, y) + 1];
+                    const size_t i = mg.finest().at(x, y);
+                    cells.put(size_t(y) * size_t(level.width) + size_t(x), padded[2 * i], padded[2 * i + 1]);
                 }
         }
+        report(40);
+
         // Finer levels up to the target.
         for (int l = solved - 1; l >= target; --l) {
             Level &level = levels[size_t(l)];
-            const Level &coarse = levels[size_t(l) + 1];
-            GreyRows rows(level, l == 0 ? &luma : nullptr);
-            if (l == 0) {
-                result.chroma.values.resize(level.cells() * 2);
-                FixedCells cells{result.chroma.values.data()};
-                inBands(level.height, [&](int first, int last) {
-                    upsample(level, &luma, coarse, chroma.data(), cells, first, last, cancel);
-                });
-                chroma = {};
-                levels[1].grey = {};
-                for (int s = 0; s < options.sweeps; ++s)
-                    sweep(level, rows, cells, s % 2 == 0, cancel);
-            } else {
-                std::vector<float> finer(level.cells() * 2);
-                FloatCells cells{finer.data()};
-                inBands(level.height, [&](int first, int last) {
-                    upsample(level, nullptr, coarse, chroma.data(), cells, first, last, cancel);
-                });
-                for (int s = 0; s < options.sweeps; ++s)
-                    sweep(level, rows, cells, s % 2 == 0, cancel);
-                chroma = std::move(finer);
-            }
+            Level &coarse = levels[size_t(l) + 1];
+            std::vector<int16_t> finer(level.cells() * 2);
+            FixedCells cells{finer.data()};
+            const PhotoLuma *photo = l == 0 ? &luma : nullptr;
+            inBands(level.height, [&](int first, int last) {
+                upsample(level, photo, coarse, chroma.data(), cells, first, last, cancel);
+            });
+            chroma = std::move(finer);
+            coarse.grey = {};
+            coarse.marks = {};
+            GreyRows rows(level, photo);
+            for (int s = 0; s < options.sweeps; ++s)
+                sweep(level, rows, cells, s % 2 == 0, cancel);
             report(95 - 55 * l / std::max(1, solved));
         }
 
         const Level &out = levels[size_t(target)];
-        if (result.chroma.values.empty()) {
-            result.chroma.values.resize(out.cells() * 2);
-            FixedCells cells{result.chroma.values.data()};
-            for (size_t i = 0; i < out.cells(); ++i)
-                cells.put(i, chroma[2 * i], chroma[2 * i + 1]);
-        }
+        result.chroma.values = std::move(chroma);
         result.chroma.width = out.width;
         result.chroma.height = out.height;
         result.chroma.level = target;
