@@ -12,6 +12,7 @@ packages=(
     libgl-dev
     libboost-graph-dev
     libeigen3-dev
+    libopencv-contrib-dev
     libbenchmark-dev
     xvfb
     xauth
