@@ -843,6 +843,11 @@ void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, c
     const int cw = coarse.width;
     const int ch = coarse.height;
     GreyRows rows(level, photo);
+    // Sums of each column of the 3 x 3 windows on a row, with a zero column
+    // either side, so that a window's sums are three lookups.
+    std::vector<float> columnSum(size_t(level.width) + 2, 0.0f);
+    std::vector<float> columnSquares(columnSum.size(), 0.0f);
+    std::vector<float> columnCount(columnSum.size(), 0.0f);
     size_t nextMark = size_t(std::lower_bound(level.marks.begin(), level.marks.end(),
                                               uint32_t(first) * uint32_t(level.width),
                                               [](const MarkCell &m, uint32_t i) { return m.index < i; })
@@ -856,6 +861,14 @@ void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, c
         const int j0 = (y & 1) ? y / 2 : y / 2 - 1;
         const int cy[2] = {std::clamp(j0, 0, ch - 1), std::clamp(j0 + 1, 0, ch - 1)};
         const float wy[2] = {(y & 1) ? 0.75f : 0.25f, (y & 1) ? 0.25f : 0.75f};
+        const float rowsPresent = 1.0f + (above ? 1.0f : 0.0f) + (below ? 1.0f : 0.0f);
+        for (int x = 0; x < level.width; ++x) {
+            const float a = above ? above[x] : 0.0f;
+            const float b = below ? below[x] : 0.0f;
+            columnSum[size_t(x) + 1] = a + row[x] + b;
+            columnSquares[size_t(x) + 1] = a * a + row[x] * row[x] + b * b;
+            columnCount[size_t(x) + 1] = rowsPresent;
+        }
         for (int x = 0; x < level.width; ++x) {
             const size_t i = size_t(y) * size_t(level.width) + size_t(x);
             if (nextMark < level.marks.size() && level.marks[nextMark].index == i) {
@@ -868,21 +881,12 @@ void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, c
             const float wx[2] = {(x & 1) ? 0.75f : 0.25f, (x & 1) ? 0.25f : 0.75f};
             // The brightness width as for the cell's own weights.
             const float c = row[x];
-            float sum = c;
-            float sq = c * c;
-            int count = 1;
-            const float *rs[3] = {above, row, below};
-            for (int d = 0; d < 8; ++d) {
-                const float *r = rs[dyOf[d] + 1];
-                const int nx = x + dxOf[d];
-                if (r && nx >= 0 && nx < level.width) {
-                    sum += r[nx];
-                    sq += r[nx] * r[nx];
-                    ++count;
-                }
-            }
-            const float mean = sum / float(count);
-            const float variance = std::max(0.0f, sq / float(count) - mean * mean);
+            const size_t k0 = size_t(x);
+            const float sum = columnSum[k0] + columnSum[k0 + 1] + columnSum[k0 + 2];
+            const float sq = columnSquares[k0] + columnSquares[k0 + 1] + columnSquares[k0 + 2];
+            const float count = columnCount[k0] + columnCount[k0 + 1] + columnCount[k0 + 2];
+            const float mean = sum / count;
+            const float variance = std::max(0.0f, sq / count - mean * mean);
             float closest = std::numeric_limits<float>::max();
             float g[4];
             size_t ci[4];
