@@ -637,7 +637,8 @@ public:
                 if (a[d] != 0.0f)
                     m(unknown[i], unknown[size_t(ptrdiff_t(i) + op.offset[size_t(d)])]) = a[d];
         }
-        lu.compute(m);
+        if (n > 0)
+            lu.compute(m);
         count = n;
     }
 
