@@ -54,13 +54,15 @@
 // the result's fixed point, so the peak stays below twice the photo's 32-bit
 // size.
 //
-// Levels and the preview. Level k is the photo reduced by 2^k: its pixel
-// (x, y) is the mean of the photo pixels [x 2^k, (x + 1) 2^k) x [y 2^k,
-// (y + 1) 2^k) inside the photo. A preview is the computation stopped at the
-// first level of at most `maxPixels` pixels; the full computation passes
-// through that same level with the same arithmetic, so Spread writes what the
-// preview showed, refined. The computation is deterministic and touches no
-// shared state: it may run on a worker thread.
+// Levels and the preview. Level 0 is the photo; a pixel of level k is the
+// mean of the 2 x 2 pixels of level k - 1 it covers (fewer at the right and
+// bottom edges of odd sizes). A preview is the computation stopped at the
+// first level of at most `maxPixels` pixels; as long as `maxPixels` is at
+// least `solvePixels` (any view of 128 x 128 or more), the full computation
+// passes through that same level with the same arithmetic, so Spread writes
+// what the preview showed, refined. The computation is deterministic (the
+// bands of rows are independent, whatever the number of cores) and touches
+// no shared state: it may run on a worker thread.
 class ColourSpread
 {
 public:
@@ -81,8 +83,12 @@ public:
     static constexpr int chromaUnit = 16;
 
     // Per pixel of a level, row by row, two values: (R - Y) * chromaUnit and
-    // (B - Y) * chromaUnit, rounded. The colour a pixel of luminance Y takes
-    // is colourFor(Y, ...) of its two values.
+    // (B - Y) * chromaUnit, rounded; the pixel's colour is the one with these
+    // differences at the pixel's own luminance Y, colourFor(Y, red, blue),
+    // which the Natural colour model writes as it is and the HSV model takes
+    // the hue and saturation of. A pixel of a level above 0 gives the
+    // differences for each of the photo pixels it stands for, each at its own
+    // luminance.
     struct Chroma {
         int width = 0;
         int height = 0;
