@@ -1064,10 +1064,20 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
         }
         check(cancel);
 
-        // The brightness pyramid down to the solved level.
+        // The brightness pyramid down to the solved level: the levels the
+        // cache holds are copied, those finer than the result skipped when
+        // the cache holds the next.
+        const Brightness *cache = options.brightness;
+        const auto cached = [cache, &photo](int l) {
+            return cache && cache->photoSize == photo.size() && l >= cache->firstLevel
+                   && l - cache->firstLevel < int(cache->levels.size());
+        };
         for (int l = 1; l <= solved; ++l) {
             Level &fine = levels[size_t(l) - 1];
-            levels[size_t(l)].grey = halvedGrey(fine, l == 1 ? &luma : nullptr, cancel);
+            if (cached(l))
+                levels[size_t(l)].grey = cache->levels[size_t(l - cache->firstLevel)];
+            else if (l >= target || !cached(l + 1))
+                levels[size_t(l)].grey = halvedGrey(fine, l == 1 ? &luma : nullptr, cancel);
             halveMarks(fine, levels[size_t(l)]);
         }
         if (solved == 0) {
@@ -1132,6 +1142,36 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
         return Result{Outcome::OutOfMemory, {}};
     }
     return result;
+}
+
+std::shared_ptr<const ColourSpread::Brightness> ColourSpread::brightness(const QImage &photo, int firstLevel,
+                                                                        const std::atomic_bool *cancel)
+{
+    try {
+        auto made = std::make_shared<Brightness>();
+        made->photoSize = photo.size();
+        made->firstLevel = std::max(1, firstLevel);
+        if (photo.isNull())
+            return made;
+        const PhotoLuma luma(photo);
+        Level fine;
+        fine.width = photo.width();
+        fine.height = photo.height();
+        for (int l = 1; fine.width > 1 || fine.height > 1; ++l) {
+            Level coarse;
+            coarse.width = (fine.width + 1) / 2;
+            coarse.height = (fine.height + 1) / 2;
+            coarse.grey = halvedGrey(fine, l == 1 ? &luma : nullptr, cancel);
+            if (l >= made->firstLevel)
+                made->levels.push_back(coarse.grey);
+            fine = std::move(coarse);
+        }
+        return made;
+    } catch (const Cancelled &) {
+        return {};
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
 }
 
 QString ColourSpread::outcomeText(Outcome outcome)

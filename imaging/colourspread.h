@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 // Colours a whole photo from a few colour marks, by the optimisation of Levin,
@@ -108,6 +109,21 @@ public:
     // Called with a percentage as the stages finish, on the computing thread.
     using Progress = std::function<void(int percent)>;
 
+    // The photo's brightness at its reduced levels from `firstLevel` down,
+    // made once for a photo and handed to every preview: the photo does not
+    // change between mark drags, and reading all of it is most of a preview's
+    // time on a large photo. At most a third of the photo's pixels as floats
+    // from level 1, a twelfth from level 2.
+    struct Brightness {
+        QSize photoSize;
+        int firstLevel = 1;
+        std::vector<std::vector<float>> levels; // levels[k - firstLevel], row by row
+    };
+
+    // Null when cancelled or out of memory.
+    static std::shared_ptr<const Brightness> brightness(const QImage &photo, int firstLevel,
+                                                        const std::atomic_bool *cancel = nullptr);
+
     struct Options {
         // The result's largest size in pixels: 0 for the photo's own size, a
         // view's size for a preview (the result is then the first level that
@@ -119,6 +135,10 @@ public:
         // finer level.
         int iterations = 20;
         int sweeps = 0;
+        // The photo's reduced brightness, made by brightness(); the levels
+        // it holds are not read from the photo again. Ignored when made for
+        // a photo of another size.
+        const Brightness *brightness = nullptr;
     };
 
     // Marks outside the photo are ignored; of several marks on one pixel the
