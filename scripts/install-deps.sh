@@ -17,6 +17,7 @@ packages=(
     libexiv2-dev
     libheif-dev
     libspng-dev
+    libeigen3-dev
     libbenchmark-dev
     xvfb
     xauth
@@ -35,6 +36,7 @@ if [[ "${1:-}" == "--bench" ]]; then
         python3-numpy
         python3-skimage
         opencv-doc
+        libopencv-contrib-dev
     )
 fi
 
