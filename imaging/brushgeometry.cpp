@@ -216,6 +216,395 @@ RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit
     return spans;
 }
 
+SoftProfile::SoftProfile(qint64 squaredRadius, int softness)
+    : r2(std::max<qint64>(squaredRadius, 0))
+    , soft(std::clamp(softness, 0, 100))
+    , radius(std::sqrt(double(r2)))
+{
+    const double ramp = radius * soft / 100.0;
+    scale = ramp > 0 ? 255.0 / ramp : 0;
+    reach[0] = r2 - 1;
+    // at() never rises with d2, so each level's reach is found by bisection,
+    // within the reach of the level below.
+    qint64 upper = r2 - 1;
+    for (int c = 1; c < 256; ++c) {
+        if (upper < 0 || at(0) < c) {
+            reach[size_t(c)] = -1;
+            upper = -1;
+            continue;
+        }
+        qint64 lo = 0; // at(lo) >= c
+        qint64 hi = upper;
+        if (at(hi) >= c) {
+            lo = hi;
+        } else {
+            while (hi - lo > 1) { // at(hi) < c
+                const qint64 mid = lo + (hi - lo) / 2;
+                (at(mid) >= c ? lo : hi) = mid;
+            }
+        }
+        reach[size_t(c)] = lo;
+        upper = lo;
+    }
+}
+
+quint8 SoftProfile::at(qint64 d2) const
+{
+    if (d2 < 0 || d2 >= r2)
+        return 0;
+    if (soft == 0)
+        return 255;
+    const double v = (radius - std::sqrt(double(d2))) * scale;
+    return quint8(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
+}
+
+int SoftProfile::level(qint64 d2) const
+{
+    if (d2 > reach[0] || d2 < 0)
+        return 0;
+    // The highest c with d2 <= reach[c]; reach falls as c rises.
+    int lo = 0;
+    int hi = 256;
+    while (hi - lo > 1) {
+        const int mid = (lo + hi) / 2;
+        (d2 <= reach[size_t(mid)] ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+namespace {
+
+// One disc as the rows of a soft sweep see it.
+struct SoftSource {
+    qint64 cx = 0;
+    qint64 cy = 0;
+    int top = 0;      // rows, within the limit
+    int bottom = -1;
+    qint64 xmin = 0;  // columns of its square, within the limit
+    qint64 xmax = -1;
+    int profile = 0;
+    bool painted = false;
+};
+
+// Hands one run of a row's coverage values to `out`: nothing where it is 0,
+// whole spans for long runs of full coverage.
+void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qint64 count)
+{
+    // Shorter runs of 255 stay in the span around them: a whole span costs
+    // the layer a second pass over the row.
+    constexpr qint64 wholeRun = 16;
+    qint64 part = -1;
+    const auto close = [&](qint64 end) {
+        if (part >= 0)
+            out.append(RowSpan{y, int(left + part), int(left + end - 1)}, values + part);
+        part = -1;
+    };
+    qint64 i = 0;
+    while (i < count) {
+        if (values[i] == 0) {
+            close(i++);
+            continue;
+        }
+        if (values[i] == CoverageSpans::full) {
+            qint64 j = i;
+            while (j < count && values[j] == CoverageSpans::full)
+                ++j;
+            if (j - i >= wholeRun) {
+                close(i);
+                out.appendFull(RowSpan{y, int(left + i), int(left + j - 1)});
+                i = j;
+                continue;
+            }
+            if (part < 0)
+                part = i;
+            i = j;
+            continue;
+        }
+        if (part < 0)
+            part = i;
+        ++i;
+    }
+    close(count);
+}
+
+} // namespace
+
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness)
+{
+    if (softness <= 0)
+        return CoverageSpans(sweep(discs, painted, limit));
+    CoverageSpans out;
+    if (limit.isEmpty())
+        return out;
+
+    std::vector<SoftProfile> profiles;
+    const auto profileFor = [&profiles, softness](qint64 r2) {
+        for (size_t i = 0; i < profiles.size(); ++i)
+            if (profiles[i].squaredRadius() == r2)
+                return int(i);
+        profiles.emplace_back(r2, softness);
+        return int(profiles.size() - 1);
+    };
+    const auto sourceOf = [&](const Disc &disc, bool isPainted, SoftSource *source) {
+        if (disc.isEmpty())
+            return false;
+        const qint64 r2 = disc.squaredRadius();
+        if (r2 <= 0)
+            return false;
+        const qint64 reachY = floorSqrt(r2 - 1);
+        source->cx = disc.centre.x();
+        source->cy = disc.centre.y();
+        source->top = int(std::max<qint64>({disc.firstRow(), source->cy - reachY, limit.top()}));
+        source->bottom = int(std::min<qint64>({disc.lastRow(), source->cy + reachY, limit.bottom()}));
+        source->xmin = std::max<qint64>(disc.square.left, limit.left());
+        source->xmax = std::min<qint64>(qint64(disc.square.right()) - 1, limit.right());
+        source->painted = isPainted;
+        if (source->top > source->bottom || source->xmin > source->xmax)
+            return false;
+        source->profile = profileFor(r2);
+        return true;
+    };
+
+    std::vector<SoftSource> sources;
+    int top = std::numeric_limits<int>::max();
+    int bottom = std::numeric_limits<int>::min();
+    for (const Disc &disc : discs) {
+        SoftSource source;
+        if (!sourceOf(disc, false, &source))
+            continue;
+        sources.push_back(source);
+        top = std::min(top, source.top);
+        bottom = std::max(bottom, source.bottom);
+    }
+    if (sources.empty())
+        return out;
+    const size_t newProfiles = profiles.size();
+
+    // The painted disc: what it covers fully needs nothing more. Where it is
+    // the nearest centre and all discs have its size, nothing can gain.
+    SoftSource last;
+    const bool hasPainted = painted && sourceOf(*painted, true, &last);
+    const qint64 lastFull = hasPainted ? profiles[size_t(last.profile)].fullReach() : -1;
+    if (hasPainted && newProfiles == 1 && last.profile == 0)
+        sources.push_back(last);
+
+    // The discs of one size, by centre column, as the lower envelope of their
+    // squared distances takes them. Discs of a move share one size but for a
+    // rounding in the view's transform, which can give two.
+    std::vector<std::vector<int>> groups(newProfiles);
+    for (size_t i = 0; i < sources.size(); ++i)
+        groups[size_t(sources[i].profile)].push_back(int(i));
+    for (std::vector<int> &group : groups)
+        std::stable_sort(group.begin(), group.end(),
+                         [&sources](int a, int b) { return sources[size_t(a)].cx < sources[size_t(b)].cx; });
+    const bool merging = groups.size() > 1;
+
+    // The coverage of one pixel from every new disc whose square holds it.
+    const auto bruteForce = [&sources, &profiles](qint64 x, qint64 y) {
+        int best = 0;
+        for (const SoftSource &s : sources) {
+            if (s.painted || y < s.top || y > s.bottom || x < s.xmin || x > s.xmax)
+                continue;
+            const qint64 dx = x - s.cx;
+            const qint64 dy = y - s.cy;
+            best = std::max(best, profiles[size_t(s.profile)].level(dx * dx + dy * dy));
+        }
+        return best;
+    };
+
+    struct Candidate {
+        qint64 cx;
+        qint64 h; // squared row distance from the centre
+        int source;
+    };
+    // The first column at which q (right of p) is strictly nearer than p.
+    const auto firstBeat = [](const Candidate &p, const Candidate &q) {
+        const qint64 n = q.h - p.h + (q.cx * q.cx - p.cx * p.cx);
+        const qint64 d = 2 * (q.cx - p.cx);
+        auto x = qint64(std::floor(double(n) / double(d))) + 1;
+        while ((x - 1) * d > n)
+            --x;
+        while (x * d <= n)
+            ++x;
+        return x;
+    };
+    constexpr qint64 minusInfinity = std::numeric_limits<qint64>::min();
+
+    std::vector<Candidate> candidates;
+    std::vector<int> envelope;  // into candidates, left to right
+    std::vector<qint64> starts; // first column of each envelope piece
+    std::vector<quint8> values; // the run being written, one group alone
+    qint64 runLeft = 0;
+    std::vector<quint8> merged; // the row, several groups
+    qint64 mergedLeft = 0; // no square reaches beyond these
+    qint64 mergedRight = -1;
+    std::vector<std::pair<qint64, qint64>> touched;
+
+    for (int y = top; y <= bottom; ++y) {
+        qint64 holeLeft = 1;
+        qint64 holeRight = 0;
+        if (hasPainted && y >= last.top && y <= last.bottom && lastFull >= 0) {
+            const qint64 dy = y - last.cy;
+            if (dy * dy <= lastFull) {
+                const qint64 d = floorSqrt(lastFull - dy * dy);
+                holeLeft = std::max(last.cx - d, last.xmin);
+                holeRight = std::min(last.cx + d, last.xmax);
+            }
+        }
+        if (merging) {
+            qint64 left = std::numeric_limits<qint64>::max();
+            qint64 right = minusInfinity;
+            for (const SoftSource &s : sources) {
+                if (y >= s.top && y <= s.bottom) {
+                    left = std::min(left, s.xmin);
+                    right = std::max(right, s.xmax);
+                }
+            }
+            if (left > right)
+                continue;
+            mergedLeft = left;
+            mergedRight = right;
+            if (merged.size() < size_t(right - left + 1))
+                merged.resize(size_t(right - left + 1), 0);
+            touched.clear();
+        }
+
+        const auto flush = [&]() {
+            if (!values.empty())
+                appendRun(out, y, runLeft, values.data(), qsizetype(values.size()));
+            values.clear();
+        };
+        // Gives [a, b] less the painted hole its values, value(x, jump) for
+        // each, jump telling that x does not follow the last pixel given.
+        qint64 next = minusInfinity;
+        const auto visit = [&](qint64 a, qint64 b, auto value) {
+            if (merging) {
+                a = std::max(a, mergedLeft);
+                b = std::min(b, mergedRight);
+            }
+            for (qint64 x = a; x <= b; ++x) {
+                if (x >= holeLeft && x <= holeRight) {
+                    x = holeRight;
+                    continue;
+                }
+                const bool jump = x != next;
+                const int v = value(x, jump);
+                next = x + 1;
+                if (merging) {
+                    quint8 &m = merged[size_t(x - mergedLeft)];
+                    m = std::max(m, quint8(v));
+                    if (jump || touched.empty())
+                        touched.emplace_back(x, x);
+                    else
+                        touched.back().second = x;
+                    continue;
+                }
+                if (jump) {
+                    flush();
+                    runLeft = x;
+                }
+                values.push_back(quint8(v));
+            }
+        };
+        const auto brute = [&](qint64 a, qint64 b) {
+            visit(a, b, [&](qint64 x, bool) { return bruteForce(x, y); });
+        };
+
+        for (const std::vector<int> &group : groups) {
+            const SoftProfile &profile = profiles[size_t(sources[size_t(group.front())].profile)];
+            const qint64 r2 = profile.squaredRadius();
+            candidates.clear();
+            for (const int i : group) {
+                const SoftSource &s = sources[size_t(i)];
+                if (y < s.top || y > s.bottom)
+                    continue;
+                const qint64 dy = y - s.cy;
+                const Candidate c{s.cx, dy * dy, i};
+                if (!candidates.empty() && candidates.back().cx == c.cx) {
+                    // One centre column keeps its nearest centre; the painted
+                    // disc wins a tie, since it needs no painting.
+                    Candidate &kept = candidates.back();
+                    if (c.h < kept.h || (c.h == kept.h && s.painted))
+                        kept = c;
+                    continue;
+                }
+                candidates.push_back(c);
+            }
+            if (candidates.empty())
+                continue;
+
+            envelope.clear();
+            starts.clear();
+            for (int c = 0; c < int(candidates.size()); ++c) {
+                qint64 start = minusInfinity;
+                while (!envelope.empty()) {
+                    start = firstBeat(candidates[size_t(envelope.back())], candidates[size_t(c)]);
+                    if (start > starts.back())
+                        break;
+                    envelope.pop_back();
+                    starts.pop_back();
+                    start = minusInfinity;
+                }
+                envelope.push_back(c);
+                starts.push_back(start);
+            }
+
+            int lvl = 0;
+            next = minusInfinity;
+            for (size_t k = 0; k < envelope.size(); ++k) {
+                const Candidate &c = candidates[size_t(envelope[k])];
+                const SoftSource &s = sources[size_t(c.source)];
+                qint64 a = std::max<qint64>(starts[k], limit.left());
+                qint64 b = k + 1 < envelope.size() ? std::min<qint64>(starts[k + 1] - 1, limit.right())
+                                                    : limit.right();
+                if (a > b)
+                    continue;
+                // Cut to the winner's circle: beyond it no disc of this size
+                // reaches.
+                const auto inside = [&](qint64 x) { return (x - c.cx) * (x - c.cx) + c.h < r2; };
+                if (!inside(a) || !inside(b)) {
+                    const qint64 d = floorSqrt(r2 - 1 - c.h);
+                    a = std::max(a, c.cx - d);
+                    b = std::min(b, c.cx + d);
+                    if (a > b)
+                        continue;
+                }
+                // Columns beyond the winner's square are measured against
+                // every disc; within it the winner alone decides.
+                if (a < s.xmin)
+                    brute(a, std::min(b, s.xmin - 1));
+                const qint64 ia = std::max(a, s.xmin);
+                const qint64 ib = std::min(b, s.xmax);
+                if (ia <= ib && !s.painted) {
+                    visit(ia, ib, [&](qint64 x, bool jump) {
+                        const qint64 d2 = (x - c.cx) * (x - c.cx) + c.h;
+                        lvl = jump ? profile.level(d2) : profile.step(d2, lvl);
+                        return lvl;
+                    });
+                }
+                if (b > s.xmax)
+                    brute(std::max(a, s.xmax + 1), b);
+            }
+        }
+
+        if (!merging) {
+            flush();
+            continue;
+        }
+        std::sort(touched.begin(), touched.end());
+        for (size_t i = 0; i < touched.size();) {
+            const qint64 a = touched[i].first;
+            qint64 b = touched[i].second;
+            for (++i; i < touched.size() && touched[i].first <= b + 1; ++i)
+                b = std::max(b, touched[i].second);
+            quint8 *row = merged.data() + (a - mergedLeft);
+            appendRun(out, y, a, row, b - a + 1);
+            std::fill(row, row + (b - a + 1), quint8(0));
+        }
+    }
+    return out;
+}
+
 QList<QPoint> lineSteps(const QPoint &from, const QPoint &to)
 {
     QList<QPoint> points;

@@ -96,7 +96,8 @@ void TestNaturalColourTable::matchesTheBlendFormulaOnPhotoFormats_data()
     QTest::newRow("RGB32") << source.convertToFormat(QImage::Format_RGB32);
     QTest::newRow("ARGB32") << source;
     QTest::newRow("RGB888") << source.convertToFormat(QImage::Format_RGB888);
-    QTest::newRow("ARGB32 premultiplied, through pixel()") << source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QTest::newRow("ARGB32 premultiplied, through pixel()")
+        << source.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QTest::newRow("RGB16, through pixel()") << source.convertToFormat(QImage::Format_RGB16);
     QTest::newRow("Grayscale16 as the program reads it") << PhotoFile::readableForm(deepGreyPhoto(64, 40));
     QTest::newRow("Grayscale16, through pixel()") << deepGreyPhoto(64, 40);
@@ -203,7 +204,8 @@ void TestNaturalColourTable::keepsTheLuminanceOfEveryGrey()
             const QRgb c = table.colourForGrey(v);
             const double lum = 0.3 * qRed(c) + 0.59 * qGreen(c) + 0.11 * qBlue(c);
             QVERIFY2(std::abs(lum - v) <= 0.5 + 1e-9,
-                     qPrintable(QStringLiteral("brush %1 at grey %2 has luminance %3").arg(hex(brush)).arg(v).arg(lum)));
+                     qPrintable(QStringLiteral("brush %1 at grey %2 has luminance %3")
+                                    .arg(hex(brush)).arg(v).arg(lum)));
         }
     }
 }
