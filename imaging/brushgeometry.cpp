@@ -272,6 +272,24 @@ int SoftProfile::level(qint64 d2) const
     return lo;
 }
 
+int SoftProfile::row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, bool keepHigher) const
+{
+    // The squared distance grows by 2 dx + 1 from one column to the next.
+    qint64 d2 = dx * dx + h;
+    const qint64 *levels = reach.data();
+    for (qint64 i = 0; i < count; ++i) {
+        while (level > 0 && d2 > levels[level])
+            --level;
+        while (level < 255 && d2 <= levels[level + 1])
+            ++level;
+        if (!keepHigher || out[i] < level)
+            out[i] = quint8(level);
+        d2 += 2 * dx + 1;
+        ++dx;
+    }
+    return level;
+}
+
 namespace {
 
 // One disc as the rows of a soft sweep see it.
@@ -414,31 +432,25 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
 
     struct Candidate {
         qint64 cx;
-        qint64 h; // squared row distance from the centre
-        int source;
+        qint64 h;    // squared row distance from the centre
+        double f;    // h + cx * cx, the parabola's constant
+        qint64 xmin; // the columns of its square (of both, for two alike)
+        qint64 xmax;
+        bool painted;
     };
-    // The first column at which q (right of p) is strictly nearer than p.
-    const auto firstBeat = [](const Candidate &p, const Candidate &q) {
-        const qint64 n = q.h - p.h + (q.cx * q.cx - p.cx * p.cx);
-        const qint64 d = 2 * (q.cx - p.cx);
-        auto x = qint64(std::floor(double(n) / double(d))) + 1;
-        while ((x - 1) * d > n)
-            --x;
-        while (x * d <= n)
-            ++x;
-        return x;
-    };
-    constexpr qint64 minusInfinity = std::numeric_limits<qint64>::min();
-
     std::vector<Candidate> candidates;
-    std::vector<int> envelope;  // into candidates, left to right
-    std::vector<qint64> starts; // first column of each envelope piece
-    std::vector<quint8> values; // the run being written, one group alone
-    qint64 runLeft = 0;
-    std::vector<quint8> merged; // the row, several groups
-    qint64 mergedLeft = 0; // no square reaches beyond these
-    qint64 mergedRight = -1;
-    std::vector<std::pair<qint64, qint64>> touched;
+    std::vector<int> envelope;   // into candidates, left to right
+    std::vector<double> starts;  // piece k of the envelope: starts[k] <= x < starts[k + 1]
+    const qint64 base = limit.left();
+    std::vector<quint8> buffer(size_t(limit.width()), 0); // the row, by x - base
+    std::vector<std::pair<qint64, qint64>> runs;           // written columns of the row
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    // The first column at or after z, within a column of the limit.
+    const auto firstColumn = [&limit](double z) {
+        const double bounded = std::clamp(z, double(limit.left()) - 1, double(limit.right()) + 1);
+        auto c = qint64(bounded);
+        return double(c) < bounded ? c + 1 : c;
+    };
 
     for (int y = top; y <= bottom; ++y) {
         qint64 holeLeft = 1;
@@ -451,81 +463,55 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
                 holeRight = std::min(last.cx + d, last.xmax);
             }
         }
-        if (merging) {
-            qint64 left = std::numeric_limits<qint64>::max();
-            qint64 right = minusInfinity;
-            for (const SoftSource &s : sources) {
-                if (y >= s.top && y <= s.bottom) {
-                    left = std::min(left, s.xmin);
-                    right = std::max(right, s.xmax);
-                }
+        runs.clear();
+        int lvl = 0;
+        // Marks [a, b] as written; says whether it follows the last column.
+        const auto written = [&runs](qint64 a, qint64 b) {
+            if (!runs.empty() && runs.back().second + 1 == a) {
+                runs.back().second = b;
+                return true;
             }
-            if (left > right)
-                continue;
-            mergedLeft = left;
-            mergedRight = right;
-            if (merged.size() < size_t(right - left + 1))
-                merged.resize(size_t(right - left + 1), 0);
-            touched.clear();
-        }
-
-        const auto flush = [&]() {
-            if (!values.empty())
-                appendRun(out, y, runLeft, values.data(), qsizetype(values.size()));
-            values.clear();
-        };
-        // Gives [a, b] less the painted hole its values, value(x, jump) for
-        // each, jump telling that x does not follow the last pixel given.
-        qint64 next = minusInfinity;
-        const auto visit = [&](qint64 a, qint64 b, auto value) {
-            if (merging) {
-                a = std::max(a, mergedLeft);
-                b = std::min(b, mergedRight);
-            }
-            for (qint64 x = a; x <= b; ++x) {
-                if (x >= holeLeft && x <= holeRight) {
-                    x = holeRight;
-                    continue;
-                }
-                const bool jump = x != next;
-                const int v = value(x, jump);
-                next = x + 1;
-                if (merging) {
-                    quint8 &m = merged[size_t(x - mergedLeft)];
-                    m = std::max(m, quint8(v));
-                    if (jump || touched.empty())
-                        touched.emplace_back(x, x);
-                    else
-                        touched.back().second = x;
-                    continue;
-                }
-                if (jump) {
-                    flush();
-                    runLeft = x;
-                }
-                values.push_back(quint8(v));
-            }
+            runs.emplace_back(a, b);
+            return false;
         };
         const auto brute = [&](qint64 a, qint64 b) {
-            visit(a, b, [&](qint64 x, bool) { return bruteForce(x, y); });
+            for (qint64 x = a; x <= b; ++x) {
+                if (x >= holeLeft && x <= holeRight)
+                    continue;
+                quint8 &v = buffer[size_t(x - base)];
+                v = quint8(merging ? std::max(int(v), bruteForce(x, y)) : bruteForce(x, y));
+                written(x, x);
+                lvl = v;
+            }
         };
 
         for (const std::vector<int> &group : groups) {
             const SoftProfile &profile = profiles[size_t(sources[size_t(group.front())].profile)];
             const qint64 r2 = profile.squaredRadius();
             candidates.clear();
+            qint64 left = std::numeric_limits<qint64>::max();
+            qint64 right = std::numeric_limits<qint64>::min();
             for (const int i : group) {
                 const SoftSource &s = sources[size_t(i)];
                 if (y < s.top || y > s.bottom)
                     continue;
+                left = std::min(left, s.xmin);
+                right = std::max(right, s.xmax);
                 const qint64 dy = y - s.cy;
-                const Candidate c{s.cx, dy * dy, i};
+                const Candidate c{s.cx, dy * dy, double(dy * dy) + double(s.cx) * double(s.cx), s.xmin, s.xmax,
+                                  s.painted};
                 if (!candidates.empty() && candidates.back().cx == c.cx) {
                     // One centre column keeps its nearest centre; the painted
-                    // disc wins a tie, since it needs no painting.
+                    // disc wins a tie, since it needs no painting. Columns
+                    // beyond the kept square go to every disc below, so two
+                    // new discs on one centre may share their squares.
                     Candidate &kept = candidates.back();
-                    if (c.h < kept.h || (c.h == kept.h && s.painted))
+                    if (c.h < kept.h || (c.h == kept.h && c.painted)) {
                         kept = c;
+                    } else if (c.h == kept.h && !kept.painted) {
+                        kept.xmin = std::min(kept.xmin, c.xmin);
+                        kept.xmax = std::max(kept.xmax, c.xmax);
+                    }
                     continue;
                 }
                 candidates.push_back(c);
@@ -533,71 +519,93 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
             if (candidates.empty())
                 continue;
 
+            // The lower envelope of the parabolas (x - cx)^2 + h. Where two
+            // meet between columns the comparison with a column is exact, since
+            // the squared distances there differ by whole numbers.
             envelope.clear();
             starts.clear();
             for (int c = 0; c < int(candidates.size()); ++c) {
-                qint64 start = minusInfinity;
+                const Candidate &q = candidates[size_t(c)];
+                double start = -infinity;
                 while (!envelope.empty()) {
-                    start = firstBeat(candidates[size_t(envelope.back())], candidates[size_t(c)]);
+                    const Candidate &p = candidates[size_t(envelope.back())];
+                    start = (q.f - p.f) / (2.0 * double(q.cx - p.cx));
                     if (start > starts.back())
                         break;
                     envelope.pop_back();
                     starts.pop_back();
-                    start = minusInfinity;
+                    start = -infinity;
                 }
                 envelope.push_back(c);
                 starts.push_back(start);
             }
 
-            int lvl = 0;
-            next = minusInfinity;
-            for (size_t k = 0; k < envelope.size(); ++k) {
-                const Candidate &c = candidates[size_t(envelope[k])];
-                const SoftSource &s = sources[size_t(c.source)];
-                qint64 a = std::max<qint64>(starts[k], limit.left());
-                qint64 b = k + 1 < envelope.size() ? std::min<qint64>(starts[k + 1] - 1, limit.right())
-                                                    : limit.right();
-                if (a > b)
-                    continue;
-                // Cut to the winner's circle: beyond it no disc of this size
-                // reaches.
-                const auto inside = [&](qint64 x) { return (x - c.cx) * (x - c.cx) + c.h < r2; };
-                if (!inside(a) || !inside(b)) {
-                    const qint64 d = floorSqrt(r2 - 1 - c.h);
-                    a = std::max(a, c.cx - d);
-                    b = std::min(b, c.cx + d);
-                    if (a > b)
+            // The columns of the row less the hole, piece by piece.
+            size_t k = 0;
+            const auto walk = [&](qint64 from, qint64 to) {
+                qint64 x = from;
+                while (x <= to && k < envelope.size()) {
+                    const qint64 pieceEnd = k + 1 < envelope.size() ? firstColumn(starts[k + 1]) - 1
+                                                                    : std::numeric_limits<qint64>::max();
+                    const qint64 e = std::min(to, pieceEnd);
+                    if (x > e) {
+                        ++k;
                         continue;
+                    }
+                    const Candidate &c = candidates[size_t(envelope[k])];
+                    qint64 a = x;
+                    qint64 b = e;
+                    x = e + 1;
+                    if (e == pieceEnd)
+                        ++k;
+                    // Cut to the winner's circle: beyond it no disc of this
+                    // size reaches.
+                    const auto inside = [&c, r2](qint64 col) { return (col - c.cx) * (col - c.cx) + c.h < r2; };
+                    if (!inside(a) || !inside(b)) {
+                        const qint64 d = floorSqrt(r2 - 1 - c.h);
+                        a = std::max(a, c.cx - d);
+                        b = std::min(b, c.cx + d);
+                        if (a > b)
+                            continue;
+                    }
+                    // Columns beyond the winner's square are measured against
+                    // every disc; within it the winner alone decides.
+                    if (a < c.xmin)
+                        brute(a, std::min(b, c.xmin - 1));
+                    const qint64 ia = std::max(a, c.xmin);
+                    const qint64 ib = std::min(b, c.xmax);
+                    if (ia <= ib && !c.painted) {
+                        const qint64 dx = ia - c.cx;
+                        if (!written(ia, ib))
+                            lvl = profile.level(dx * dx + c.h);
+                        lvl = profile.row(dx, c.h, ib - ia + 1, lvl, buffer.data() + (ia - base), merging);
+                    }
+                    if (b > c.xmax)
+                        brute(std::max(a, c.xmax + 1), b);
                 }
-                // Columns beyond the winner's square are measured against
-                // every disc; within it the winner alone decides.
-                if (a < s.xmin)
-                    brute(a, std::min(b, s.xmin - 1));
-                const qint64 ia = std::max(a, s.xmin);
-                const qint64 ib = std::min(b, s.xmax);
-                if (ia <= ib && !s.painted) {
-                    visit(ia, ib, [&](qint64 x, bool jump) {
-                        const qint64 d2 = (x - c.cx) * (x - c.cx) + c.h;
-                        lvl = jump ? profile.level(d2) : profile.step(d2, lvl);
-                        return lvl;
-                    });
-                }
-                if (b > s.xmax)
-                    brute(std::max(a, s.xmax + 1), b);
+            };
+            const qint64 from = std::max<qint64>(left, limit.left());
+            const qint64 to = std::min<qint64>(right, limit.right());
+            if (holeLeft > holeRight || holeRight < from || holeLeft > to) {
+                walk(from, to);
+            } else {
+                walk(from, holeLeft - 1);
+                walk(holeRight + 1, to);
             }
         }
 
         if (!merging) {
-            flush();
+            for (const auto &[a, b] : runs)
+                appendRun(out, y, a, buffer.data() + (a - base), b - a + 1);
             continue;
         }
-        std::sort(touched.begin(), touched.end());
-        for (size_t i = 0; i < touched.size();) {
-            const qint64 a = touched[i].first;
-            qint64 b = touched[i].second;
-            for (++i; i < touched.size() && touched[i].first <= b + 1; ++i)
-                b = std::max(b, touched[i].second);
-            quint8 *row = merged.data() + (a - mergedLeft);
+        std::sort(runs.begin(), runs.end());
+        for (size_t i = 0; i < runs.size();) {
+            const qint64 a = runs[i].first;
+            qint64 b = runs[i].second;
+            for (++i; i < runs.size() && runs[i].first <= b + 1; ++i)
+                b = std::max(b, runs[i].second);
+            quint8 *row = buffer.data() + (a - base);
             appendRun(out, y, a, row, b - a + 1);
             std::fill(row, row + (b - a + 1), quint8(0));
         }

@@ -96,6 +96,12 @@ public:
     }
     // The same, from nothing known: a search of the 255 level boundaries.
     int level(qint64 d2) const;
+    // The coverage of `count` pixels along a row, `dx`, dx + 1, ... columns
+    // from the centre and `h` the squared distance of the row, into `out`.
+    // `level` is a coverage near the first one (any will do, a near one is
+    // quicker); returns the last one. With `keepHigher` a value replaces
+    // only a lower one already in `out`.
+    int row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, bool keepHigher) const;
 
     qint64 squaredRadius() const { return r2; }
     int softness() const { return soft; }

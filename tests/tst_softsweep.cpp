@@ -134,6 +134,25 @@ void TestSoftSweep::profileFollowsItsDefinition()
         QCOMPARE(profile.step(d2, int(random.bounded(256))), got);
     }
     QCOMPARE(int(profile.at(0)), 255);
+
+    // Whole rows: across the disc and past its rim, each pixel as at() gives it.
+    const qint64 reach = qint64(radius) + 2;
+    for (const qint64 h : {qint64(0), r2 / 3, r2 - 1}) {
+        std::vector<quint8> row(size_t(2 * reach + 1), 7);
+        const int lastLevel = profile.row(-reach, h, qint64(row.size()), int(random.bounded(256)), row.data(), false);
+        for (qint64 i = 0; i < qint64(row.size()); ++i) {
+            const qint64 dx = i - reach;
+            QCOMPARE(int(row[size_t(i)]), int(profile.at(dx * dx + h)));
+        }
+        QCOMPARE(lastLevel, int(row.back()));
+        // Keeping the higher value leaves what is already above.
+        std::fill(row.begin(), row.end(), quint8(100));
+        profile.row(-reach, h, qint64(row.size()), 0, row.data(), true);
+        for (qint64 i = 0; i < qint64(row.size()); ++i) {
+            const qint64 dx = i - reach;
+            QCOMPARE(int(row[size_t(i)]), std::max(100, int(profile.at(dx * dx + h))));
+        }
+    }
 }
 
 void TestSoftSweep::softnessZeroIsTheHardSweep_data()
