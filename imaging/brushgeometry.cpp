@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -246,6 +247,23 @@ SoftProfile::SoftProfile(qint64 squaredRadius, int softness)
         reach[size_t(c)] = lo;
         upper = lo;
     }
+    reach[256] = -1;
+
+    // 16384 steps of d2 over the disc: a level spans at least 2 d s R / 255
+    // of d2 at distance d, more than a step but near the centre of a very
+    // soft brush.
+    if (r2 <= 0)
+        return;
+    while (((r2 - 1) >> shift) >= 16384)
+        ++shift;
+    starts.resize(size_t((r2 - 1) >> shift) + 1);
+    int level = 255;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const qint64 d2 = qint64(i) << shift;
+        while (level > 0 && d2 > reach[size_t(level)])
+            --level;
+        starts[i] = quint8(level);
+    }
 }
 
 quint8 SoftProfile::at(qint64 d2) const
@@ -275,15 +293,22 @@ int SoftProfile::level(qint64 d2) const
 int SoftProfile::row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, bool keepHigher) const
 {
     // The squared distance grows by 2 dx + 1 from one column to the next.
+    // Each pixel starts from the table and steps down the level or so left,
+    // so that no pixel waits for the one before it.
     qint64 d2 = dx * dx + h;
     const qint64 *levels = reach.data();
+    const quint8 *start = starts.data();
+    const qint64 inside = reach[0];
     for (qint64 i = 0; i < count; ++i) {
-        while (level > 0 && d2 > levels[level])
-            --level;
-        while (level < 255 && d2 <= levels[level + 1])
-            ++level;
-        if (!keepHigher || out[i] < level)
-            out[i] = quint8(level);
+        if (d2 > inside) {
+            level = 0;
+        } else {
+            level = start[d2 >> shift];
+            level -= int(d2 > levels[level]);
+            while (d2 > levels[level]) // only near the centre of a very soft brush
+                --level;
+        }
+        out[i] = quint8(keepHigher ? std::max(int(out[i]), level) : level);
         d2 += 2 * dx + 1;
         ++dx;
     }
@@ -306,6 +331,18 @@ struct SoftSource {
 
 // Hands one run of a row's coverage values to `out`: nothing where it is 0,
 // whole spans for long runs of full coverage.
+// Eight coverage values at once, for skipping along a run.
+inline quint64 word(const quint8 *p)
+{
+    quint64 w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+inline bool hasZeroByte(quint64 w)
+{
+    return ((w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull) != 0;
+}
+
 void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qint64 count)
 {
     // Shorter runs of 255 stay in the span around them: a whole span costs
@@ -320,11 +357,17 @@ void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qin
     qint64 i = 0;
     while (i < count) {
         if (values[i] == 0) {
-            close(i++);
+            close(i);
+            while (i + 8 <= count && word(values + i) == 0)
+                i += 8;
+            while (i < count && values[i] == 0)
+                ++i;
             continue;
         }
         if (values[i] == CoverageSpans::full) {
             qint64 j = i;
+            while (j + 8 <= count && word(values + j) == ~quint64(0))
+                j += 8;
             while (j < count && values[j] == CoverageSpans::full)
                 ++j;
             if (j - i >= wholeRun) {
@@ -340,7 +383,10 @@ void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qin
         }
         if (part < 0)
             part = i;
+        // Past values that are neither 0 nor 255.
         ++i;
+        while (i + 8 <= count && !hasZeroByte(word(values + i)) && !hasZeroByte(~word(values + i)))
+            i += 8;
     }
     close(count);
 }
@@ -416,6 +462,8 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
         std::stable_sort(group.begin(), group.end(),
                          [&sources](int a, int b) { return sources[size_t(a)].cx < sources[size_t(b)].cx; });
     const bool merging = groups.size() > 1;
+    // A rim on each side of each row, and the core between.
+    out.reserve(3 * qsizetype(bottom - top + 1), 0);
 
     // The coverage of one pixel from every new disc whose square holds it.
     const auto bruteForce = [&sources, &profiles](qint64 x, qint64 y) {
@@ -611,6 +659,109 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
         }
     }
     return out;
+}
+
+QList<Disc> thinnedDiscs(const QList<Disc> &discs, int softness)
+{
+    const double s = std::clamp(softness, 0, 100) / 100.0;
+    if (s <= 0 || discs.size() <= 2)
+        return discs;
+    // Discs of another size than their neighbours stay; thinning works on
+    // the runs of one size between them.
+    const qint64 r2 = discs.first().squaredRadius();
+    for (const Disc &d : discs)
+        if (d.squaredRadius() != r2)
+            return discs;
+
+    // A pixel beyond the centres' convex hull is nearest to its outline.
+    // Along each side of the hull, from corner to corner, the kept centres
+    // are at most `gap` apart and at most `off` from the side; then such a
+    // pixel, at distance d from the nearest centre, is at most
+    // sqrt(d^2 + gap^2 / 4) + off from a kept one (for points on one line,
+    // the nearer of two lies within sqrt(d^2 + gap^2 / 4), by Stewart's
+    // theorem). In the ramp, where d is at least (1 - s) R, the coverage
+    // falls 255 / (s R) levels a pixel; `slack` levels are allowed for the
+    // gap, as much again for the offset. Pixels within the hull, a pixel or
+    // so wide, lie in the core unless the core is about as narrow as the gap.
+    constexpr double slack = 0.3;
+    const double radius = std::sqrt(double(r2));
+    const double slope = 255 / (s * radius);
+    const double gap = std::max(radius * std::sqrt(8 * slack * s * (1 - s) / 255), 2 * slack / slope);
+    const double off = slack / slope;
+    if (gap < 2)
+        return discs; // neighbours are about that close already
+
+    const qint64 n = discs.size();
+    const QPoint origin = discs.first().centre;
+    const QPoint axis = discs.last().centre - origin;
+    std::vector<qint64> along(static_cast<size_t>(n));
+    std::vector<qint64> across(static_cast<size_t>(n));
+    std::vector<int> order(static_cast<size_t>(n));
+    for (qint64 i = 0; i < n; ++i) {
+        const QPoint v = discs[i].centre - origin;
+        along[size_t(i)] = qint64(v.x()) * axis.x() + qint64(v.y()) * axis.y();
+        across[size_t(i)] = qint64(axis.x()) * v.y() - qint64(axis.y()) * v.x();
+        order[size_t(i)] = int(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return along[size_t(a)] != along[size_t(b)] ? along[size_t(a)] < along[size_t(b)]
+                                                    : across[size_t(a)] < across[size_t(b)];
+    });
+    const auto centre = [&discs](int i) { return discs[i].centre; };
+    // Exact, so that the hull's corners are exact.
+    const auto turn = [&centre](int a, int b, int c) {
+        const QPoint u = centre(b) - centre(a);
+        const QPoint v = centre(c) - centre(a);
+        return qint64(u.x()) * v.y() - qint64(u.y()) * v.x();
+    };
+    const auto distance = [&centre](int a, int b) {
+        return std::hypot(double(centre(a).x()) - centre(b).x(), double(centre(a).y()) - centre(b).y());
+    };
+
+    std::vector<bool> keep(static_cast<size_t>(n), false);
+    for (const int side : {1, -1}) {
+        // The corners of one side of the hull.
+        std::vector<size_t> corners; // into order
+        for (size_t k = 0; k < order.size(); ++k) {
+            while (corners.size() >= 2
+                   && side * turn(order[corners[corners.size() - 2]], order[corners.back()], order[k]) <= 0)
+                corners.pop_back();
+            corners.push_back(k);
+        }
+        for (size_t c = 0; c + 1 < corners.size(); ++c) {
+            const int from = order[corners[c]];
+            const int to = order[corners[c + 1]];
+            const double length = distance(from, to);
+            keep[size_t(from)] = keep[size_t(to)] = true;
+            // From the corner on, the farthest centre within the gap that
+            // lies close enough to the side; where none does (the centres of
+            // a move step by a view pixel, several photo pixels when zoomed
+            // out), the farthest of those nearest to it.
+            const auto offSide = [&](size_t j) { return std::abs(double(turn(from, to, order[j]))) / length; };
+            int last = from;
+            size_t k = corners[c] + 1;
+            while (k < corners[c + 1] && distance(last, to) > gap) {
+                size_t end = k;
+                double nearest = offSide(k);
+                while (end + 1 < corners[c + 1] && distance(last, order[end + 1]) <= gap)
+                    nearest = std::min(nearest, offSide(++end));
+                size_t best = k;
+                for (size_t j = k; j <= end; ++j)
+                    if (offSide(j) <= std::max(off, nearest + 0.05))
+                        best = j;
+                last = order[best];
+                keep[size_t(last)] = true;
+                k = best + 1;
+            }
+        }
+    }
+    keep[0] = keep[size_t(n - 1)] = true;
+
+    QList<Disc> kept;
+    for (qint64 i = 0; i < n; ++i)
+        if (keep[size_t(i)])
+            kept.append(discs[i]);
+    return kept;
 }
 
 QList<QPoint> lineSteps(const QPoint &from, const QPoint &to)

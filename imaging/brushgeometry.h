@@ -10,6 +10,7 @@
 #include <QRect>
 
 #include <array>
+#include <vector>
 
 // The pixel geometry of the round brush, kept apart from the view's event
 // handlers so that it can be checked point by point.
@@ -114,8 +115,12 @@ private:
     double radius;
     double scale; // levels per pixel of distance
     // reach[c]: the largest d2 with coverage at least c, or -1; reach[0]
-    // holds r2 - 1 so that step() never climbs past the disc.
-    std::array<qint64, 256> reach{};
+    // holds r2 - 1 and reach[256] -1, so that nothing climbs past either.
+    std::array<qint64, 257> reach{};
+    // The coverage at d2 = i << shift, for i up to (r2 - 1) >> shift: a
+    // start for row(), at most a level or so above the coverage within.
+    int shift = 0;
+    std::vector<quint8> starts;
 };
 
 // The pixels that any of `discs` covers with softness `softness` (0 to 100 %),
@@ -132,6 +137,17 @@ private:
 // takes the lower envelope of the discs' squared distances, so each pixel is
 // measured against the one centre nearest to it.
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness);
+
+// The discs of a move that a soft sweep needs: the first, the last, and
+// between them as few as keep every pixel's coverage within about half a
+// level of what all of them give (so at most a level lower once rounded,
+// never higher). A move has a disc per view pixel, hundreds for a fast hand,
+// and each costs a pass over every row of the sweep; a large soft brush
+// needs far fewer. Pixels beside a move are nearest to the outline of the
+// centres' convex hull, so the hull's corners stay and, along its sides,
+// centres close to the side and close enough to each other. A small, hard or
+// nearly hard brush, or discs of two sizes, keep every disc.
+QList<Disc> thinnedDiscs(const QList<Disc> &discs, int softness);
 
 // The integer points from `from` to `to` on the straight line between them,
 // one per step along the longer axis, both ends included.

@@ -6,6 +6,13 @@ CoverageSpans::CoverageSpans(const RowSpans &hard)
 {
 }
 
+void CoverageSpans::reserve(qsizetype spans, qsizetype count)
+{
+    rows.reserve(spans);
+    starts.reserve(spans);
+    values.reserve(count);
+}
+
 void CoverageSpans::appendFull(const RowSpan &span)
 {
     rows.append(span);

@@ -33,6 +33,8 @@ NaturalColourTable::NaturalColourTable(QRgb brush, int alpha)
         table[size_t(i)] = a | QRgb(toByte(lum + k * offset[0])) << 16 | QRgb(toByte(lum + k * offset[1])) << 8
             | QRgb(toByte(lum + k * offset[2]));
     }
+    for (int v = 0; v < 256; ++v)
+        greys[size_t(v)] = table[size_t(100 * v)];
 }
 
 int NaturalColourTable::lumIndexAt(const QImage &photo, int x, int y)
@@ -73,7 +75,7 @@ void NaturalColourTable::colouriseRow(const QImage &photo, int y, int left, int 
     }
     case QImage::Format_Grayscale8:
         for (int x = left; x <= right; ++x)
-            *out++ = t[100 * line[x]];
+            *out++ = greys[line[x]];
         break;
     case QImage::Format_RGB888:
         for (int x = left; x <= right; ++x) {

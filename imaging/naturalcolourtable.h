@@ -3,6 +3,7 @@
 
 #include <QRgb>
 
+#include <array>
 #include <vector>
 
 class QImage;
@@ -30,7 +31,7 @@ public:
     static int lumIndex(QRgb rgb) { return 30 * qRed(rgb) + 59 * qGreen(rgb) + 11 * qBlue(rgb); }
 
     QRgb colourFor(int lumIndex) const { return table[static_cast<unsigned>(lumIndex) % levels]; }
-    QRgb colourForGrey(int value) const { return table[static_cast<unsigned>(value & 0xFF) * 100u]; }
+    QRgb colourForGrey(int value) const { return greys[static_cast<unsigned>(value) & 0xFFu]; }
 
     // lumIndex() of the photo pixel at (x, y) as QImage::pixel gives it, read
     // straight from the scan line for the formats photos come in.
@@ -43,6 +44,8 @@ public:
 
 private:
     std::vector<QRgb> table;
+    // Every 100th entry, side by side: a grey photo reads only these.
+    std::array<QRgb, 256> greys{};
 };
 
 #endif // NATURALCOLOURTABLE_H

@@ -97,6 +97,8 @@ private slots:
     void sweepGivesEachPixelItsBestDisc();
     void wholeStrokeGivesEachPixelItsBestDisc_data();
     void wholeStrokeGivesEachPixelItsBestDisc();
+    void thinnedDiscsLoseAtMostOneLevel_data();
+    void thinnedDiscsLoseAtMostOneLevel();
 };
 
 void TestSoftSweep::profileFollowsItsDefinition_data()
@@ -316,6 +318,65 @@ void TestSoftSweep::wholeStrokeGivesEachPixelItsBestDisc()
                 QFAIL(qPrintable(QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(got).arg(best)));
         }
     }
+}
+
+void TestSoftSweep::thinnedDiscsLoseAtMostOneLevel_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<int>("brush");
+    QTest::addColumn<QPoint>("to");
+    QTest::addColumn<int>("softness");
+    QTest::addColumn<int>("mostKept");
+
+    // Moves of 200 view pixels from the view's origin, as fast hands make them.
+    QTest::newRow("brush 300 at the fitting zoom, 50 %") << 0.269 << 300 << QPoint(200, 30) << 50 << 70;
+    QTest::newRow("brush 300 at the fitting zoom, 90 %, steep") << 0.269 << 300 << QPoint(-60, 200) << 90 << 130;
+    QTest::newRow("brush 300 at the fitting zoom, 100 %") << 0.269 << 300 << QPoint(141, 141) << 100 << 200;
+    QTest::newRow("brush 600 at the fitting zoom, 10 %") << 0.269 << 600 << QPoint(200, -90) << 10 << 95;
+    QTest::newRow("brush 600 at the fitting zoom, 60 %, flat") << 0.269 << 600 << QPoint(200, 0) << 60 << 30;
+    QTest::newRow("brush 120 at half size, 30 %") << 0.5 << 120 << QPoint(-200, -20) << 30 << 201;
+    QTest::newRow("brush 40 at scale 1: nothing to leave out") << 1.0 << 40 << QPoint(200, 70) << 50 << 201;
+}
+
+// Fewer discs, the coverage of every pixel as many give it but for one level
+// at most, and never more.
+void TestSoftSweep::thinnedDiscsLoseAtMostOneLevel()
+{
+    QFETCH(double, scale);
+    QFETCH(int, brush);
+    QFETCH(QPoint, to);
+    QFETCH(int, softness);
+    QFETCH(int, mostKept);
+    const View view{scale, QPointF(0.3, 0.6)};
+    const QList<Disc> discs = view.move(QPoint(0, 0), to, brush);
+    const QList<Disc> thinned = BrushGeometry::thinnedDiscs(discs, softness);
+    QVERIFY2(thinned.size() <= mostKept,
+             qPrintable(QStringLiteral("%1 of %2 kept").arg(thinned.size()).arg(discs.size())));
+    QCOMPARE(thinned.first(), discs.first());
+    QCOMPARE(thinned.last(), discs.last());
+
+    QRect limit;
+    for (const Disc &d : discs)
+        limit |= QRect(d.square.left, d.square.top, d.square.width, d.square.height);
+    bool ordered = false;
+    const std::vector<int> all = layOut(BrushGeometry::softSweep(discs, nullptr, limit, softness), limit, &ordered);
+    QVERIFY(ordered);
+    const std::vector<int> few = layOut(BrushGeometry::softSweep(thinned, nullptr, limit, softness), limit, &ordered);
+    QVERIFY(ordered);
+    int lower = 0;
+    int worst = 0;
+    for (size_t i = 0; i < all.size(); ++i) {
+        const int a = std::max(all[i], 0);
+        const int f = std::max(few[i], 0);
+        worst = std::max(worst, a - f);
+        if (f > a || a - f > 1)
+            QFAIL(qPrintable(QStringLiteral("(%1, %2): %3 from all discs, %4 from the kept ones")
+                                 .arg(limit.left() + int(i % size_t(limit.width())))
+                                 .arg(limit.top() + int(i / size_t(limit.width()))).arg(a).arg(f)));
+        lower += f < a;
+    }
+    qInfo("%lld of %lld discs kept; %d of %zu pixels lower, at most %d", qlonglong(thinned.size()),
+          qlonglong(discs.size()), lower, all.size(), worst);
 }
 
 QTEST_MAIN(TestSoftSweep)
