@@ -4,7 +4,8 @@
 // in the same run. Moves follow the window benchmark: 200 view pixels each,
 // zig-zagging over the boundary between a coloured and an uncoloured half of
 // a 6000 x 4000 photo, brush 40 at scale 1, brushes 300 and 999 at the zoom
-// that fits the photo in a 1920 x 1080 canvas.
+// that fits the photo in a 1920 x 1080 canvas; and a slow hand's moves of 10
+// view pixels.
 
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "imaging/brushgeometry.h"
@@ -89,6 +90,14 @@ struct View {
     }
 };
 
+// A slow, steady hand: 10 view pixels a move, left to right across the
+// middle of the canvas.
+constexpr int slowStep = 10;
+QPoint slowPoint(int i)
+{
+    return QPoint(960 - moves * slowStep / 2 + i * slowStep, 540 + i / 4);
+}
+
 QPoint pathPoint(int i)
 {
     const int across = (i % 4 < 2 ? i % 4 : 4 - i % 4) - 1;
@@ -122,7 +131,7 @@ double percentile(std::vector<double> v, double p)
 }
 
 void strokes(benchmark::State &state, const std::string &name, int brush, double scale, Path path,
-             StrokeStyle::Model model, int softness, bool colourPhoto, bool everyDisc)
+             StrokeStyle::Model model, int softness, bool colourPhoto, bool everyDisc, bool slow)
 {
     Shared &s = shared();
     const QImage &photo = colourPhoto ? s.colourPhoto : s.photo;
@@ -152,12 +161,13 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         }
         state.ResumeTiming();
 
-        QPoint at = pathPoint(0);
+        const auto point = [slow](int i) { return slow ? slowPoint(i) : pathPoint(i); };
+        QPoint at = point(0);
         Disc painted = view.discAt(at, brush);
         for (int i = 0; i <= moves; ++i) {
             const double cpu = threadCpuMs();
             timer.start();
-            const QPoint to = pathPoint(i);
+            const QPoint to = point(i);
             QList<Disc> discs;
             if (i == 0) {
                 discs.append(painted);
@@ -223,6 +233,7 @@ struct Case {
     int softness;
     bool colourPhoto = false;
     bool everyDisc = false;
+    bool slow = false;
 };
 
 const Case cases[] = {
@@ -245,6 +256,10 @@ const Case cases[] = {
     {"brush 999, fit: natural, soft 50 %, every disc", 999, fitScale, Path::Buffer, Model::Natural, 50, false, true},
     {"brush 999, fit: natural, soft 50 %, colour photo", 999, fitScale, Path::Buffer, Model::Natural, 50, true},
     {"brush 999, fit: natural, soft 100 %", 999, fitScale, Path::Buffer, Model::Natural, 100, false},
+    {"slow brush 300, fit: today's hard path", 300, fitScale, Path::Today, Model::Classic, 0, false, false, true},
+    {"slow brush 300, fit: natural, soft 50 %", 300, fitScale, Path::Buffer, Model::Natural, 50, false, false, true},
+    {"slow brush 999, fit: today's hard path", 999, fitScale, Path::Today, Model::Classic, 0, false, false, true},
+    {"slow brush 999, fit: natural, soft 50 %", 999, fitScale, Path::Buffer, Model::Natural, 50, false, false, true},
 };
 
 } // namespace
@@ -254,7 +269,8 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     for (const Case &c : cases) {
         benchmark::RegisterBenchmark(c.name, [c](benchmark::State &state) {
-            strokes(state, c.name, c.brush, c.scale, c.path, c.model, c.softness, c.colourPhoto, c.everyDisc);
+            strokes(state, c.name, c.brush, c.scale, c.path, c.model, c.softness, c.colourPhoto, c.everyDisc,
+                    c.slow);
         })->Unit(benchmark::kMillisecond)->Iterations(3);
     }
     benchmark::Initialize(&argc, argv);
