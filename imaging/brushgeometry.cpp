@@ -290,7 +290,7 @@ int SoftProfile::level(qint64 d2) const
     return lo;
 }
 
-int SoftProfile::row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, bool keepHigher) const
+void SoftProfile::row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const
 {
     // The squared distance grows by 2 dx + 1 from one column to the next.
     // Each pixel starts from the table and steps down the level or so left,
@@ -300,9 +300,8 @@ int SoftProfile::row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, 
     const quint8 *start = starts.data();
     const qint64 inside = reach[0];
     for (qint64 i = 0; i < count; ++i) {
-        if (d2 > inside) {
-            level = 0;
-        } else {
+        int level = 0;
+        if (d2 <= inside) {
             level = start[d2 >> shift];
             level -= int(d2 > levels[level]);
             while (d2 > levels[level]) // only near the centre of a very soft brush
@@ -312,7 +311,6 @@ int SoftProfile::row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, 
         d2 += 2 * dx + 1;
         ++dx;
     }
-    return level;
 }
 
 namespace {
@@ -512,15 +510,12 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
             }
         }
         runs.clear();
-        int lvl = 0;
-        // Marks [a, b] as written; says whether it follows the last column.
+        // Marks [a, b] as written.
         const auto written = [&runs](qint64 a, qint64 b) {
-            if (!runs.empty() && runs.back().second + 1 == a) {
+            if (!runs.empty() && runs.back().second + 1 == a)
                 runs.back().second = b;
-                return true;
-            }
-            runs.emplace_back(a, b);
-            return false;
+            else
+                runs.emplace_back(a, b);
         };
         const auto brute = [&](qint64 a, qint64 b) {
             for (qint64 x = a; x <= b; ++x) {
@@ -529,7 +524,6 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
                 quint8 &v = buffer[size_t(x - base)];
                 v = quint8(merging ? std::max(int(v), bruteForce(x, y)) : bruteForce(x, y));
                 written(x, x);
-                lvl = v;
             }
         };
 
@@ -623,10 +617,8 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
                     const qint64 ia = std::max(a, c.xmin);
                     const qint64 ib = std::min(b, c.xmax);
                     if (ia <= ib && !c.painted) {
-                        const qint64 dx = ia - c.cx;
-                        if (!written(ia, ib))
-                            lvl = profile.level(dx * dx + c.h);
-                        lvl = profile.row(dx, c.h, ib - ia + 1, lvl, buffer.data() + (ia - base), merging);
+                        written(ia, ib);
+                        profile.row(ia - c.cx, c.h, ib - ia + 1, buffer.data() + (ia - base), merging);
                     }
                     if (b > c.xmax)
                         brute(std::max(a, c.xmax + 1), b);

@@ -84,25 +84,12 @@ public:
 
     // The coverage at squared distance d2, computed from its definition.
     quint8 at(qint64 d2) const;
-    // The same, stepping from the coverage `level` of a nearby pixel: a walk
-    // along a row moves a level or two per pixel, so this costs a comparison
-    // or two instead of a square root.
-    int step(qint64 d2, int level) const
-    {
-        while (level > 0 && d2 > reach[size_t(level)])
-            --level;
-        while (level < 255 && d2 <= reach[size_t(level) + 1])
-            ++level;
-        return level;
-    }
-    // The same, from nothing known: a search of the 255 level boundaries.
+    // The same, by a search of the 255 level boundaries.
     int level(qint64 d2) const;
     // The coverage of `count` pixels along a row, `dx`, dx + 1, ... columns
     // from the centre and `h` the squared distance of the row, into `out`.
-    // `level` is a coverage near the first one (any will do, a near one is
-    // quicker); returns the last one. With `keepHigher` a value replaces
-    // only a lower one already in `out`.
-    int row(qint64 dx, qint64 h, qint64 count, int level, quint8 *out, bool keepHigher) const;
+    // With `keepHigher` a value replaces only a lower one already in `out`.
+    void row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const;
 
     qint64 squaredRadius() const { return r2; }
     int softness() const { return soft; }
@@ -117,8 +104,8 @@ private:
     // reach[c]: the largest d2 with coverage at least c, or -1; reach[0]
     // holds r2 - 1 and reach[256] -1, so that nothing climbs past either.
     std::array<qint64, 257> reach{};
-    // The coverage at d2 = i << shift, for i up to (r2 - 1) >> shift: a
-    // start for row(), at most a level or so above the coverage within.
+    // The coverage at d2 = i << shift, for i up to (r2 - 1) >> shift: where
+    // row() starts, at most a level or so above the coverage within.
     int shift = 0;
     std::vector<quint8> starts;
 };
