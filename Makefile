@@ -43,6 +43,7 @@ bench: deps
 	./$(BUILD_DIR)-bench/bench/brivela_bench
 	./$(BUILD_DIR)-bench/bench/brivela_recovery_bench
 	./$(BUILD_DIR)-bench/bench/brivela_fill
+	./$(BUILD_DIR)-bench/bench/brivela_strokes
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan
