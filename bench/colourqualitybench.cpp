@@ -63,6 +63,9 @@ QImage sideBySide(const QImage &grey, const QImage &classic, const QImage &natur
 
 int main(int argc, char **argv)
 {
+    // No window is shown: the benchmark runs without a display as well.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QString saveDir;
     for (int i = 1; i + 1 < argc; ++i)

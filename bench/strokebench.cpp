@@ -266,6 +266,9 @@ const Case cases[] = {
 
 int main(int argc, char **argv)
 {
+    // No window is shown: the benchmark runs without a display as well.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     for (const Case &c : cases) {
         benchmark::RegisterBenchmark(c.name, [c](benchmark::State &state) {
