@@ -59,6 +59,7 @@ bench:
 	./$(BUILD_DIR)-bench/bench/brivela_recovery_bench
 	./$(BUILD_DIR)-bench/bench/brivela_fill
 	./$(BUILD_DIR)-bench/bench/brivela_save_bench
+	./$(BUILD_DIR)-bench/bench/brivela_strokes
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan

@@ -1,12 +1,16 @@
 #ifndef BRUSHGEOMETRY_H
 #define BRUSHGEOMETRY_H
 
+#include "imaging/coveragespans.h"
 #include "imaging/rowspan.h"
 
 #include <QList>
 #include <QPoint>
 #include <QPointF>
 #include <QRect>
+
+#include <array>
+#include <vector>
 
 // The pixel geometry of the round brush, kept apart from the view's event
 // handlers so that it can be checked point by point.
@@ -52,6 +56,8 @@ struct Disc {
     int firstRow() const { return square.top; }
     int lastRow() const { return square.bottom() - 1; }
     bool isEmpty() const { return square.left >= square.right(); }
+    // Pixels closer to the centre than this, squared, are inside.
+    qint64 squaredRadius() const { return (qint64(square.width) * square.height) / 4; }
     friend bool operator==(const Disc &a, const Disc &b)
     {
         return a.centre == b.centre && a.square.left == b.square.left && a.square.top == b.square.top
@@ -64,6 +70,71 @@ struct Disc {
 // follows the rows covered, time the rows times the discs: no pixel is
 // visited, however large the brush.
 RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit);
+
+// How much of a pixel a soft brush disc covers, by the pixel's squared
+// distance d2 from the centre. A disc of squared radius r2 covers the pixels
+// with d2 < r2, as the hard disc does; softness s (0 to 100 %) feathers the
+// outer s % of the radius R = sqrt(r2): coverage is 255 within (1 - s) R of
+// the centre and falls in a straight line to 0 at R, rounded to the nearest
+// level. At 0 % every pixel inside is fully covered; at 100 % only the centre.
+class SoftProfile
+{
+public:
+    SoftProfile(qint64 r2, int softness);
+
+    // The coverage at squared distance d2, computed from its definition.
+    quint8 at(qint64 d2) const;
+    // The same, by a search of the 255 level boundaries.
+    int level(qint64 d2) const;
+    // The coverage of `count` pixels along a row, `dx`, dx + 1, ... columns
+    // from the centre and `h` the squared distance of the row, into `out`.
+    // With `keepHigher` a value replaces only a lower one already in `out`.
+    void row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const;
+
+    qint64 squaredRadius() const { return r2; }
+    int softness() const { return soft; }
+    // The largest d2 that is still fully covered; -1 if none is.
+    qint64 fullReach() const { return reach[255]; }
+
+private:
+    qint64 r2;
+    int soft;
+    double radius;
+    double scale; // levels per pixel of distance
+    // reach[c]: the largest d2 with coverage at least c, or -1; reach[0]
+    // holds r2 - 1 and reach[256] -1, so that nothing climbs past either.
+    std::array<qint64, 257> reach{};
+    // The coverage at d2 = i << shift, for i up to (r2 - 1) >> shift: where
+    // row() starts, at most a level or so above the coverage within.
+    int shift = 0;
+    std::vector<quint8> starts;
+};
+
+// The pixels that any of `discs` covers with softness `softness` (0 to 100 %),
+// clipped to `limit`, each with the highest coverage any of the discs gives
+// it. A soft disc covers the pixels of the hard one (Disc::row), each with the
+// coverage its SoftProfile gives. Pixels that `painted` (the disc of the
+// stroke painted last, or null) covers at least as well as the discs do may be
+// left out, since they cannot gain; those it covers fully always are. Pixels
+// whose coverage rounds to nothing are left out, and long runs of full
+// coverage are whole spans. At softness 0 this is sweep() with every span
+// whole.
+//
+// Time follows the rows times the discs plus the pixels returned: each row
+// takes the lower envelope of the discs' squared distances, so each pixel is
+// measured against the one centre nearest to it.
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness);
+
+// The discs of a move that a soft sweep needs: the first, the last, and
+// between them as few as keep every pixel's coverage within about half a
+// level of what all of them give (so at most a level lower once rounded,
+// never higher). A move has a disc per view pixel, hundreds for a fast hand,
+// and each costs a pass over every row of the sweep; a large soft brush
+// needs far fewer. Pixels beside a move are nearest to the outline of the
+// centres' convex hull, so the hull's corners stay and, along its sides,
+// centres close to the side and close enough to each other. A small, hard or
+// nearly hard brush, or discs of two sizes, keep every disc.
+QList<Disc> thinnedDiscs(const QList<Disc> &discs, int softness);
 
 // The integer points from `from` to `to` on the straight line between them,
 // one per step along the longer axis, both ends included.

@@ -7,13 +7,14 @@
 
 #include <algorithm>
 
-ColouriseTable::ColouriseTable(QRgb brush)
+ColouriseTable::ColouriseTable(QRgb brush, int alpha)
 {
     const QColor brushColour(brush);
     const int hue = brushColour.hsvHue();
     const int saturation = brushColour.hsvSaturation();
+    alpha = std::clamp(alpha, 0, 255);
     for (int value = 0; value < 256; ++value)
-        table[value] = QColor::fromHsv(hue, saturation, value, paintedAlpha).rgba();
+        table[value] = QColor::fromHsv(hue, saturation, value, alpha).rgba();
 }
 
 int ColouriseTable::valueAt(const QImage &photo, int x, int y)

@@ -8,18 +8,19 @@
 class QImage;
 
 // The colour a painted pixel takes: the brush's hue and saturation, the HSV
-// value (brightness) of the photo pixel beneath, alpha 220. The toolkit's HSV
-// to RGB conversion depends only on hue, saturation and value, and a photo
-// pixel's value is 0 to 255, so one table of 256 colours per brush reproduces
-// QColor::fromHsv(...).rgba() exactly at the price of a lookup.
+// value (brightness) of the photo pixel beneath, alpha 220 unless a stroke of
+// another strength asks otherwise. The toolkit's HSV to RGB conversion depends
+// only on hue, saturation and value, and a photo pixel's value is 0 to 255, so
+// one table of 256 colours per brush reproduces QColor::fromHsv(...).rgba()
+// exactly at the price of a lookup.
 class ColouriseTable
 {
 public:
     static constexpr int paintedAlpha = 220;
 
     // Only the hue and saturation of `brush` matter; its alpha byte and its
-    // brightness are ignored.
-    explicit ColouriseTable(QRgb brush);
+    // brightness are ignored. `alpha` is the alpha of every colour given.
+    explicit ColouriseTable(QRgb brush, int alpha = paintedAlpha);
 
     QRgb colourFor(int value) const { return table[static_cast<unsigned>(value) & 0xFFu]; }
 

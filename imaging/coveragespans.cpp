@@ -5,6 +5,13 @@ CoverageSpans::CoverageSpans(const RowSpans &hard)
     , starts(hard.size(), -1)
 { }
 
+void CoverageSpans::reserve(qsizetype spans, qsizetype count)
+{
+    rows.reserve(spans);
+    starts.reserve(spans);
+    values.reserve(count);
+}
+
 void CoverageSpans::appendFull(const RowSpan &span)
 {
     rows.append(span);

@@ -20,6 +20,8 @@ public:
     // Every span wholly covered.
     explicit CoverageSpans(const RowSpans &hard);
 
+    // Room for `spans` spans and `values` coverage values in all.
+    void reserve(qsizetype spans, qsizetype values);
     // Spans must come sorted by row, then by left, and must not overlap.
     void appendFull(const RowSpan &span);
     // `values` holds span.length() coverage values, left to right.

@@ -94,6 +94,30 @@ void LayerTileRecord::captureRow(const QImage &layer, int y, int left, int right
     }
 }
 
+bool LayerTileRecord::kept(int y, int left, int right, quint32 *out) const
+{
+    if (overflow || y < 0 || y >= size.height() || left < 0 || right >= size.width() || left > right)
+        return false;
+    const int ty = y / tileSize;
+    const Tile *row = tiles.data() + size_t(ty) * size_t(columns);
+    for (int tx = left / tileSize; tx <= right / tileSize; ++tx)
+        if (!row[tx].captured)
+            return false;
+    for (int x = left; x <= right;) {
+        const int tx = x / tileSize;
+        const int end = std::min(right, (tx + 1) * tileSize - 1);
+        const Tile &tile = row[tx];
+        const size_t count = size_t(end - x + 1);
+        if (tile.pixels)
+            std::memcpy(out, tile.pixels.get() + (y - ty * tileSize) * tileSize + (x - tx * tileSize), count * 4);
+        else
+            std::fill(out, out + count, tile.uniform);
+        out += count;
+        x = end + 1;
+    }
+    return true;
+}
+
 QRect LayerTileRecord::swap(QImage &layer)
 {
     QRect changed;

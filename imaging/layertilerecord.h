@@ -37,6 +37,11 @@ public:
     // Same for the tiles of one row segment, the common case of painting.
     void captureRow(const QImage &layer, int y, int left, int right);
 
+    // The kept content of row y from left to right, into `out`: before any
+    // swap, the layer as it was when the tiles were captured. False, with
+    // nothing written, unless every tile of the segment was captured.
+    bool kept(int y, int left, int right, quint32 *out) const;
+
     // Exchanges the kept tiles with the layer's; returns the layer area that
     // changed. The layer must have the size recorded against.
     QRect swap(QImage &layer);

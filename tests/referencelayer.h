@@ -21,6 +21,13 @@ QImage smoothedLayer(const QImage &layer);
 // the brush's hue and saturation, the photo pixel's HSV value, alpha 220.
 QRgb colourised(QRgb brush, const QImage &photo, const QPoint &p);
 
+// The natural model as the compositing "color" blend mode defines it, step by
+// step in floating point on 0..1 channels: SetLum(brush, Lum(photo pixel))
+// with Lum = 0.3 R + 0.59 G + 0.11 B and ClipColor, rounded to the nearest
+// level, at the given alpha. `nearTie`, when given, tells whether a channel
+// lay so close to halfway between two levels that either is right.
+QRgb natural(QRgb brush, QRgb photoPixel, int alpha, bool *nearTie = nullptr);
+
 } // namespace Reference
 
 #endif // REFERENCELAYER_H

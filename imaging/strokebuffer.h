@@ -1,0 +1,74 @@
+#ifndef STROKEBUFFER_H
+#define STROKEBUFFER_H
+
+#include "imaging/brushcolour.h"
+#include "imaging/coveragespans.h"
+#include "imaging/layertilerecord.h"
+#include "imaging/rowspan.h"
+#include "imaging/strokestyle.h"
+
+#include <QImage>
+#include <QRect>
+
+#include <limits>
+#include <memory>
+#include <vector>
+
+// One stroke, or one fill, being laid on the colour layer. Whatever the order
+// and number of the shapes a stroke lays, a pixel's value is the pixel as it
+// was before the stroke moved towards the stroke's own pixel by the highest
+// coverage the stroke has given it: in premultiplied terms
+//
+//     value = before * (1 - c) + stroke * c,   c = coverage / 255,
+//
+// so a stroke never builds up past its own strength, full coverage replaces
+// the pixel as the hard brush always has, a soft rim over uncoloured layer
+// has alpha c times the stroke's, and over earlier colour it blends into it.
+// The eraser moves pixels towards the uncoloured value the same way.
+//
+// To stay exact it keeps the layer as it was in 64 x 64 tiles copied the
+// first time the stroke reaches them (which become the stroke's undo record)
+// and, for a soft stroke, the highest coverage of each pixel, a byte per
+// pixel of the tiles reached. A hard stroke keeps no coverage: every pixel it
+// reaches is fully covered.
+class StrokeBuffer
+{
+public:
+    // `layer` is Format_ARGB32 and `photo` the photo it colours; both must
+    // outlive the buffer and keep their size while it paints. `uncoloured`
+    // is the layer's empty value, what the eraser lays. The undo record stops
+    // keeping tiles beyond `maxRecordBytes` (see LayerTileRecord); the stroke
+    // itself goes on, each pixel then moving from its present value.
+    StrokeBuffer(QImage &layer, const QImage &photo, const StrokeStyle &style, QRgb uncoloured,
+                 qint64 maxRecordBytes = std::numeric_limits<qint64>::max());
+
+    // Lays `shape`, clipped to the photo (to the layer when erasing); returns
+    // the bounding rectangle of the pixels it wrote. A hard stroke takes every
+    // pixel of the shape as fully covered.
+    QRect paint(const CoverageSpans &shape);
+    QRect paint(const RowSpans &shape);
+
+    const StrokeStyle &style() const { return strokeStyle; }
+
+    // The layer as it was, for every tile the stroke reached: swap() it with
+    // the layer to take the stroke back. The buffer paints no more after this.
+    LayerTileRecord takeRecord();
+
+private:
+    void paintSpan(int y, int left, int right, const quint8 *coverage);
+    quint8 *coverageTile(int tx, int ty);
+
+    QImage *layer;
+    const QImage *photo;
+    StrokeStyle strokeStyle;
+    BrushColour colour;
+    LayerTileRecord record;
+    QRect inside;
+    bool soft;
+    int columns = 0;
+    std::vector<std::unique_ptr<quint8[]>> coverage; // by tile, made on first touch
+    std::vector<QRgb> strokeRow;
+    std::vector<quint32> beforeRow;
+};
+
+#endif // STROKEBUFFER_H
