@@ -113,6 +113,13 @@ void Document::setBrushColour(QRgb colour)
     layer->setFg(colour);
 }
 
+StrokeStyle Document::style() const
+{
+    StrokeStyle style = brushStyle;
+    style.brush = layer->fg();
+    return style;
+}
+
 void Document::paint(const QList<QPoint> &newfg, const QList<QPoint> &newbg)
 {
     layer->paintPoints(newfg, newbg, &photoImage);

@@ -3,6 +3,7 @@
 
 #include "canvas/canvasdocument.h"
 #include "imaging/rowspan.h"
+#include "imaging/strokestyle.h"
 
 #include <QImage>
 #include <QList>
@@ -65,6 +66,13 @@ public:
 
     // The brush colour: strokes and fills take its hue and saturation.
     void setBrushColour(QRgb colour);
+    // How the next stroke, fill or spread lays its pixels: the colour model,
+    // strength and softness chosen, with the brush colour. The defaults lay
+    // exactly the pixels the layer has always had.
+    StrokeStyle style() const;
+    void setModel(StrokeStyle::Model model) { brushStyle.model = model; }
+    void setStrength(int percent) { brushStyle.strength = percent; }
+    void setSoftness(int percent) { brushStyle.softness = percent; }
 
     void beginStroke(bool erase) override;
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg) override;
@@ -119,6 +127,7 @@ private:
     QString photoFileName;
     QString lastError;
     QSize lastRefusedSize;
+    StrokeStyle brushStyle; // all but the brush colour, which the layer keeps
     bool stroking = false;
     bool strokeErases = false;
     qint64 maxHistoryBytes = defaultHistoryBytes;

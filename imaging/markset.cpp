@@ -15,13 +15,13 @@ QRgb MarkSet::colourOf(Mark::Kind kind)
     return kind == Mark::Keep ? qRgb(50, 255, 50) : qRgb(255, 10, 10);
 }
 
-Mark MarkSet::add(Mark::Kind kind, const QRectF &rect)
+Mark MarkSet::add(Mark::Kind kind, const QRectF &rect, QRgb colour)
 {
     Mark mark;
     mark.id = ++lastId;
     mark.kind = kind;
     mark.rect = rect;
-    mark.colour = colourOf(kind);
+    mark.colour = kind == Mark::Colour ? colour : colourOf(kind);
     marks.emplace(mark.id, mark);
     emit added(mark);
     return mark;

@@ -12,10 +12,11 @@
 #include <optional>
 
 // One mark on the photo: a small square (keep) or circle (remove) laid by a
-// marker tool, with its top-left corner where the pointer was. Marks only
-// mark: they never change the photo or its colouring.
+// marker tool, or a dab of colour for the colour spread, with its top-left
+// corner where the pointer was. Marks only mark: they never change the photo
+// or its colouring.
 struct Mark {
-    enum Kind { Keep, Remove };
+    enum Kind { Keep, Remove, Colour };
 
     quint64 id = 0;
     Kind kind = Keep;
@@ -38,11 +39,12 @@ public:
 
     explicit MarkSet(QObject *parent = nullptr);
 
-    // The colour the marks of a kind are drawn in.
+    // The colour keep and remove marks are drawn in.
     static QRgb colourOf(Mark::Kind kind);
 
-    // Lays a new mark and returns it.
-    Mark add(Mark::Kind kind, const QRectF &rect);
+    // Lays a new mark and returns it. Keep and remove marks take their own
+    // colour; a colour mark takes `colour`.
+    Mark add(Mark::Kind kind, const QRectF &rect, QRgb colour = 0);
     // Puts back a mark that was taken off, as it was.
     void insert(const Mark &mark);
     // Takes a mark off; nothing when it is not there.
