@@ -11,6 +11,7 @@ packages=(
     qt6-image-formats-plugins
     libgl-dev
     libboost-graph-dev
+    libeigen3-dev
     libbenchmark-dev
     xvfb
     xauth

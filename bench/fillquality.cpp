@@ -1,0 +1,370 @@
+// How well the fill finds real objects: per object of an evaluation set (real
+// photos turned grey, true regions from their colour versions, strokes
+// generated from a seed), the intersection over union with the true region
+// and the share of the boundary within 2 pixels of the true edge, for three
+// ways of marking: keep and remove strokes, one short keep stroke with the
+// remove strokes, and keep strokes alone. Beside the fill, in the same run:
+// the fill as it was before it had a region model, OpenCV's grabCut with the
+// same marks (cut to the parts touching a keep mark), and a magic wand with
+// the best tolerance for each photo (an oracle no user has).
+//
+// Usage: brivela_fillquality SET.json [OVERLAY_FOLDER]
+
+#include "referencefill.h"
+
+#include "imaging/regionfill.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct Object {
+    QString name;
+    QImage grey;  // Format_Grayscale8
+    QImage truth; // Format_Grayscale8, 255 inside
+    QList<QList<QPoint>> keep;
+    QList<QList<QPoint>> remove;
+    QList<QList<QPoint>> shortKeep;
+};
+
+QList<QList<QPoint>> strokesOf(const QJsonArray &array)
+{
+    QList<QList<QPoint>> strokes;
+    for (const QJsonValue &stroke : array) {
+        QList<QPoint> points;
+        for (const QJsonValue &p : stroke.toArray())
+            points.append(QPoint(p.toArray().at(0).toInt(), p.toArray().at(1).toInt()));
+        if (!points.isEmpty())
+            strokes.append(points);
+    }
+    return strokes;
+}
+
+QList<Object> readSet(const QString &path)
+{
+    QFile file(path);
+    QList<Object> objects;
+    if (!file.open(QIODevice::ReadOnly))
+        return objects;
+    const QDir base = QFileInfo(path).dir();
+    const QJsonArray list = QJsonDocument::fromJson(file.readAll()).array();
+    for (const QJsonValue &value : list) {
+        const QJsonObject o = value.toObject();
+        Object object;
+        object.name = o.value(QStringLiteral("name")).toString();
+        object.grey = QImage(base.filePath(QFileInfo(o.value(QStringLiteral("grey")).toString()).fileName()))
+                          .convertToFormat(QImage::Format_Grayscale8);
+        object.truth = QImage(base.filePath(QFileInfo(o.value(QStringLiteral("mask")).toString()).fileName()))
+                           .convertToFormat(QImage::Format_Grayscale8);
+        object.keep = strokesOf(o.value(QStringLiteral("keep")).toArray());
+        object.remove = strokesOf(o.value(QStringLiteral("remove")).toArray());
+        object.shortKeep = strokesOf(o.value(QStringLiteral("short")).toArray());
+        if (!object.grey.isNull() && object.grey.size() == object.truth.size())
+            objects.append(object);
+    }
+    return objects;
+}
+
+// The pixels a marker 5 pixels wide covers along the strokes.
+QList<QPoint> marked(const QList<QList<QPoint>> &strokes, QSize size)
+{
+    QImage canvas(size, QImage::Format_Grayscale8);
+    canvas.fill(0);
+    {
+        QPainter painter(&canvas);
+        painter.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        for (const QList<QPoint> &stroke : strokes) {
+            if (stroke.size() == 1)
+                painter.drawPoint(stroke.first());
+            else
+                painter.drawPolyline(stroke.data(), int(stroke.size()));
+        }
+    }
+    QList<QPoint> points;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            if (canvas.constScanLine(y)[x] > 127)
+                points.append(QPoint(x, y));
+    return points;
+}
+
+cv::Mat maskOf(const RowSpans &spans, QSize size)
+{
+    cv::Mat mask(size.height(), size.width(), CV_8U, cv::Scalar(0));
+    for (const RowSpan &s : spans)
+        std::fill(mask.ptr<uchar>(s.y) + s.left, mask.ptr<uchar>(s.y) + s.right + 1, uchar(255));
+    return mask;
+}
+
+cv::Mat hardMaskOf(const CoverageSpans &region, QSize size)
+{
+    cv::Mat mask(size.height(), size.width(), CV_8U, cv::Scalar(0));
+    for (qsizetype i = 0; i < region.size(); ++i) {
+        const RowSpan &s = region.spans()[i];
+        for (int x = s.left; x <= s.right; ++x)
+            if (region.at(i, x) >= 128)
+                mask.at<uchar>(s.y, x) = 255;
+    }
+    return mask;
+}
+
+cv::Mat matOf(const QImage &grey)
+{
+    cv::Mat m(grey.height(), grey.width(), CV_8U);
+    for (int y = 0; y < grey.height(); ++y)
+        std::copy(grey.constScanLine(y), grey.constScanLine(y) + grey.width(), m.ptr<uchar>(y));
+    return m;
+}
+
+// The connected parts (4-neighbours) of a mask that hold a keep mark.
+cv::Mat touchingKeep(const cv::Mat &mask, const QList<QPoint> &keep)
+{
+    cv::Mat labels;
+    cv::connectedComponents(mask, labels, 4, CV_32S);
+    std::vector<char> wanted(size_t(labels.rows) * size_t(labels.cols) + 1, 0);
+    for (const QPoint &p : keep) {
+        const int l = labels.at<int>(p.y(), p.x());
+        if (l > 0)
+            wanted[size_t(l)] = 1;
+    }
+    cv::Mat out(mask.size(), CV_8U, cv::Scalar(0));
+    for (int y = 0; y < mask.rows; ++y)
+        for (int x = 0; x < mask.cols; ++x)
+            if (wanted[size_t(labels.at<int>(y, x))])
+                out.at<uchar>(y, x) = 255;
+    return out;
+}
+
+double iou(const cv::Mat &a, const cv::Mat &b)
+{
+    const double both = cv::countNonZero(a & b);
+    const double either = cv::countNonZero(a | b);
+    return either > 0 ? both / either : 0;
+}
+
+cv::Mat boundaryOf(const cv::Mat &mask)
+{
+    cv::Mat eroded;
+    cv::erode(mask, eroded, cv::getStructuringElement(cv::MORPH_CROSS, cv::Size(3, 3)), cv::Point(-1, -1), 1,
+              cv::BORDER_REPLICATE);
+    return mask & ~eroded;
+}
+
+// Share of the found boundary within `reach` pixels of the true one.
+double boundaryWithin(const cv::Mat &found, const cv::Mat &truth, int reach)
+{
+    const cv::Mat foundEdge = boundaryOf(found);
+    cv::Mat near;
+    cv::dilate(boundaryOf(truth), near, cv::Mat::ones(2 * reach + 1, 2 * reach + 1, CV_8U));
+    const double total = cv::countNonZero(foundEdge);
+    return total > 0 ? cv::countNonZero(foundEdge & near) / total : 0;
+}
+
+cv::Mat grabCut(const cv::Mat &grey, const QList<QPoint> &keep, const QList<QPoint> &remove)
+{
+    cv::Mat colour;
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    cv::Mat mask(grey.size(), CV_8U, cv::Scalar(cv::GC_PR_BGD));
+    for (const QPoint &p : keep)
+        mask.at<uchar>(p.y(), p.x()) = cv::GC_FGD;
+    for (const QPoint &p : remove)
+        mask.at<uchar>(p.y(), p.x()) = cv::GC_BGD;
+    cv::Mat background;
+    cv::Mat foreground;
+    cv::grabCut(colour, mask, cv::Rect(), background, foreground, 5, cv::GC_INIT_WITH_MASK);
+    const cv::Mat region = (mask == cv::GC_FGD) | (mask == cv::GC_PR_FGD);
+    return touchingKeep(region, keep);
+}
+
+// The wand's region at the tolerance that fits the truth best.
+std::pair<cv::Mat, int> oracleWand(const cv::Mat &grey, const QList<QPoint> &keep, const cv::Mat &truth)
+{
+    double sum = 0;
+    for (const QPoint &p : keep)
+        sum += grey.at<uchar>(p.y(), p.x());
+    const int mean = int(std::lround(sum / std::max<qsizetype>(1, keep.size())));
+    cv::Mat best;
+    double bestIou = -1;
+    int bestTolerance = 0;
+    for (int tolerance = 2; tolerance <= 128; tolerance += 2) {
+        cv::Mat within;
+        cv::inRange(grey, cv::Scalar(mean - tolerance), cv::Scalar(mean + tolerance), within);
+        const cv::Mat region = touchingKeep(within, keep);
+        const double score = iou(region, truth);
+        if (score > bestIou) {
+            bestIou = score;
+            best = region;
+            bestTolerance = tolerance;
+        }
+    }
+    return {best, bestTolerance};
+}
+
+void overlay(const QString &folder, const QString &name, const QImage &grey, const cv::Mat &truth, const cv::Mat &found,
+             const CoverageSpans *soft, const QList<QPoint> &keep, const QList<QPoint> &remove)
+{
+    if (folder.isEmpty())
+        return;
+    QImage out = grey.convertToFormat(QImage::Format_RGB32);
+    if (soft) {
+        for (qsizetype i = 0; i < soft->size(); ++i) {
+            if (!soft->coverage(i))
+                continue;
+            const RowSpan &s = soft->spans()[i];
+            for (int x = s.left; x <= s.right; ++x)
+                out.setPixel(x, s.y, qRgb(200, 0, 200));
+        }
+    }
+    for (const QPoint &p : keep)
+        out.setPixel(p, qRgb(0, 220, 255));
+    for (const QPoint &p : remove)
+        out.setPixel(p, qRgb(255, 220, 0));
+    const cv::Mat trueEdge = boundaryOf(truth);
+    const cv::Mat foundEdge = boundaryOf(found);
+    for (int y = 0; y < grey.height(); ++y)
+        for (int x = 0; x < grey.width(); ++x) {
+            if (trueEdge.at<uchar>(y, x))
+                out.setPixel(x, y, qRgb(0, 255, 0));
+            if (foundEdge.at<uchar>(y, x))
+                out.setPixel(x, y, trueEdge.at<uchar>(y, x) ? qRgb(255, 255, 255) : qRgb(255, 0, 0));
+        }
+    out.save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
+
+struct Row {
+    QString name;
+    double ours[3] = {0, 0, 0};
+    double reference[3] = {0, 0, 0};
+    double grabCut[3] = {0, 0, 0};
+    double wand = 0;
+    int wandTolerance = 0;
+    double boundary = 0;
+    double milliseconds = 0;
+    qint64 pixels = 0;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s SET.json [OVERLAY_FOLDER]\n", argv[0]);
+        return 2;
+    }
+    const QList<Object> objects = readSet(QString::fromLocal8Bit(argv[1]));
+    const QString folder = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
+    const QString cache = qEnvironmentVariable("BRIVELA_GRABCUT_CACHE");
+    if (!cache.isEmpty())
+        QDir().mkpath(cache);
+    // Only the fill, for profiling it.
+    const bool fillOnly = qEnvironmentVariableIsSet("BRIVELA_FILL_ONLY");
+    const char *settings[3] = {"keep+remove", "short keep+remove", "keep only"};
+    std::vector<Row> rows;
+    for (const Object &object : objects) {
+        Row row;
+        row.name = object.name;
+        row.pixels = qint64(object.grey.width()) * object.grey.height();
+        const cv::Mat grey = matOf(object.grey);
+        const cv::Mat truth = matOf(object.truth) > 127;
+        const QList<QPoint> keep = marked(object.keep, object.grey.size());
+        const QList<QPoint> shortKeep = marked(object.shortKeep, object.grey.size());
+        const QList<QPoint> remove = marked(object.remove, object.grey.size());
+        const QList<QPoint> keeps[3] = {keep, shortKeep, keep};
+        const QList<QPoint> removes[3] = {remove, remove, {}};
+        for (int s = 0; s < 3; ++s) {
+            QElapsedTimer timer;
+            timer.start();
+            std::fprintf(stderr, "%s %s\n", qPrintable(object.name), settings[s]);
+            const RegionFill::Result result = RegionFill::compute(object.grey, keeps[s], removes[s]);
+            if (s == 0)
+                row.milliseconds = timer.nsecsElapsed() / 1e6;
+            const cv::Mat found = hardMaskOf(result.region, object.grey.size());
+            row.ours[s] = iou(found, truth);
+            if (s == 0)
+                row.boundary = boundaryWithin(found, truth, 2);
+            overlay(folder, object.name + QStringLiteral("_") + QString::number(s), object.grey, truth, found,
+                    &result.region, keeps[s], removes[s]);
+            if (fillOnly)
+                continue;
+            const ReferenceFill::Result before = ReferenceFill::compute(object.grey, keeps[s], removes[s]);
+            const cv::Mat old = maskOf(before.spans, object.grey.size());
+            row.reference[s] = iou(old, truth);
+            overlay(folder, object.name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_before"), object.grey,
+                    truth, old, nullptr, keeps[s], removes[s]);
+            // grabCut is slow on grey photos; its regions may be kept between runs.
+            const QString cached = cache.isEmpty() ? QString()
+                                                   : QDir(cache).filePath(object.name + QStringLiteral("_%1.png").arg(s));
+            cv::Mat cut;
+            if (!cached.isEmpty() && QFileInfo::exists(cached))
+                cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
+            if (cut.empty()) {
+                cut = grabCut(grey, keeps[s], removes[s]);
+                if (!cached.isEmpty()) {
+                    QImage image(cut.cols, cut.rows, QImage::Format_Grayscale8);
+                    for (int y = 0; y < cut.rows; ++y)
+                        std::copy(cut.ptr<uchar>(y), cut.ptr<uchar>(y) + cut.cols, image.scanLine(y));
+                    image.save(cached);
+                }
+            }
+            row.grabCut[s] = iou(cut, truth);
+            overlay(folder, object.name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
+                    object.grey, truth, cut, nullptr, keeps[s], removes[s]);
+        }
+        const auto [wand, tolerance] = fillOnly ? std::pair<cv::Mat, int>(truth, 0) : oracleWand(grey, keep, truth);
+        row.wand = iou(wand, truth);
+        row.wandTolerance = tolerance;
+        rows.push_back(row);
+        std::printf("%-22s fill %.3f %.3f %.3f | before %.3f %.3f %.3f | grabCut %.3f %.3f %.3f | wand %.3f (%d) | "
+                    "boundary %.3f | %.1f ms\n",
+                    qPrintable(row.name), row.ours[0], row.ours[1], row.ours[2], row.reference[0], row.reference[1],
+                    row.reference[2], row.grabCut[0], row.grabCut[1], row.grabCut[2], row.wand, row.wandTolerance,
+                    row.boundary, row.milliseconds);
+        std::fflush(stdout);
+    }
+    for (int s = 0; s < 3; ++s) {
+        std::vector<double> ours, before, cut;
+        for (const Row &row : rows) {
+            ours.push_back(row.ours[s]);
+            before.push_back(row.reference[s]);
+            cut.push_back(row.grabCut[s]);
+        }
+        std::printf("%-18s median/worst: fill %.3f/%.3f  before %.3f/%.3f  grabCut %.3f/%.3f\n", settings[s],
+                    median(ours), *std::min_element(ours.begin(), ours.end()), median(before),
+                    *std::min_element(before.begin(), before.end()), median(cut), *std::min_element(cut.begin(), cut.end()));
+    }
+    std::vector<double> wands, boundaries;
+    int behindGrabCut = 0;
+    for (const Row &row : rows) {
+        wands.push_back(row.wand);
+        boundaries.push_back(row.boundary);
+        behindGrabCut += row.ours[0] < row.grabCut[0];
+    }
+    std::printf("wand (oracle) median/worst %.3f/%.3f; boundary within 2 px median %.3f; objects where grabCut is "
+                "ahead with keep+remove: %d\n",
+                median(wands), *std::min_element(wands.begin(), wands.end()), median(boundaries), behindGrabCut);
+    return 0;
+}
