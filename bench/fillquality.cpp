@@ -8,8 +8,10 @@
 // same marks (cut to the parts touching a keep mark), and a magic wand with
 // the best tolerance for each photo (an oracle no user has).
 //
-// Usage: brivela_fillquality SET.json [OVERLAY_FOLDER]
+// Usage: brivela_fillquality [OVERLAY_FOLDER]; BRIVELA_EVALSET names another
+// set than the bench's.
 
+#include "evalset.h"
 #include "referencefill.h"
 
 #include "imaging/regionfill.h"
@@ -32,76 +34,6 @@
 #include <vector>
 
 namespace {
-
-struct Object {
-    QString name;
-    QImage grey;  // Format_Grayscale8
-    QImage truth; // Format_Grayscale8, 255 inside
-    QList<QList<QPoint>> keep;
-    QList<QList<QPoint>> remove;
-    QList<QList<QPoint>> shortKeep;
-};
-
-QList<QList<QPoint>> strokesOf(const QJsonArray &array)
-{
-    QList<QList<QPoint>> strokes;
-    for (const QJsonValue &stroke : array) {
-        QList<QPoint> points;
-        for (const QJsonValue &p : stroke.toArray())
-            points.append(QPoint(p.toArray().at(0).toInt(), p.toArray().at(1).toInt()));
-        if (!points.isEmpty())
-            strokes.append(points);
-    }
-    return strokes;
-}
-
-QList<Object> readSet(const QString &path)
-{
-    QFile file(path);
-    QList<Object> objects;
-    if (!file.open(QIODevice::ReadOnly))
-        return objects;
-    const QDir base = QFileInfo(path).dir();
-    const QJsonArray list = QJsonDocument::fromJson(file.readAll()).array();
-    for (const QJsonValue &value : list) {
-        const QJsonObject o = value.toObject();
-        Object object;
-        object.name = o.value(QStringLiteral("name")).toString();
-        object.grey = QImage(base.filePath(QFileInfo(o.value(QStringLiteral("grey")).toString()).fileName()))
-                          .convertToFormat(QImage::Format_Grayscale8);
-        object.truth = QImage(base.filePath(QFileInfo(o.value(QStringLiteral("mask")).toString()).fileName()))
-                           .convertToFormat(QImage::Format_Grayscale8);
-        object.keep = strokesOf(o.value(QStringLiteral("keep")).toArray());
-        object.remove = strokesOf(o.value(QStringLiteral("remove")).toArray());
-        object.shortKeep = strokesOf(o.value(QStringLiteral("short")).toArray());
-        if (!object.grey.isNull() && object.grey.size() == object.truth.size())
-            objects.append(object);
-    }
-    return objects;
-}
-
-// The pixels a marker 5 pixels wide covers along the strokes.
-QList<QPoint> marked(const QList<QList<QPoint>> &strokes, QSize size)
-{
-    QImage canvas(size, QImage::Format_Grayscale8);
-    canvas.fill(0);
-    {
-        QPainter painter(&canvas);
-        painter.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        for (const QList<QPoint> &stroke : strokes) {
-            if (stroke.size() == 1)
-                painter.drawPoint(stroke.first());
-            else
-                painter.drawPolyline(stroke.data(), int(stroke.size()));
-        }
-    }
-    QList<QPoint> points;
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            if (canvas.constScanLine(y)[x] > 127)
-                points.append(QPoint(x, y));
-    return points;
-}
 
 cv::Mat maskOf(const RowSpans &spans, QSize size)
 {
@@ -269,12 +201,12 @@ double median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s SET.json [OVERLAY_FOLDER]\n", argv[0]);
+    const EvalSet set = EvalSet::load(EvalSet::benchSetPath());
+    if (!set.isValid()) {
+        std::fprintf(stderr, "no evaluation set: %s\n", qPrintable(set.errorString()));
         return 2;
     }
-    const QList<Object> objects = readSet(QString::fromLocal8Bit(argv[1]));
-    const QString folder = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (!folder.isEmpty())
         QDir().mkpath(folder);
     const QString cache = qEnvironmentVariable("BRIVELA_GRABCUT_CACHE");
@@ -282,69 +214,75 @@ int main(int argc, char **argv)
         QDir().mkpath(cache);
     // Only the fill, for profiling it.
     const bool fillOnly = qEnvironmentVariableIsSet("BRIVELA_FILL_ONLY");
+    const QString only = qEnvironmentVariable("BRIVELA_FILL_OBJECT");
     const char *settings[3] = {"keep+remove", "short keep+remove", "keep only"};
     std::vector<Row> rows;
-    for (const Object &object : objects) {
-        Row row;
-        row.name = object.name;
-        row.pixels = qint64(object.grey.width()) * object.grey.height();
-        const cv::Mat grey = matOf(object.grey);
-        const cv::Mat truth = matOf(object.truth) > 127;
-        const QList<QPoint> keep = marked(object.keep, object.grey.size());
-        const QList<QPoint> shortKeep = marked(object.shortKeep, object.grey.size());
-        const QList<QPoint> remove = marked(object.remove, object.grey.size());
-        const QList<QPoint> keeps[3] = {keep, shortKeep, keep};
-        const QList<QPoint> removes[3] = {remove, remove, {}};
-        for (int s = 0; s < 3; ++s) {
-            QElapsedTimer timer;
-            timer.start();
-            std::fprintf(stderr, "%s %s\n", qPrintable(object.name), settings[s]);
-            const RegionFill::Result result = RegionFill::compute(object.grey, keeps[s], removes[s]);
-            if (s == 0)
-                row.milliseconds = timer.nsecsElapsed() / 1e6;
-            const cv::Mat found = hardMaskOf(result.region, object.grey.size());
-            row.ours[s] = iou(found, truth);
-            if (s == 0)
-                row.boundary = boundaryWithin(found, truth, 2);
-            overlay(folder, object.name + QStringLiteral("_") + QString::number(s), object.grey, truth, found,
-                    &result.region, keeps[s], removes[s]);
-            if (fillOnly)
+    for (const EvalSet::Photo &photo : set.photos()) {
+        for (const EvalSet::Object &object : photo.objects) {
+            const QString name = photo.name + QLatin1Char('-') + object.name;
+            if (!only.isEmpty() && !name.contains(only))
                 continue;
-            const ReferenceFill::Result before = ReferenceFill::compute(object.grey, keeps[s], removes[s]);
-            const cv::Mat old = maskOf(before.spans, object.grey.size());
-            row.reference[s] = iou(old, truth);
-            overlay(folder, object.name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_before"), object.grey,
-                    truth, old, nullptr, keeps[s], removes[s]);
-            // grabCut is slow on grey photos; its regions may be kept between runs.
-            const QString cached = cache.isEmpty() ? QString()
-                                                   : QDir(cache).filePath(object.name + QStringLiteral("_%1.png").arg(s));
-            cv::Mat cut;
-            if (!cached.isEmpty() && QFileInfo::exists(cached))
-                cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
-            if (cut.empty()) {
-                cut = grabCut(grey, keeps[s], removes[s]);
-                if (!cached.isEmpty()) {
-                    QImage image(cut.cols, cut.rows, QImage::Format_Grayscale8);
-                    for (int y = 0; y < cut.rows; ++y)
-                        std::copy(cut.ptr<uchar>(y), cut.ptr<uchar>(y) + cut.cols, image.scanLine(y));
-                    image.save(cached);
+            Row row;
+            row.name = name;
+            row.pixels = qint64(photo.grey.width()) * photo.grey.height();
+            const cv::Mat grey = matOf(photo.grey);
+            const cv::Mat truth = matOf(object.mask) > 127;
+            const QList<QPoint> keeps[3] = {object.keep, object.shortKeep, object.keep};
+            const QList<QPoint> removes[3] = {object.remove, object.remove, {}};
+            for (int s = 0; s < 3; ++s) {
+                QElapsedTimer timer;
+                timer.start();
+                const RegionFill::Result result = RegionFill::compute(photo.grey, keeps[s], removes[s]);
+                if (s == 0)
+                    row.milliseconds = timer.nsecsElapsed() / 1e6;
+                const cv::Mat found = hardMaskOf(result.region, photo.grey.size());
+                row.ours[s] = iou(found, truth);
+                if (s == 0)
+                    row.boundary = boundaryWithin(found, truth, 2);
+                overlay(folder, name + QStringLiteral("_") + QString::number(s), photo.grey, truth, found,
+                        &result.region, keeps[s], removes[s]);
+                if (fillOnly)
+                    continue;
+                const ReferenceFill::Result before = ReferenceFill::compute(photo.grey, keeps[s], removes[s]);
+                const cv::Mat old = maskOf(before.spans, photo.grey.size());
+                row.reference[s] = iou(old, truth);
+                overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_before"), photo.grey,
+                        truth, old, nullptr, keeps[s], removes[s]);
+                // grabCut is slow on grey photos; its regions may be kept between runs.
+                const QString cached = cache.isEmpty() ? QString()
+                                                       : QDir(cache).filePath(name + QStringLiteral("_%1.png").arg(s));
+                cv::Mat cut;
+                if (!cached.isEmpty() && QFileInfo::exists(cached))
+                    cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
+                if (cut.empty()) {
+                    cut = grabCut(grey, keeps[s], removes[s]);
+                    if (!cached.isEmpty()) {
+                        QImage image(cut.cols, cut.rows, QImage::Format_Grayscale8);
+                        for (int y = 0; y < cut.rows; ++y)
+                            std::copy(cut.ptr<uchar>(y), cut.ptr<uchar>(y) + cut.cols, image.scanLine(y));
+                        image.save(cached);
+                    }
                 }
+                row.grabCut[s] = iou(cut, truth);
+                overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
+                        photo.grey, truth, cut, nullptr, keeps[s], removes[s]);
             }
-            row.grabCut[s] = iou(cut, truth);
-            overlay(folder, object.name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
-                    object.grey, truth, cut, nullptr, keeps[s], removes[s]);
+            if (!fillOnly) {
+                const auto [wand, tolerance] = oracleWand(grey, object.keep, truth);
+                row.wand = iou(wand, truth);
+                row.wandTolerance = tolerance;
+            }
+            rows.push_back(row);
+            std::printf("%-22s fill %.3f %.3f %.3f | before %.3f %.3f %.3f | grabCut %.3f %.3f %.3f | wand %.3f (%d) | "
+                        "boundary %.3f | %.1f ms\n",
+                        qPrintable(row.name), row.ours[0], row.ours[1], row.ours[2], row.reference[0], row.reference[1],
+                        row.reference[2], row.grabCut[0], row.grabCut[1], row.grabCut[2], row.wand, row.wandTolerance,
+                        row.boundary, row.milliseconds);
+            std::fflush(stdout);
         }
-        const auto [wand, tolerance] = fillOnly ? std::pair<cv::Mat, int>(truth, 0) : oracleWand(grey, keep, truth);
-        row.wand = iou(wand, truth);
-        row.wandTolerance = tolerance;
-        rows.push_back(row);
-        std::printf("%-22s fill %.3f %.3f %.3f | before %.3f %.3f %.3f | grabCut %.3f %.3f %.3f | wand %.3f (%d) | "
-                    "boundary %.3f | %.1f ms\n",
-                    qPrintable(row.name), row.ours[0], row.ours[1], row.ours[2], row.reference[0], row.reference[1],
-                    row.reference[2], row.grabCut[0], row.grabCut[1], row.grabCut[2], row.wand, row.wandTolerance,
-                    row.boundary, row.milliseconds);
-        std::fflush(stdout);
     }
+    if (rows.empty())
+        return 1;
     for (int s = 0; s < 3; ++s) {
         std::vector<double> ours, before, cut;
         for (const Row &row : rows) {

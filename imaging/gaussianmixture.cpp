@@ -3,6 +3,7 @@
 #include <Eigen/Cholesky>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numeric>
@@ -72,7 +73,7 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
     std::vector<Vector> points(samples.size());
     for (size_t i = 0; i < samples.size(); ++i)
         points[i] = Eigen::Map<const Vector>(samples[i].data());
-    const int count = std::clamp(int(samples.size() / (4 * minimumMembers)), 1, components);
+    const int count = std::clamp(int(samples.size() / (4 * minimumMembers)), 1, std::min(components, maximumComponents));
 
     // Equal groups by brightness to start with: stable, and for grey photos
     // close to where the components end up.
@@ -122,16 +123,16 @@ float GaussianMixture::cost(const Sample &sample) const
         return 0;
     const Vector v = Eigen::Map<const Vector>(sample.data());
     // -log of a sum of exponentials, from the likeliest component.
-    float costs[16];
+    std::array<float, maximumComponents> costs{};
     float best = std::numeric_limits<float>::max();
-    const int n = std::min(int(parts.size()), 16);
-    for (int k = 0; k < n; ++k) {
-        const Vector d = v - parts[size_t(k)].mean;
-        costs[k] = parts[size_t(k)].offset + 0.5f * d.dot(parts[size_t(k)].inverse * d);
+    const size_t n = std::min(parts.size(), costs.size());
+    for (size_t k = 0; k < n; ++k) {
+        const Vector d = v - parts[k].mean;
+        costs[k] = parts[k].offset + 0.5f * d.dot(parts[k].inverse * d);
         best = std::min(best, costs[k]);
     }
     float sum = 0;
-    for (int k = 0; k < n; ++k)
+    for (size_t k = 0; k < n; ++k)
         sum += std::exp(best - costs[k]);
     return best - std::log(sum);
 }

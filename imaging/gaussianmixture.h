@@ -18,6 +18,7 @@ class GaussianMixture
 public:
     using Sample = TextureFeatures::Sample;
     static constexpr int defaultComponents = 5;
+    static constexpr int maximumComponents = 8;
 
     // An empty mixture: cost() is then the same for every sample.
     GaussianMixture() = default;
