@@ -43,6 +43,7 @@ bench: deps
 	./$(BUILD_DIR)-bench/bench/brivela_bench
 	./$(BUILD_DIR)-bench/bench/brivela_recovery_bench
 	./$(BUILD_DIR)-bench/bench/brivela_fill
+	if [ -x ./$(BUILD_DIR)-bench/bench/brivela_fillquality ]; then ./$(BUILD_DIR)-bench/bench/brivela_fillquality /tmp/fill-overlays; fi
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan
