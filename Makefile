@@ -10,16 +10,30 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 all: build
 
+# The package check runs once for a build tree, and again when the list of
+# packages changes; `make deps` runs it whenever asked.
 deps:
 	./scripts/install-deps.sh
 
-configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+$(BUILD_DIR)/.deps-installed: scripts/install-deps.sh
+	./scripts/install-deps.sh
+	mkdir -p $(BUILD_DIR) && touch $@
+
+# Configured once, and again only when the build type or the flags change;
+# after that the build itself re-runs CMake when a CMakeLists.txt changes.
+CONFIGURATION := $(BUILD_TYPE) $(CMAKE_FLAGS)
+configure: $(BUILD_DIR)/.deps-installed
+	@if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || [ "$$(cat $(BUILD_DIR)/.configured 2>/dev/null)" != "$(CONFIGURATION)" ]; then \
+		cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) && \
+		echo "$(CONFIGURATION)" > $(BUILD_DIR)/.configured; \
+	fi
 
 build: configure
 	cmake --build $(BUILD_DIR) --parallel $(JOBS)
 
-run: build
+# Only what the program needs: the tests and benchmarks wait for their commands.
+run: configure
+	cmake --build $(BUILD_DIR) --parallel $(JOBS) --target brivela
 	./$(BUILD_DIR)/brivela
 
 # The long hostile-input runs (label "hostile") belong to test-asan.
@@ -37,7 +51,8 @@ test-asan: deps
 
 # Benchmarks build in a tree of their own, optimised, so that the test build
 # stays as it is.
-bench: deps
+bench:
+	./scripts/install-deps.sh --bench
 	cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DBRIVELA_BUILD_TESTS=OFF -DBRIVELA_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-bench --parallel $(JOBS)
 	./$(BUILD_DIR)-bench/bench/brivela_bench

@@ -1,43 +1,38 @@
 #include "app/document.h"
 
+#include "app/hidemarkscommand.h"
+#include "app/layercommand.h"
 #include "app/photofile.h"
-#include "canvas/chidemarkscommand.h"
-#include "canvas/cstrokecommand.h"
-#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/colourlayer.h"
+#include "imaging/markset.h"
 
-#include <QFileInfo>
-#include <QGraphicsEllipseItem>
-#include <QGraphicsPixmapItem>
-#include <QGraphicsRectItem>
-#include <QGraphicsScene>
+#include <QColor>
 #include <QUndoStack>
 
+#include <algorithm>
 #include <utility>
 
-namespace {
-
-constexpr qreal photoZ = 5;
-constexpr qreal colourLayerZ = 10;
-
-} // namespace
-
-Document::Document(QGraphicsScene *scene, QUndoStack *history, QObject *parent)
-    : QObject(parent)
-    , scene(scene)
-    , history(history)
+Document::Document(QObject *parent)
+    : CanvasDocument(parent)
+    , layer(new ColourLayer(this))
+    , markSet(new MarkSet(this))
+    , undoHistory(new QUndoStack(this))
 {
-    connect(history, &QUndoStack::cleanChanged, this, [this](bool clean) {
+    connect(undoHistory, &QUndoStack::cleanChanged, this, [this](bool clean) {
         if (hasPhoto())
             emit modifiedChanged(!clean);
     });
 }
 
-// The items belong to the scene.
-Document::~Document() = default;
+Document::~Document()
+{
+    // The commands refer to the layer and the marks; they go first.
+    undoHistory->clear();
+}
 
 bool Document::isModified() const
 {
-    return hasPhoto() && !history->isClean();
+    return hasPhoto() && !undoHistory->isClean();
 }
 
 QPixmap Document::pixmapFor(const QImage &photo)
@@ -59,51 +54,43 @@ Document::OpenResult Document::open(const QString &fileName)
         return OpenResult::Unreadable;
     }
     QImage image = file.takePhoto();
-    QImage original = file.original();
+    return open(std::move(image), file.original(), fileName);
+}
 
+Document::OpenResult Document::open(QImage image, QImage original, const QString &fileName)
+{
     // Everything the new photo needs, before anything of the current one goes.
-    QPixmap pixmap = pixmapFor(image);
+    QPixmap shownPixmap = pixmapFor(image);
     QImage layerImage;
     QImage smoothedImage;
-    if (!pixmap.isNull())
-        layerImage = allocate(image.size(), CZefGraphicsImageMaskItem::layerFormat);
+    if (!shownPixmap.isNull())
+        layerImage = allocate(image.size(), ColourLayer::format);
     if (!layerImage.isNull())
-        smoothedImage = allocate(image.size(), CZefGraphicsImageMaskItem::smoothedFormat);
+        smoothedImage = allocate(image.size(), ColourLayer::smoothedFormat);
     if (smoothedImage.isNull()) {
         lastRefusedSize = image.size();
         return OpenResult::OutOfMemory;
     }
     lastRefusedSize = QSize();
 
+    // The commands of the old history refer to the old marks and layer.
+    undoHistory->clear(); // says the work is clean again where it was not
+    changes.clear();
+    markSet->clear();
+    stroking = false;
+
     // Where the pixmap keeps the photo's own format it holds the same pixels;
     // sharing them saves a whole copy of a possibly very large photo.
-    const QImage shown = pixmap.toImage();
+    const QImage shown = shownPixmap.toImage();
     photoImage = shown.format() == image.format() ? shown : std::move(image);
     image = QImage();
     photoOriginal = std::move(original);
-
-    if (pixmapItem)
-        pixmapItem->setPixmap(pixmap);
-    else
-        pixmapItem = scene->addPixmap(pixmap);
-    pixmapItem->setZValue(photoZ);
-
-    if (!layer)
-        layer = new CZefGraphicsImageMaskItem();
+    pixmap = std::move(shownPixmap);
     // Cannot fail: both images are allocated, of the photo's size.
     layer->init(std::move(layerImage), std::move(smoothedImage), QColor(Qt::red).rgba(),
                 QColor(Qt::transparent).rgba());
-    if (layer->scene() != scene)
-        scene->addItem(layer);
-    layer->setZValue(colourLayerZ);
-
-    // The scene is the photo and nothing else: the brush cursor and strokes
-    // past the border must not widen what the view scrolls over.
-    scene->setSceneRect(0, 0, photoImage.width(), photoImage.height());
-
     photoFileName = fileName;
-    history->clear(); // says the work is clean again where it was not
-    removeMarks(); // they marked the earlier photo
+    emit photoChanged();
     emit opened(fileName);
     return OpenResult::Opened;
 }
@@ -113,114 +100,138 @@ bool Document::save(const QString &fileName)
     if (!hasPhoto())
         return false;
     PhotoFile file(fileName);
-    if (!file.write(photoImage, photoOriginal, *layer->maskImage)) {
+    if (!file.write(photoImage, photoOriginal, layer->image())) {
         lastError = file.errorString();
         return false;
     }
-    history->setClean();
+    undoHistory->setClean();
     return true;
 }
 
-void Document::paint(QList<QPoint> newfg, QList<QPoint> newbg)
+void Document::setBrushColour(QRgb colour)
 {
-    if (layer)
-        layer->updateMaskFromImage(std::move(newfg), std::move(newbg), &photoImage);
+    layer->setFg(colour);
+}
+
+void Document::paint(const QList<QPoint> &newfg, const QList<QPoint> &newbg)
+{
+    layer->paintPoints(newfg, newbg, &photoImage);
 }
 
 void Document::paintSpans(const RowSpans &newfg, const RowSpans &newbg)
 {
-    if (layer)
-        layer->updateSpansFromImage(newfg, newbg, &photoImage);
+    layer->paintSpans(newfg, newbg, &photoImage);
 }
 
 void Document::beginStroke(bool erase)
 {
-    if (!layer)
+    if (!hasPhoto())
         return;
+    stroking = true;
     strokeErases = erase;
-    layer->beginRecording(CStrokeCommand::historyBytes);
+    layer->beginRecording(maxHistoryBytes);
 }
 
-bool Document::endStroke()
+void Document::endStroke()
 {
-    if (!layer || !layer->isRecording())
-        return true;
-    LayerTileRecord record = layer->endRecording();
-    if (record.overflowed()) {
+    if (!stroking)
+        return;
+    stroking = false;
+    auto change = std::make_shared<LayerChange>();
+    change->record = layer->endRecording();
+    if (change->record.overflowed()) {
         endHistory();
-        return false;
+        emit historyLost(tr("This stroke was too large to record: it cannot be undone."));
+    } else if (!change->record.isEmpty()) { // else nothing on the photo changed
+        pushChange(new LayerCommand(layer, change, LayerCommand::strokeText(strokeErases)), change);
     }
-    if (record.isEmpty())
-        return true; // nothing on the photo changed
-    history->push(new CStrokeCommand(layer, std::move(record), strokeErases));
-    CStrokeCommand::limitHistory(history);
-    return true;
+    emit strokeFinished();
+}
+
+void Document::push(QUndoCommand *step)
+{
+    undoHistory->push(step);
 }
 
 bool Document::fill(const RowSpans &region)
 {
-    if (!layer)
+    if (!hasPhoto())
         return false;
-    layer->beginRecording(CStrokeCommand::historyBytes);
-    layer->updateSpansFromImage(region, {}, &photoImage);
-    LayerTileRecord record = layer->endRecording();
-    if (record.overflowed()) {
+    layer->beginRecording(maxHistoryBytes);
+    layer->paintSpans(region, {}, &photoImage);
+    auto change = std::make_shared<LayerChange>();
+    change->record = layer->endRecording();
+    if (change->record.overflowed()) {
         endHistory();
-        removeMarks(); // used up, with no step that could bring them back
+        markSet->clear(); // used up, with no step that could bring them back
         return false;
     }
-    auto *step = new QUndoCommand(tr("fill"));
-    new CStrokeCommand(layer, std::move(record), tr("fill"), step);
-    new CHideMarksCommand(scene, step);
-    history->push(step);
-    CStrokeCommand::limitHistory(history);
+    auto *step = new LayerCommand(layer, change, tr("fill"));
+    new HideMarksCommand(markSet, step);
+    pushChange(step, change);
     return true;
 }
 
 bool Document::restoreColouring(const QImage &colouring)
 {
-    if (!layer || layer->maskImage->size() != colouring.size()
-        || colouring.format() != QImage::Format_ARGB32)
+    if (!hasPhoto() || layer->image().size() != colouring.size() || colouring.format() != ColourLayer::format)
         return false;
-    LayerTileRecord record(colouring.size());
-    record.capture(colouring, colouring.rect());
-    if (record.overflowed())
+    auto change = std::make_shared<LayerChange>();
+    change->record = LayerTileRecord(colouring.size());
+    change->record.capture(colouring, colouring.rect());
+    if (change->record.overflowed())
         return false;
-    layer->swapRecord(record);
-    history->push(new CStrokeCommand(layer, std::move(record), tr("recovery")));
-    CStrokeCommand::limitHistory(history);
+    layer->swapRecord(change->record);
+    pushChange(new LayerCommand(layer, change, tr("recovery")), change);
     return true;
+}
+
+void Document::pushChange(QUndoCommand *step, std::shared_ptr<LayerChange> change)
+{
+    undoHistory->push(step);
+    changes.push_back(change);
+    limitHistory();
+}
+
+void Document::limitHistory()
+{
+    // Right after a push every change still alive can be undone: the stack
+    // has deleted the undone steps above it. Newest first, the records are
+    // kept while they fit; the first that does not fit is given up with
+    // everything older, since its tiles would restore pixels that newer steps
+    // were painted over.
+    changes.erase(std::remove_if(changes.begin(), changes.end(),
+                                 [](const std::weak_ptr<LayerChange> &c) { return c.expired(); }),
+                  changes.end());
+    qint64 total = 0;
+    bool over = false;
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+        const std::shared_ptr<LayerChange> change = it->lock();
+        if (!over) {
+            total += change->record.bytes();
+            over = total > maxHistoryBytes;
+        }
+        if (over && !change->givenUp) {
+            change->record = LayerTileRecord();
+            change->givenUp = true;
+        }
+    }
+}
+
+qint64 Document::historyBytes() const
+{
+    qint64 total = 0;
+    for (const std::weak_ptr<LayerChange> &kept : changes)
+        if (const std::shared_ptr<LayerChange> change = kept.lock())
+            total += change->record.bytes();
+    return total;
 }
 
 void Document::endHistory()
 {
     // Older steps would restore pixels that an unrecorded change painted
     // over, so the history ends here; the work stays unsaved.
-    history->clear();
-    history->resetClean();
-}
-
-void Document::removeMarks()
-{
-    // Once the history is cleared no command refers to a mark: the scene owns
-    // them all.
-    const QList<QGraphicsItem *> items = scene->items();
-    for (QGraphicsItem *item : items) {
-        if (item->type() == QGraphicsRectItem::Type || item->type() == QGraphicsEllipseItem::Type) {
-            scene->removeItem(item);
-            delete item;
-        }
-    }
-}
-
-QList<QPoint> Document::markedPixels(const QList<int> &indices) const
-{
-    QList<QPoint> pixels;
-    const int width = photoImage.width();
-    if (width <= 0)
-        return pixels;
-    pixels.reserve(indices.size());
-    for (const int index : indices)
-        pixels.append(QPoint(index % width, index / width));
-    return pixels;
+    undoHistory->clear();
+    undoHistory->resetClean();
+    changes.clear();
 }

@@ -1,80 +1,100 @@
 #ifndef DOCUMENT_H
 #define DOCUMENT_H
 
+#include "canvas/canvasdocument.h"
 #include "imaging/rowspan.h"
 
 #include <QImage>
 #include <QList>
-#include <QObject>
 #include <QPixmap>
 #include <QPoint>
 #include <QSize>
 #include <QString>
 
-class CZefGraphicsImageMaskItem;
-class QGraphicsPixmapItem;
-class QGraphicsScene;
-class QUndoStack;
+#include <memory>
+#include <vector>
 
-// The open photo and its colouring: the photo itself, the scene items that
-// show it (the pixmap item and the colour layer, both owned by the scene), the
-// name it was opened from, and whether the colouring holds unsaved work.
+struct LayerChange;
+
+// The open photo and everything made on it: the photo itself (and its deeper
+// original, for a 16-bit save), the colour layer's pixels, the marks, the
+// history of changes, and the name it was opened from. Whatever shows the
+// document (the canvas) follows its signals and those of its layer and marks.
 //
-// The scene and the undo history belong to the window; the document only puts
-// items into the scene and reads and marks the history's clean state, which
-// is what "saved" means: saving marks it clean, undoing back to that point is
-// clean again, and opening another photo starts a fresh history.
+// The history is what "saved" means: saving marks it clean, undoing back to
+// that point is clean again, opening another photo starts a fresh one. It
+// keeps at most historyLimit() bytes of recorded pixels: past that the oldest
+// steps are given up and can no longer be undone, and a step too large to
+// record at all ends the history before it.
 //
 // Opening secures every large allocation (photo, pixmap, both layer images)
 // before it replaces anything, so a photo too large for the memory left leaves
 // the current one, its colouring and its history exactly as they were.
-class Document : public QObject
+class Document : public CanvasDocument
 {
     Q_OBJECT
 
 public:
     enum class OpenResult { Opened, Unreadable, OutOfMemory };
 
-    Document(QGraphicsScene *scene, QUndoStack *history, QObject *parent = nullptr);
+    // The most recorded pixel data the history keeps by default.
+    static constexpr qint64 defaultHistoryBytes = qint64(512) * 1024 * 1024;
+
+    explicit Document(QObject *parent = nullptr);
     ~Document() override;
 
     OpenResult open(const QString &fileName);
+    // Opens a photo already read: `photo` in a form the colouriser reads,
+    // `original` its deeper pixels or null.
+    OpenResult open(QImage photo, QImage original, const QString &fileName);
     // Writes the photo with its colouring; on success the work counts as saved.
     bool save(const QString &fileName);
     // Why the last open or save failed, naming the file, for the status bar.
     QString errorString() const { return lastError; }
+    // The pixel size of the photo the last open found no memory for.
+    QSize refusedSize() const { return lastRefusedSize; }
+
+    bool hasPhoto() const override { return !photoImage.isNull(); }
+    const QImage &photo() const override { return photoImage; }
+    QPixmap photoPixmap() const override { return pixmap; }
+    ColourLayer *colourLayer() const override { return layer; }
+    MarkSet *marks() const override { return markSet; }
+    QUndoStack *history() const override { return undoHistory; }
+    QString fileName() const { return photoFileName; }
+    bool isModified() const;
+
+    // The brush colour: strokes and fills take its hue and saturation.
+    void setBrushColour(QRgb colour);
+
+    void beginStroke(bool erase) override;
+    void paintSpans(const RowSpans &newfg, const RowSpans &newbg) override;
+    void endStroke() override;
+    bool isStroking() const override { return stroking; }
+    void push(QUndoCommand *step) override;
+
     // Colours (newfg) and clears (newbg) the listed photo pixels.
-    void paint(QList<QPoint> newfg, QList<QPoint> newbg);
-    void paintSpans(const RowSpans &newfg, const RowSpans &newbg);
-    // A stroke, press to release, becomes one step of the history. endStroke
-    // is false when the stroke was too large to record: it stays painted, the
-    // history before it is given up, and the work counts as unsaved.
-    void beginStroke(bool erase);
-    bool endStroke();
+    void paint(const QList<QPoint> &newfg, const QList<QPoint> &newbg);
     // Colours the region with the brush colour as one step of the history,
     // which also takes the marks off (and gives them back on undo). False
-    // when the step was too large to record: the region stays coloured and
-    // the history before it is given up.
+    // when the step was too large to record: the region stays coloured, the
+    // marks are gone and the history before it is given up.
     bool fill(const RowSpans &region);
-    // Pixels of the photo from the canvas's mark indices (y * width + x).
-    QList<QPoint> markedPixels(const QList<int> &indices) const;
     // Puts a whole colour layer (ARGB32, the photo's size) on the photo as one
     // step of the history, so the work is unsaved and Undo takes it off; false
     // when the sizes differ or there is no memory to record the step.
     bool restoreColouring(const QImage &colouring);
 
-    bool hasPhoto() const { return !photoImage.isNull(); }
-    const QImage &photo() const { return photoImage; }
-    QString fileName() const { return photoFileName; }
-    bool isModified() const;
-    // The pixel size of the photo the last open found no memory for.
-    QSize refusedSize() const { return lastRefusedSize; }
-    QGraphicsPixmapItem *photoItem() const { return pixmapItem; }
-    CZefGraphicsImageMaskItem *colourLayer() const { return layer; }
+    qint64 historyLimit() const { return maxHistoryBytes; }
+    // What the history's records keep now.
+    qint64 historyBytes() const;
+    void setHistoryLimit(qint64 bytes) { maxHistoryBytes = bytes; }
 
 signals:
     void modifiedChanged(bool modified);
     void opened(const QString &fileName);
+    void strokeFinished();
+    // The history before a step too large to record was given up.
+    void historyLost(const QString &why);
 
 protected:
     // Every allocation an opening makes beyond reading the file goes through
@@ -83,21 +103,28 @@ protected:
     virtual QImage allocate(const QSize &size, QImage::Format format);
 
 private:
+    // Pushes a recorded change of the layer as (the head of) a step.
+    void pushChange(QUndoCommand *step, std::shared_ptr<LayerChange> change);
+    void limitHistory();
     void endHistory();
-    void removeMarks();
 
-    QGraphicsScene *scene;
-    QUndoStack *history;
-    QGraphicsPixmapItem *pixmapItem = nullptr;
-    CZefGraphicsImageMaskItem *layer = nullptr;
+    ColourLayer *layer;
+    MarkSet *markSet;
+    QUndoStack *undoHistory;
     QImage photoImage;
     // The photo's own pixels where they are deeper than 8 bits per channel,
     // for a 16-bit save; null otherwise.
     QImage photoOriginal;
+    QPixmap pixmap;
     QString photoFileName;
     QString lastError;
     QSize lastRefusedSize;
+    bool stroking = false;
     bool strokeErases = false;
+    qint64 maxHistoryBytes = defaultHistoryBytes;
+    // The recorded changes of the history, oldest first; a change dies with
+    // its command.
+    std::vector<std::weak_ptr<LayerChange>> changes;
 };
 
 #endif // DOCUMENT_H

@@ -11,12 +11,26 @@
 FillRunner::FillRunner(QWidget *window)
     : QObject(window)
     , window(window)
+    , compute([](const QImage &photo, const QList<QPoint> &keep, const QList<QPoint> &remove,
+                 const std::atomic_bool *cancel, const RegionFill::Progress &progress) {
+        return RegionFill::compute(photo, keep, remove, cancel, progress);
+    })
 {
 }
 
 bool FillRunner::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::ShortcutOverride:
+        // Claimed as wanted by the widget, so no key of the window's menus
+        // and tools fires; the key press itself is held off below.
+        if (auto *widget = qobject_cast<QWidget *>(watched); widget && widget->window() == window) {
+            event->accept();
+            return true;
+        }
+        return false;
+    case QEvent::Shortcut:
+        return true; // a shortcut reached some other way: nothing may act now
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
             cancel();
@@ -33,8 +47,10 @@ bool FillRunner::eventFilter(QObject *watched, QEvent *event)
         // another photo would work on what the fill is about to change.
         auto *widget = qobject_cast<QWidget *>(watched);
         if (widget && widget->window() == window) {
-            if (event->type() == QEvent::Close)
+            if (event->type() == QEvent::Close) {
+                closing = true;
                 cancel();
+            }
             event->ignore();
             return true;
         }
@@ -49,6 +65,8 @@ RegionFill::Result FillRunner::run(const QImage &photo, const QList<QPoint> &kee
                                    const QList<QPoint> &removeMarks)
 {
     cancelled = false;
+    closing = false;
+    running = true;
     QApplication::setOverrideCursor(Qt::BusyCursor);
     qApp->installEventFilter(this);
 
@@ -73,12 +91,13 @@ RegionFill::Result FillRunner::run(const QImage &photo, const QList<QPoint> &kee
     QEventLoop loop;
     connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
     watcher.setFuture(QtConcurrent::run([&photo, &keepMarks, &removeMarks, this, report] {
-        return RegionFill::compute(photo, keepMarks, removeMarks, &cancelled, report);
+        return compute(photo, keepMarks, removeMarks, &cancelled, report);
     }));
     loop.exec();
 
     qApp->removeEventFilter(this);
     QApplication::restoreOverrideCursor();
+    running = false;
     RegionFill::Result result = watcher.result();
     if (cancelled && result.outcome == RegionFill::Outcome::Filled)
         result = RegionFill::Result{RegionFill::Outcome::Cancelled, {}};

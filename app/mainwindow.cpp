@@ -2,14 +2,16 @@
 
 #include "app/document.h"
 #include "app/fillrunner.h"
+#include "app/busycursor.h"
 #include "app/photofile.h"
+#include "app/recoveryscheduler.h"
+#include "app/toolchooser.h"
 #include "canvas/czefgraphicsview.h"
-#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/markset.h"
 #include "ui/helpdialog.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColorDialog>
@@ -20,9 +22,7 @@
 #include <QImageReader>
 #include <QLocale>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -39,7 +39,6 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
-constexpr int recoveryIntervalMs = 60 * 1000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -49,39 +48,10 @@ constexpr int recoveryIntervalMs = 60 * 1000;
 // corrupt or hostile header claim unbounded memory.
 constexpr int imageAllocationLimitMb = 1024;
 
-// Shows the busy cursor for as long as it lives, whichever way a slow
-// operation ends.
-class BusyCursor
-{
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
-
 // The canonical directory of a file, which need not exist itself.
 QString canonicalDirOf(const QString &fileName)
 {
     return QFileInfo(fileName).dir().canonicalPath();
-}
-
-// The one local file a drop carries; empty for anything else.
-QString droppedFile(const QMimeData *data)
-{
-    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
-        return QString();
-    return data->urls().constFirst().toLocalFile();
-}
-
-// "png" from "PNG Files (*.png)".
-QString suffixOfFilter(const QString &filter)
-{
-    const int star = filter.indexOf(QStringLiteral("*."));
-    if (star < 0)
-        return QString();
-    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
-    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
 }
 
 // The standard keys of the platform first, then the extra ones, once each.
@@ -103,26 +73,23 @@ MainWindow::MainWindow(QWidget *parent)
     QImageReader::setAllocationLimit(imageAllocationLimitMb);
 
     ui->setupUi(this);
+    doc = new Document(this);
     CZefGraphicsView *view = ui->graphicsView;
     view->setScene(&scene);
-    // Strokes arrive as row spans; the point lists of brushPressed stay
-    // available to other receivers, but painting no longer needs them.
-    connect(view, &CZefGraphicsView::brushSpans, this, &MainWindow::updatespans);
-    connect(view, &CZefGraphicsView::strokeStarted, this, &MainWindow::beginStroke);
-    connect(view, &CZefGraphicsView::strokeFinished, this, &MainWindow::endStroke);
+    view->setDocument(doc);
 
-    QAction *undo = view->undoStack->createUndoAction(this);
+    QAction *undo = doc->history()->createUndoAction(this);
     undo->setObjectName(QStringLiteral("actionUndo"));
     undo->setShortcut(QKeySequence::Undo);
-    QAction *redo = view->undoStack->createRedoAction(this);
+    QAction *redo = doc->history()->createRedoAction(this);
     redo->setObjectName(QStringLiteral("actionRedo"));
     redo->setShortcut(QKeySequence::Redo);
     ui->menuEdit->addAction(undo);
     ui->menuEdit->addAction(redo);
 
-    document = new Document(&scene, view->undoStack, this);
-    connect(document, &Document::modifiedChanged, this, &QWidget::setWindowModified);
-    connect(document, &Document::opened, this, &MainWindow::showDocumentName);
+    connect(doc, &Document::modifiedChanged, this, &QWidget::setWindowModified);
+    connect(doc, &Document::opened, this, &MainWindow::showDocumentName);
+    connect(doc, &Document::historyLost, this, [this](const QString &why) { statusBar()->showMessage(why); });
     // A file dropped anywhere, the canvas included, reaches the window.
     setAcceptDrops(true);
     view->setAcceptDrops(false);
@@ -132,7 +99,13 @@ MainWindow::MainWindow(QWidget *parent)
     addAction(ui->actionZoom_In);
     addAction(ui->actionZoom_Out);
     setUpShortcuts();
-    setUpTools();
+    tools = new ToolChooser(view, doc, this);
+    tools->addTool(ui->actionBrush, CZefGraphicsView::KeepBrush, "brush-tool", QKeySequence(Qt::Key_B));
+    tools->addTool(ui->actionKeepMarks, CZefGraphicsView::KeepMarker, "keep-marks", QKeySequence(Qt::Key_K),
+                   ui->actionFill);
+    tools->addTool(ui->actionRemoveMarks, CZefGraphicsView::RemoveMarker, "remove-marks", QKeySequence(Qt::Key_R),
+                   ui->actionFill);
+    tools->addCommand(ui->actionFill, "fill", QKeySequence(Qt::Key_F));
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another
@@ -140,36 +113,19 @@ MainWindow::MainWindow(QWidget *parent)
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
     view->setToolSize(ui->horizontalSlider->value());
 
-    // Connected after endStroke, so that the finished stroke is in the record.
-    connect(view, &CZefGraphicsView::strokeFinished, this, [this] {
-        recoveryStale = true;
-        writeRecoveryRecord();
-    });
-    connect(view->undoStack, &QUndoStack::indexChanged, this, [this] { recoveryStale = true; });
-    connect(view->undoStack, &QUndoStack::cleanChanged, this, [this](bool clean) {
-        if (clean)
-            removeRecoveryRecord();
-    });
-    connect(&recovery, &RecoveryStore::readyToWrite, this, &MainWindow::writeRecoveryRecord);
-    connect(&recovery, &RecoveryStore::written, this, [this](bool ok) {
-        if (ok)
-            return;
-        recoveryStale = true; // tried again at the next tick
-        statusBar()->showMessage(tr("Could not write the recovery record to %1.")
-                                     .arg(QDir::toNativeSeparators(RecoveryStore::directory())));
-    });
-    connect(&recoveryTimer, &QTimer::timeout, this, [this] {
-        recoveryDue = true;
-        writeRecoveryRecord();
-    });
-    recoveryTimer.start(recoveryIntervalMs);
+    fillRunner = new FillRunner(this);
+    recovery = new RecoveryScheduler(doc, this);
+    connect(recovery, &RecoveryScheduler::writeFailed, this,
+            [this](const QString &message) { statusBar()->showMessage(message); });
 }
 
 MainWindow::~MainWindow()
 {
-    // The view and its history outlive this window's members.
-    disconnect(ui->graphicsView->undoStack, nullptr, this, nullptr);
-    removeRecoveryRecord();
+    // The record goes with a normal end; the document's history goes with the
+    // document, and nothing of this half-destroyed window may hear of it.
+    delete recovery;
+    disconnect(doc, nullptr, this, nullptr);
+    delete doc;
     delete ui;
 }
 
@@ -186,8 +142,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (maybeSave()) {
         // A normal end leaves nothing to recover.
-        recoveryTimer.stop();
-        removeRecoveryRecord();
+        recovery->finish();
         event->accept();
     } else {
         event->ignore();
@@ -196,13 +151,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppedFile(event->mimeData()).isEmpty())
+    if (!PhotoFile::droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent *event)
 {
-    const QString fileName = droppedFile(event->mimeData());
+    const QString fileName = PhotoFile::droppedFile(event->mimeData());
     if (fileName.isEmpty())
         return;
     event->acceptProposedAction();
@@ -222,79 +177,27 @@ void MainWindow::setUpShortcuts()
     ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
 }
 
-void MainWindow::setUpTools()
-{
-    const struct {
-        QAction *action;
-        const char *icon;
-        QKeySequence key;
-    } tools[] = {
-        {ui->actionBrush, "brush-tool", QKeySequence(Qt::Key_B)},
-        {ui->actionKeepMarks, "keep-marks", QKeySequence(Qt::Key_K)},
-        {ui->actionRemoveMarks, "remove-marks", QKeySequence(Qt::Key_R)},
-        {ui->actionFill, "fill", QKeySequence(Qt::Key_F)},
-    };
-    auto *group = new QActionGroup(this);
-    for (const auto &tool : tools) {
-        QIcon icon;
-        // Both sizes, so that a high-density screen gets the sharper one.
-        icon.addFile(QStringLiteral(":/%1.png").arg(QLatin1String(tool.icon)));
-        icon.addFile(QStringLiteral(":/%1@2x.png").arg(QLatin1String(tool.icon)));
-        tool.action->setIcon(icon);
-        tool.action->setShortcut(tool.key);
-        if (tool.action->isCheckable())
-            group->addAction(tool.action);
-    }
-}
-
-void MainWindow::selectTool()
-{
-    CZefGraphicsView *view = ui->graphicsView;
-    if (!document->hasPhoto())
-        return;
-    const bool marking = ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked();
-    view->toolMode = ui->actionKeepMarks->isChecked()     ? CZefGraphicsView::KeepMarker
-        : ui->actionRemoveMarks->isChecked()               ? CZefGraphicsView::RemoveMarker
-                                                           : CZefGraphicsView::KeepBrush;
-    // While marking, Return fills as well.
-    QList<QKeySequence> fillKeys{QKeySequence(Qt::Key_F)};
-    if (marking)
-        fillKeys << QKeySequence(Qt::Key_Return) << QKeySequence(Qt::Key_Enter);
-    ui->actionFill->setShortcuts(fillKeys);
-}
-
-void MainWindow::on_actionBrush_triggered()
-{
-    selectTool();
-}
-
-void MainWindow::on_actionKeepMarks_triggered()
-{
-    selectTool();
-}
-
-void MainWindow::on_actionRemoveMarks_triggered()
-{
-    selectTool();
-}
-
 void MainWindow::on_actionFill_triggered()
 {
-    if (!document->hasPhoto()) {
+    if (!doc->hasPhoto()) {
         statusBar()->showMessage(tr("Open a photo first"), nothingToSaveTimeout);
         return;
     }
-    CZefGraphicsView *view = ui->graphicsView;
-    if (view->isStroking())
+    if (ui->graphicsView->isStroking() || fillRunner->isRunning())
         return;
-    const QList<QPoint> keep = document->markedPixels(view->userfgpoints());
-    const QList<QPoint> remove = document->markedPixels(view->userbgpoints());
-    const RegionFill::Result result = FillRunner(this).run(document->photo(), keep, remove);
+    const QList<QPoint> keep = doc->marks()->pixels(Mark::Keep, doc->photo().size());
+    const QList<QPoint> remove = doc->marks()->pixels(Mark::Remove, doc->photo().size());
+    const RegionFill::Result result = fillRunner->run(doc->photo(), keep, remove);
+    if (fillRunner->closeRequested()) {
+        // The window was closed while the fill ran; the fill has stopped.
+        close();
+        return;
+    }
     if (result.outcome != RegionFill::Outcome::Filled) {
         statusBar()->showMessage(RegionFill::outcomeText(result.outcome));
         return;
     }
-    if (!document->fill(result.spans)) {
+    if (!doc->fill(result.spans)) {
         statusBar()->showMessage(tr("The fill was too large to record: it cannot be undone."));
         return;
     }
@@ -303,30 +206,28 @@ void MainWindow::on_actionFill_triggered()
 
 void MainWindow::showDocumentName()
 {
-    if (document->hasPhoto()) {
+    if (doc->hasPhoto()) {
         // An empty title lets the window show the file's name with its
         // modified marker.
         setWindowTitle(QString());
-        setWindowFilePath(document->fileName());
+        setWindowFilePath(doc->fileName());
     }
-    setWindowModified(document->isModified());
+    setWindowModified(doc->isModified());
 }
 
 bool MainWindow::maybeSave()
 {
-    if (!document->isModified())
+    if (!doc->isModified())
         return true;
     QMessageBox question(QMessageBox::Warning, tr("Brivela"),
-                         tr("Save changes to %1?").arg(QFileInfo(document->fileName()).fileName()),
+                         tr("Save changes to %1?").arg(QFileInfo(doc->fileName()).fileName()),
                          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     question.setDefaultButton(QMessageBox::Save);
     switch (question.exec()) {
     case QMessageBox::Save:
         return saveAs();
     case QMessageBox::Discard:
-        removeRecoveryRecord();
-        // Written again should the work stay after all (Open cancelled).
-        recoveryStale = true;
+        recovery->discard();
         return true;
     default:
         return false;
@@ -354,48 +255,31 @@ bool MainWindow::openFile(const QString &fileName)
     Document::OpenResult result = Document::OpenResult::Unreadable;
     {
         BusyCursor busy;
-        result = document->open(fileName);
+        result = doc->open(fileName);
     }
     switch (result) {
     case Document::OpenResult::Opened:
         ui->graphicsView->showWholeScene();
         // A new photo starts with the brush.
-        ui->actionBrush->setChecked(true);
-        selectTool();
+        tools->choose(CZefGraphicsView::KeepBrush);
         statusBar()->clearMessage();
         return true;
     case Document::OpenResult::OutOfMemory:
         statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
                                      .arg(QDir::toNativeSeparators(fileName))
-                                     .arg(document->refusedSize().width())
-                                     .arg(document->refusedSize().height()));
+                                     .arg(doc->refusedSize().width())
+                                     .arg(doc->refusedSize().height()));
         return false;
     case Document::OpenResult::Unreadable:
         break;
     }
-    statusBar()->showMessage(document->errorString());
+    statusBar()->showMessage(doc->errorString());
     return false;
 }
 
 void MainWindow::updatemask(QList<QPoint> newfg, QList<QPoint> newbg)
 {
-    document->paint(std::move(newfg), std::move(newbg));
-}
-
-void MainWindow::updatespans(RowSpans newfg, RowSpans newbg)
-{
-    document->paintSpans(newfg, newbg);
-}
-
-void MainWindow::beginStroke(bool erase)
-{
-    document->beginStroke(erase);
-}
-
-void MainWindow::endStroke()
-{
-    if (!document->endStroke())
-        statusBar()->showMessage(tr("This stroke was too large to record: it cannot be undone."));
+    doc->paint(newfg, newbg);
 }
 
 void MainWindow::on_pushButtonColor_clicked()
@@ -405,8 +289,8 @@ void MainWindow::on_pushButtonColor_clicked()
         return;
 
     const QRgb opaque = colour.rgb();
-    if (CZefGraphicsImageMaskItem *layer = document->colourLayer())
-        layer->setFg(opaque);
+    if (doc->hasPhoto())
+        doc->setBrushColour(opaque);
 
     const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
     QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));
@@ -446,7 +330,7 @@ void MainWindow::on_actionSave_As_triggered()
 
 bool MainWindow::saveAs()
 {
-    if (!document->hasPhoto()) {
+    if (!doc->hasPhoto()) {
         statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
         return false;
     }
@@ -457,10 +341,10 @@ bool MainWindow::saveAs()
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     // A typed name without a suffix takes the selected filter's; the dialog
     // itself swaps the suggested name's suffix when the filter changes.
-    dialog.setDefaultSuffix(suffixOfFilter(dialog.selectedNameFilter()));
+    dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(dialog.selectedNameFilter()));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
-            [&dialog](const QString &filter) { dialog.setDefaultSuffix(suffixOfFilter(filter)); });
-    dialog.selectFile(QFileInfo(document->fileName()).completeBaseName() + QLatin1Char('.')
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(filter)); });
+    dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.')
                       + dialog.defaultSuffix());
     const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
         ? dialog.selectedFiles().constFirst()
@@ -473,7 +357,7 @@ bool MainWindow::saveAs()
     bool saved = false;
     {
         BusyCursor busy;
-        saved = document->save(fileName);
+        saved = doc->save(fileName);
     }
 
     // Where nothing of that name exists after the attempt, there is no
@@ -482,7 +366,7 @@ bool MainWindow::saveAs()
     QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
 
     if (!saved) {
-        statusBar()->showMessage(document->errorString());
+        statusBar()->showMessage(doc->errorString());
         return false;
     }
     statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
@@ -524,24 +408,7 @@ void MainWindow::openWebsite()
 
 void MainWindow::setRecoveryInterval(int msec)
 {
-    recoveryTimer.start(msec);
-}
-
-void MainWindow::writeRecoveryRecord()
-{
-    if (!recoveryDue || !recoveryStale || !document->isModified())
-        return;
-    // Never half a stroke: the end of the stroke tries again.
-    if (ui->graphicsView->isStroking() || QApplication::mouseButtons() != Qt::NoButton)
-        return;
-    if (recovery.write(document->fileName(), *document->colourLayer()->maskImage))
-        recoveryDue = recoveryStale = false;
-}
-
-void MainWindow::removeRecoveryRecord()
-{
-    recovery.remove();
-    recoveryDue = false;
+    recovery->setInterval(msec);
 }
 
 void MainWindow::offerRecovery()
@@ -565,10 +432,8 @@ void MainWindow::offerRecovery()
     if (question.clickedButton() == discard) {
         RecoveryStore::discard(*record);
     } else if (question.clickedButton() == recover && openFile(record->photoPath)) {
-        if (document->restoreColouring(record->layer)) {
-            // Kept until this window writes its own or the work is saved.
-            recovery.adopt(*record);
-            recoveryStale = false;
+        if (doc->restoreColouring(record->layer)) {
+            recovery->adopt(*record);
         } else {
             statusBar()->showMessage(tr("Could not recover the colouring of %1.")
                                          .arg(QDir::toNativeSeparators(record->photoPath)));

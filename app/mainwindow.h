@@ -1,23 +1,23 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include "app/recoverystore.h"
-#include "imaging/rowspan.h"
-
 #include <QGraphicsScene>
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
-#include <QTimer>
 
 class Document;
+class FillRunner;
+class RecoveryScheduler;
+class ToolChooser;
 class Ui_MainWindow;
 
-// The program's one window. It owns the scene the canvas shows and the
-// document, which holds the opened photo and puts it, with its colour layer,
-// into that scene. Every user command is a slot here; most are bound by
-// object name when the form is set up. The slots ask and answer the user;
-// the document does the work.
+// The program's one window: its menus, tool bar and dialogs. It owns the scene
+// the canvas shows and the document, which holds the opened photo, its colour
+// layer, marks and history; the canvas shows the document and its tools edit
+// it. Every user command is a slot here; most are bound by object name when
+// the form is set up. The slots ask and answer the user; the document does
+// the work.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -39,6 +39,8 @@ public:
 
     // How often unsaved strokes are written to the recovery record (60 s).
     void setRecoveryInterval(int msec);
+
+    Document *document() const { return doc; }
 
 public slots:
     // Offers what a window that died left unsaved; called once the window
@@ -66,37 +68,22 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionZoom_In_triggered();
     void on_actionZoom_Out_triggered();
-    void on_actionBrush_triggered();
-    void on_actionKeepMarks_triggered();
-    void on_actionRemoveMarks_triggered();
     void on_actionFill_triggered();
-
-    void updatespans(RowSpans newfg, RowSpans newbg);
-    void beginStroke(bool erase);
-    void endStroke();
 
 private:
     // Save As; true when the file was written.
     bool saveAs();
     void setUpShortcuts();
-    void setUpTools();
-    // Applies the tool bar's choice to the canvas, once a photo is open.
-    void selectTool();
     void showDocumentName();
     void openWebsite();
 
-    // Crash recovery: the record follows the unsaved strokes.
-    void writeRecoveryRecord();
-    void removeRecoveryRecord();
-
     Ui_MainWindow *ui;
     QGraphicsScene scene;
-    Document *document = nullptr;
+    Document *doc = nullptr;
     int customColorCount = 0;
-    RecoveryStore recovery;
-    QTimer recoveryTimer;
-    bool recoveryDue = false;   // a tick came and found strokes to record
-    bool recoveryStale = false; // the layer changed since the last record
+    RecoveryScheduler *recovery = nullptr;
+    FillRunner *fillRunner = nullptr;
+    ToolChooser *tools = nullptr;
 };
 
 #endif // MAINWINDOW_H

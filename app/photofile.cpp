@@ -1,6 +1,11 @@
 #include "app/photofile.h"
 
+#include "imaging/photopixels.h"
+
 #include <QBuffer>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QUrl>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -235,16 +240,8 @@ QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QI
 
 QImage PhotoFile::readableForm(const QImage &image)
 {
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_RGB888:
-    case QImage::Format_Indexed8:
+    if (PhotoPixels::isDirect(image.format()))
         return image;
-    default:
-        break;
-    }
     const bool grey = image.pixelFormat().colorModel() == QPixelFormat::Grayscale || image.isGrayscale()
         || allGrey(image);
     if (grey)
@@ -306,4 +303,20 @@ bool PhotoFile::failRead(Error error, const QString &reason, const QSize &size)
 bool PhotoFile::failWrite(const QString &reason)
 {
     return fail(CannotWrite, tr("Could not save %1: %2.").arg(QDir::toNativeSeparators(name), reason));
+}
+
+QString PhotoFile::suffixOfFilter(const QString &filter)
+{
+    const int star = filter.indexOf(QStringLiteral("*."));
+    if (star < 0)
+        return QString();
+    const int end = filter.indexOf(QRegularExpression(QStringLiteral("[ )]")), star);
+    return filter.mid(star + 2, end < 0 ? -1 : end - star - 2);
+}
+
+QString PhotoFile::droppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().constFirst().isLocalFile())
+        return QString();
+    return data->urls().constFirst().toLocalFile();
 }

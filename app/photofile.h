@@ -6,6 +6,8 @@
 #include <QSize>
 #include <QString>
 
+class QMimeData;
+
 #include <utility>
 
 // One photo file on disk, read into the forms the program works with or
@@ -66,6 +68,10 @@ public:
     // The Open dialog's filter: every format the installed readers decode
     // first, then the common photo formats, then every file.
     static QString openFilter();
+    // "png" from a file dialog's filter "PNG Files (*.png)".
+    static QString suffixOfFilter(const QString &filter);
+    // The one local file a drop carries; empty for anything else.
+    static QString droppedFile(const QMimeData *data);
 
 private:
     // Each records the failure and returns false.

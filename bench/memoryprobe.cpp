@@ -7,7 +7,7 @@
 #include "windowbench.h"
 
 #include "app/mainwindow.h"
-#include "canvas/cstrokecommand.h"
+#include "app/document.h"
 #include "canvas/czefgraphicsview.h"
 
 #include <QAction>
@@ -35,9 +35,8 @@ int strokeMemory()
     bench->drag(120, 200);
     QApplication::processEvents();
     const long peak = MemoryStatus::kb("VmHWM:");
-    const QUndoStack *history = bench->canvas()->undoStack;
-    const auto *stroke = dynamic_cast<const CStrokeCommand *>(history->command(history->index() - 1));
-    const double recordKb = stroke ? stroke->bytes() / 1024.0 : 0;
+    // The history was empty before the drag.
+    const double recordKb = bench->mainWindow()->document()->historyBytes() / 1024.0;
     const double beyond = (peak - before) - recordKb;
     std::printf("idle window with the 6000 x 4000 photo open: %.0f MB\n", idle / 1024.0);
     std::printf("brush 999 drag at the fitting zoom: peak %.0f MB above the idle window, undo record %.0f MB\n",

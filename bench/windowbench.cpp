@@ -5,6 +5,7 @@
 
 #include "imaging/brushgeometry.h"
 #include "canvas/czefgraphicsview.h"
+#include "canvas/canvasitems.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QAction>
@@ -59,9 +60,7 @@ WindowBench::WindowBench()
 
     TestSupport::answerFileDialog(name);
     window->findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
-    for (QGraphicsItem *item : view->scene()->items())
-        if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            colourLayer = layer;
+    colourLayer = view->documentItems()->layerItem();
     RowSpans half;
     for (int y = 0; y < 4000; ++y)
         half.append(RowSpan{y, 0, 2999});

@@ -38,6 +38,7 @@ public:
 
     CZefGraphicsImageMaskItem *layer() const { return colourLayer; }
     CZefGraphicsView *canvas() const { return view; }
+    MainWindow *mainWindow() const { return window; }
     QImage photo;
 
 private:

@@ -1,48 +1,27 @@
 #include "canvas/cmarkercommand.h"
 
-#include <QGraphicsItem>
-
-CMarkerCommand::CMarkerCommand(QGraphicsScene *scene, QGraphicsItem *item)
-    : scene(scene)
-    , item(item)
+CMarkerCommand::CMarkerCommand(MarkSet *marks, const Mark &mark, QUndoCommand *parent)
+    : QUndoCommand(parent)
+    , marks(marks)
+    , laid(mark)
 {
-}
-
-CMarkerCommand::~CMarkerCommand()
-{
-    if (ownsItem)
-        delete item;
 }
 
 void CMarkerCommand::undo()
 {
-    if (!item)
+    // A mark already gone (the marks were cleared) stays gone.
+    if (!marks)
         return;
-    if (!ownsItem && !scene) {
-        // The scene is gone and took the mark with it.
-        item = nullptr;
-        return;
-    }
-    // Off the scene the mark is kept, so that redo can put it back.
-    if (scene && item->scene() == scene) {
-        scene->removeItem(item);
-        ownsItem = true;
+    if (const std::optional<Mark> taken = marks->take(laid.id)) {
+        laid = *taken;
         takenOff = true;
     }
 }
 
 void CMarkerCommand::redo()
 {
-    // The first redo comes from the push, with the mark already laid.
-    if (!takenOff || !item || !scene)
+    if (!takenOff || !marks)
         return;
-    scene->addItem(item);
-    ownsItem = false;
+    marks->insert(laid);
     takenOff = false;
-}
-
-void CMarkerCommand::adoptItem()
-{
-    if (item)
-        ownsItem = true;
 }

@@ -1,36 +1,28 @@
 #ifndef CMARKERCOMMAND_H
 #define CMARKERCOMMAND_H
 
-#include <QGraphicsScene>
+#include "imaging/markset.h"
+
 #include <QPointer>
 #include <QUndoCommand>
 
-class QGraphicsItem;
-
-// The undo step of one marker mark. The mark is already in the scene when the
-// command is pushed, so the first redo does nothing; undo takes the mark off
-// the scene and keeps it, and a later redo puts it back.
-//
-// Ownership of the mark: while it is in the scene, the scene owns it. Off the
-// scene (undone, or taken off by the view's clearmarks, adoptItem) it belongs
-// to this command, which destroys it with itself.
+// The undo step of one mark, or a part of the step of a drag of marks. The
+// mark is already laid when the command is pushed, so the push's redo does
+// nothing; undo takes the mark off and keeps it, and a later redo puts it
+// back as it was.
 class CMarkerCommand : public QUndoCommand
 {
 public:
-    CMarkerCommand(QGraphicsScene *scene, QGraphicsItem *item);
-    ~CMarkerCommand() override;
+    CMarkerCommand(MarkSet *marks, const Mark &mark, QUndoCommand *parent = nullptr);
 
     void undo() override;
     void redo() override;
 
-    QGraphicsItem *mark() const { return item; }
-    // Called when the mark has been taken off the scene and nobody else owns it.
-    void adoptItem();
+    const Mark &mark() const { return laid; }
 
 private:
-    QPointer<QGraphicsScene> scene;
-    QGraphicsItem *item;
-    bool ownsItem = false;
+    QPointer<MarkSet> marks;
+    Mark laid;
     bool takenOff = false; // by this command's undo, for redo to put back
 };
 

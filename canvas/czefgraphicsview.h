@@ -1,41 +1,36 @@
 #ifndef CZEFGRAPHICSVIEW_H
 #define CZEFGRAPHICSVIEW_H
 
-#include "imaging/brushgeometry.h"
+#include "canvas/canvasdocument.h"
 #include "imaging/rowspan.h"
 
 #include <QGraphicsView>
 #include <QList>
 #include <QPoint>
+#include <QPointer>
 
+#include <map>
+#include <memory>
+
+class CanvasItems;
+class CanvasTool;
 class CZefGraphicsBrushCursorItem;
 class QGraphicsPixmapItem;
 class QUndoStack;
+struct ToolEvent;
 
-// The canvas. It shows the scene that the main window owns and routes mouse
-// input to the current tool.
+// The canvas. It shows the document in the scene the window gives it (the
+// photo, the colour layer above it, the marks), zooms and scrolls, keeps the
+// brush outline, and forwards the pointer to the current tool, which turns it
+// into calls on the document.
 //
-// With a brush, a stroke runs from a press to the release of that button. The
-// press paints the brush disc; every move paints the brush swept along the
-// straight line from the previous pointer position, so a fast hand leaves no
-// gaps. The keep brush paints with the left button and erases with the right;
-// the remove brush erases with the left. What a step covers leaves the view as
-// row spans through brushSpans, between strokeStarted and strokeFinished.
-// brushPressed still carries the plain disc of each press and left-button
-// move as a point list, built only while something listens to it.
+// Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
+// brush; any other value is no tool, and the mouse is then ignored. More
+// tools are added with addTool().
 //
 // The zoom is the view's transformation: the window's zoom buttons and keys
 // scale about the view's centre, Ctrl + wheel about the pointer, and each new
 // photo starts afresh from showWholeScene.
-//
-// Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
-// brush; any other value is no tool, and the mouse is then ignored.
-//
-// The view owns its undo stack (a child object), on which every marker mark
-// pushes its command. Everything it puts into the scene (brush cursor, marks,
-// the pixmap of displayImage) belongs to the scene, except the brush cursor
-// once the view takes it out again, and cleared marks, which belong to their
-// undo commands.
 class CZefGraphicsView : public QGraphicsView
 {
     Q_OBJECT
@@ -47,6 +42,21 @@ public:
 
     explicit CZefGraphicsView(QWidget *parent = nullptr);
     ~CZefGraphicsView() override;
+
+    // Shows `document` in the view's scene and lets the tools edit it. The
+    // view's undoStack becomes the document's history.
+    void setDocument(CanvasDocument *document);
+    CanvasDocument *document() const { return doc; }
+    CanvasItems *documentItems() const { return shown; }
+
+    // Makes `tool` the one chosen by toolMode == id; the view owns it.
+    void addTool(int id, CanvasTool *tool);
+    CanvasTool *tool(int id) const;
+    // Something listens to brushPressed. A point list of a large brush at a
+    // far zoom runs to millions of points, so it is built only then.
+    bool pointListsWanted() const;
+    // A stroke or a drag of the current tool is under way.
+    bool isStroking() const;
 
     void displayImage(QImage *image);
 
@@ -62,7 +72,6 @@ public:
     void KeepBrushMouseMoved(QMouseEvent *event);
     void RemoveBrushMousePressed(QMouseEvent *event);
     void RemoveBrushMouseMoved(QMouseEvent *event);
-
     void KeepMarkerMouseMoved(QMouseEvent *event);
     void RemoveMarkerMouseMoved(QMouseEvent *event);
     QList<int> userfgpoints();
@@ -72,7 +81,10 @@ public:
     // The brush diameter in view pixels (the window's brush-size slider).
     void setToolSize(int size);
     int brushSize() const { return toolSize; }
-    bool isStroking() const { return stroke != NoStroke; }
+
+    // The brush outline, a circle in the scene's rectangle `rect`.
+    void showBrushCursor(const QRectF &rect);
+    void removeBrushCursor();
 
     QUndoStack *undoStack = nullptr;
     int toolMode = 0;
@@ -93,48 +105,22 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
 
 private:
-    // The pixels a brush disc at the event's position covers, within the area
-    // the scene's items (other than the cursor) occupy.
-    QList<QPoint> brushDisc(QMouseEvent *event) const;
-    bool pointListsWanted() const;
-    QRect paintableArea() const;
-    // The brush square under the pointer, in scene coordinates.
-    QRectF brushCursorRect(QMouseEvent *event) const;
-    BrushGeometry::Disc discAt(const QPoint &viewPoint) const;
-    // The pointer position, held within reach of the viewport.
-    QPoint strokePoint(QMouseEvent *event) const;
-    void startStroke(QMouseEvent *event);
-    void continueStroke(QMouseEvent *event);
-    void finishStroke();
-    void showBrushCursor(const QRectF &rect);
-    void removeBrushCursor();
-    // Lays one mark with its top-left corner at the scene point s, where the
-    // scene can hold it; true if it did.
-    bool addMark(const QPointF &s, bool keep);
-    void layMarks(QMouseEvent *event, bool keep);
-    void finishMarkDrag();
-    QList<int> markIndices(int itemType);
+    // The tool toolMode chooses now; a change of choice deactivates the
+    // tool chosen before.
+    CanvasTool *currentTool();
+    ToolEvent sample(QMouseEvent *event) const;
     void clearmarks_private();
+    QSize sceneSize() const;
 
+    QPointer<CanvasDocument> doc;
+    CanvasItems *shown = nullptr;
+    std::map<int, std::unique_ptr<CanvasTool>> tools;
+    CanvasTool *activeTool = nullptr;
     QGraphicsPixmapItem *pixmapItem = nullptr;
     CZefGraphicsBrushCursorItem *brushCursor = nullptr;
-    int keepMarkerSize = 5;
-    int removeMarkerSize = 5;
     int toolSize = 20;
     bool imageShown = false;
     bool wholeScenePending = false;
-
-    enum Stroke { NoStroke, Painting, Erasing };
-    Stroke stroke = NoStroke;
-    Qt::MouseButton strokeButton = Qt::NoButton;
-    QPoint strokePosition;              // the last pointer position of the stroke
-    BrushGeometry::Disc strokeDisc;     // the disc painted there
-    QRect strokeArea;                   // what the stroke can paint: the photo
-
-    enum MarkDrag { NoMarkDrag, MarkDragStarted, MarkMacroOpen };
-    MarkDrag markStroke = NoMarkDrag;
-    QPointF markAnchor;                 // where the drag's last mark went
-    bool markAnchorLaid = false;
 };
 
 #endif // CZEFGRAPHICSVIEW_H

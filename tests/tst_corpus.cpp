@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "modalanswerer.h"
@@ -109,10 +110,7 @@ QGraphicsPixmapItem *TestCorpus::photoItem() const
 
 CZefGraphicsImageMaskItem *TestCorpus::layer() const
 {
-    for (QGraphicsItem *item : view->scene()->items())
-        if (auto *found = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            return found;
-    return nullptr;
+    return view->documentItems() ? view->documentItems()->layerItem() : nullptr;
 }
 
 void TestCorpus::trigger(const char *action)

@@ -1,6 +1,9 @@
 #include "app/document.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/colourlayer.h"
+#include "imaging/markset.h"
 #include "testsupport.h"
 
 #include <QGraphicsPixmapItem>
@@ -52,6 +55,28 @@ private:
     int allocations = 0;
 };
 
+// A document shown in a scene, as the canvas shows it.
+template <typename D>
+struct Shown {
+    Shown()
+        : items(&scene, &document)
+    {
+    }
+    QUndoStack &history() { return *document.history(); }
+    QGraphicsScene scene;
+    D document;
+    CanvasItems items;
+};
+
+// One horizontal stroke over row y, from x to x + length - 1.
+void stroke(Document &document, int y, int x, int length, bool erase = false)
+{
+    document.beginStroke(erase);
+    const RowSpans spans{RowSpan{y, x, x + length - 1}};
+    document.paintSpans(erase ? RowSpans() : spans, erase ? spans : RowSpans());
+    document.endStroke();
+}
+
 // The scene's items, as (type, bounds) pairs.
 QList<QPair<int, QRectF>> itemsOf(const QGraphicsScene &scene)
 {
@@ -73,6 +98,10 @@ private slots:
     void savedStateFollowsTheHistory();
     void allocationFailureKeepsEverything_data();
     void allocationFailureKeepsEverything();
+    void historyKeepsWithinItsBound_data();
+    void historyKeepsWithinItsBound();
+    void strokeTooLargeToRecordSaysSo();
+    void openingClearsMarksAndHistory();
 
 private:
     QTemporaryDir dir;
@@ -86,9 +115,9 @@ void TestDocument::initTestCase()
 
 void TestDocument::sceneIsThePhoto()
 {
-    QGraphicsScene scene;
-    QUndoStack history;
-    Document document(&scene, &history);
+    Shown<Document> shown;
+    QGraphicsScene &scene = shown.scene;
+    Document &document = shown.document;
     QCOMPARE(document.open(writePhoto(dir, QStringLiteral("big.png"), QSize(300, 200))),
              Document::OpenResult::Opened);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 300, 200));
@@ -101,16 +130,15 @@ void TestDocument::sceneIsThePhoto()
     QCOMPARE(document.open(writePhoto(dir, QStringLiteral("small.png"), QSize(40, 30))),
              Document::OpenResult::Opened);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 40, 30));
-    QCOMPARE(document.photoItem()->pixmap().size(), QSize(40, 30));
-    QCOMPARE(document.colourLayer()->boundingRect(), QRectF(0, 0, 40, 30));
+    QCOMPARE(shown.items.photoItem()->pixmap().size(), QSize(40, 30));
+    QCOMPARE(shown.items.layerItem()->boundingRect(), QRectF(0, 0, 40, 30));
     delete cursor;
 }
 
 void TestDocument::savedStateFollowsTheHistory()
 {
-    QGraphicsScene scene;
-    QUndoStack history;
-    Document document(&scene, &history);
+    Document document;
+    QUndoStack &history = *document.history();
     QSignalSpy modified(&document, &Document::modifiedChanged);
     QVERIFY(!document.isModified());
     history.push(new QUndoCommand); // a step before any photo is no unsaved work
@@ -152,17 +180,18 @@ void TestDocument::allocationFailureKeepsEverything_data()
 void TestDocument::allocationFailureKeepsEverything()
 {
     QFETCH(int, failFrom);
-    QGraphicsScene scene;
-    QUndoStack history;
-    StarvedDocument document(&scene, &history);
+    Shown<StarvedDocument> shown;
+    QGraphicsScene &scene = shown.scene;
+    StarvedDocument &document = shown.document;
+    QUndoStack &history = shown.history();
     const QString photo = writePhoto(dir, QStringLiteral("old.png"), QSize(50, 40));
     QCOMPARE(document.open(photo), Document::OpenResult::Opened);
     document.paint({QPoint(5, 5), QPoint(6, 5)}, {});
     history.push(new QUndoCommand);
 
     const QImage photoBefore = document.photo();
-    const QImage shownBefore = document.photoItem()->pixmap().toImage();
-    const QImage layerBefore = *document.colourLayer()->maskImage;
+    const QImage shownBefore = shown.items.photoItem()->pixmap().toImage();
+    const QImage layerBefore = document.colourLayer()->image();
     const auto itemsBefore = itemsOf(scene);
 
     document.failFromStep(failFrom);
@@ -171,8 +200,8 @@ void TestDocument::allocationFailureKeepsEverything()
     QCOMPARE(document.refusedSize(), QSize(70, 60));
 
     QCOMPARE(document.photo(), photoBefore);
-    QCOMPARE(document.photoItem()->pixmap().toImage(), shownBefore);
-    QCOMPARE(*document.colourLayer()->maskImage, layerBefore);
+    QCOMPARE(shown.items.photoItem()->pixmap().toImage(), shownBefore);
+    QCOMPARE(document.colourLayer()->image(), layerBefore);
     QCOMPARE(itemsOf(scene), itemsBefore);
     QCOMPARE(scene.sceneRect(), QRectF(0, 0, 50, 40));
     QCOMPARE(document.fileName(), photo);
@@ -181,7 +210,89 @@ void TestDocument::allocationFailureKeepsEverything()
 
     // The old photo is still painted on.
     document.paint({QPoint(10, 10)}, {});
-    QVERIFY(document.colourLayer()->maskImage->pixel(10, 10) != layerBefore.pixel(10, 10));
+    QVERIFY(document.colourLayer()->image().pixel(10, 10) != layerBefore.pixel(10, 10));
+}
+
+void TestDocument::historyKeepsWithinItsBound_data()
+{
+    // A stroke over one row of a 64-pixel-high tile keeps one 64 x 64 tile
+    // (16 kB); the bound counts what the steps keep.
+    QTest::addColumn<int>("tilesKept");
+    QTest::addColumn<int>("undoable");
+    QTest::newRow("room for all five") << 5 << 5;
+    QTest::newRow("room for three") << 3 << 3;
+    QTest::newRow("room for one") << 1 << 1;
+    QTest::newRow("room for less than one") << 0 << 0;
+}
+
+// The bound is the document's: however the steps come, the history never
+// keeps more than its limit, and what it gave up can no longer be undone.
+void TestDocument::historyKeepsWithinItsBound()
+{
+    QFETCH(int, tilesKept);
+    QFETCH(int, undoable);
+    Document document;
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("bound.png"), QSize(64 * 5, 64))),
+             Document::OpenResult::Opened);
+    const qint64 tileBytes = 64 * 64 * 4;
+    // Past the tile's own bytes a record keeps a little bookkeeping.
+    document.setHistoryLimit(tilesKept * (tileBytes + 1024) + (tilesKept ? 0 : tileBytes / 2));
+    // A dot in every tile, painted outside any step, so that no tile is one
+    // uniform value (which a record keeps as that value alone).
+    for (int i = 0; i < 5; ++i)
+        document.paint({QPoint(64 * i, 0)}, {});
+    const QImage blank = document.colourLayer()->image().copy();
+    for (int i = 0; i < 5; ++i)
+        stroke(document, 10, 64 * i + 5, 20); // one tile each, a different one every time
+    const QImage painted = document.colourLayer()->image().copy();
+
+    int undone = 0;
+    while (document.history()->canUndo()) {
+        const QImage before = document.colourLayer()->image().copy();
+        document.history()->undo();
+        undone += document.colourLayer()->image() != before;
+    }
+    QCOMPARE(undone, undoable);
+    // Undone from the newest: what is left painted is exactly the oldest strokes.
+    QImage expected = painted;
+    for (int i = 5 - undoable; i < 5; ++i)
+        for (int x = 64 * i + 5; x < 64 * i + 25; ++x)
+            expected.setPixel(x, 10, blank.pixel(x, 10));
+    QCOMPARE(document.colourLayer()->image(), expected);
+}
+
+void TestDocument::strokeTooLargeToRecordSaysSo()
+{
+    Document document;
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("large.png"), QSize(200, 200))),
+             Document::OpenResult::Opened);
+    stroke(document, 5, 5, 20);
+    QVERIFY(document.history()->canUndo());
+    document.paint({QPoint(0, 64), QPoint(64, 64), QPoint(128, 64)}, {}); // no tile of the row is uniform
+    document.setHistoryLimit(1000); // less than one tile
+    QSignalSpy lost(&document, &Document::historyLost);
+    stroke(document, 100, 0, 200);
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(lost.at(0).at(0).toString(), QStringLiteral("This stroke was too large to record: it cannot be undone."));
+    // Painted all the same, with the history before it given up and the work unsaved.
+    QVERIFY(document.colourLayer()->image().pixel(150, 100) != 0);
+    QCOMPARE(document.history()->count(), 0);
+    QVERIFY(document.isModified());
+}
+
+void TestDocument::openingClearsMarksAndHistory()
+{
+    Document document;
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m1.png"), QSize(40, 30))),
+             Document::OpenResult::Opened);
+    document.marks()->add(Mark::Keep, QRectF(5, 5, 5, 5));
+    stroke(document, 3, 3, 10);
+    QVERIFY(document.history()->canUndo());
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("m2.png"), QSize(40, 30))),
+             Document::OpenResult::Opened);
+    QVERIFY(document.marks()->isEmpty());
+    QCOMPARE(document.history()->count(), 0);
+    QCOMPARE(document.colourLayer()->image().pixel(5, 3), 0u);
 }
 
 QTEST_MAIN(TestDocument)

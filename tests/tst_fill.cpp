@@ -1,15 +1,24 @@
+#include "app/document.h"
+#include "app/fillrunner.h"
 #include "app/mainwindow.h"
 #include "canvas/czefgraphicsview.h"
-#include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/colourlayer.h"
+#include "imaging/markset.h"
+#include "modalanswerer.h"
 #include "referencelayer.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QGraphicsScene>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUndoStack>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 
@@ -47,9 +56,7 @@ struct Session {
         window.activateWindow(); // back from the file dialog, for the keys
         QVERIFY(QTest::qWaitForWindowActive(&window));
         view = window.findChild<CZefGraphicsView *>();
-        for (QGraphicsItem *item : view->scene()->items())
-            if (auto *found = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-                layer = found;
+        layer = window.document()->colourLayer();
     }
     QAction *action(const char *name) { return window.findChild<QAction *>(QString::fromLatin1(name)); }
     void scribble(const QPointF &from, const QPointF &to)
@@ -67,8 +74,17 @@ struct Session {
     QImage photo = discPhoto();
     MainWindow window;
     CZefGraphicsView *view = nullptr;
-    CZefGraphicsImageMaskItem *layer = nullptr;
+    ColourLayer *layer = nullptr;
 };
+
+// A fill that takes as long as it is let: until it is cancelled.
+RegionFill::Result endlessFill(const QImage &, const QList<QPoint> &, const QList<QPoint> &,
+                               const std::atomic_bool *cancel, const RegionFill::Progress &)
+{
+    while (!cancel->load())
+        QThread::msleep(1);
+    return RegionFill::Result{RegionFill::Outcome::Cancelled, {}};
+}
 
 } // namespace
 
@@ -82,6 +98,8 @@ private slots:
     void keysChooseTools();
     void fillColoursTheRegionAndUndoes();
     void fillWithoutKeepMarkSaysWhy();
+    void fillHoldsOffInputAndStops_data();
+    void fillHoldsOffInputAndStops();
 };
 
 void TestFill::keysChooseTools_data()
@@ -117,7 +135,7 @@ void TestFill::keysChooseTools()
 void TestFill::fillColoursTheRegionAndUndoes()
 {
     Session s;
-    const QImage blank = s.layer->maskImage->copy();
+    const QImage blank = s.layer->image().copy();
     s.action("actionKeepMarks")->trigger();
     s.scribble(QPointF(90, 80), QPointF(130, 100));
     s.action("actionRemoveMarks")->trigger();
@@ -126,7 +144,7 @@ void TestFill::fillColoursTheRegionAndUndoes()
     QVERIFY(!keepBefore.isEmpty());
 
     s.action("actionFill")->trigger();
-    const QImage filled = s.layer->maskImage->copy();
+    const QImage filled = s.layer->image().copy();
     int both = 0;
     int either = 0;
     for (int y = 0; y < photoHeight; ++y)
@@ -143,10 +161,10 @@ void TestFill::fillColoursTheRegionAndUndoes()
     QVERIFY(s.window.isWindowModified());
 
     s.action("actionUndo")->trigger();
-    QCOMPARE(*s.layer->maskImage, blank);
+    QCOMPARE(s.layer->image(), blank);
     QCOMPARE(s.view->userfgpoints(), keepBefore);
     s.action("actionRedo")->trigger();
-    QCOMPARE(*s.layer->maskImage, filled);
+    QCOMPARE(s.layer->image(), filled);
 }
 
 void TestFill::fillWithoutKeepMarkSaysWhy()
@@ -154,13 +172,70 @@ void TestFill::fillWithoutKeepMarkSaysWhy()
     Session s;
     s.action("actionRemoveMarks")->trigger();
     s.scribble(QPointF(200, 20), QPointF(210, 160));
-    const QImage before = s.layer->maskImage->copy();
+    const QImage before = s.layer->image().copy();
     const int steps = s.view->undoStack->count();
     s.action("actionFill")->trigger();
     QVERIFY(s.status().startsWith(QStringLiteral("Nothing to fill")));
-    QCOMPARE(*s.layer->maskImage, before);
+    QCOMPARE(s.layer->image(), before);
     QCOMPARE(s.view->undoStack->count(), steps);
     QVERIFY(!s.view->userbgpoints().isEmpty());
+}
+
+void TestFill::fillHoldsOffInputAndStops_data()
+{
+    QTest::addColumn<QString>("stop");
+    QTest::newRow("Esc") << "esc";
+    QTest::newRow("Cancel in the progress dialog") << "cancel";
+    QTest::newRow("closing the window") << "close";
+}
+
+// While a fill runs, the window takes no input (a stroke, a key, a tool)
+// and the fill stops at Esc, at Cancel, and when the window is closed; a
+// close goes on to close the window once the fill has stopped.
+void TestFill::fillHoldsOffInputAndStops()
+{
+    QFETCH(QString, stop);
+    Session s;
+    s.action("actionKeepMarks")->trigger();
+    s.scribble(QPointF(90, 80), QPointF(130, 100));
+    s.action("actionBrush")->trigger();
+    const QImage blank = s.layer->image().copy();
+    const int steps = s.view->undoStack->count();
+    const qsizetype marks = s.window.document()->marks()->count();
+    s.window.findChild<FillRunner *>()->setComputation(endlessFill);
+
+    bool tried = false;
+    QTimer::singleShot(0, &s.window, [&] {
+        // A stroke, a tool key and the fill key again: none may reach anything.
+        s.scribble(QPointF(20, 20), QPointF(200, 150));
+        QTest::keyClick(&s.window, Qt::Key_K);
+        QTest::keyClick(&s.window, Qt::Key_F);
+        tried = true;
+        if (stop == QLatin1String("esc")) {
+            QTest::keyClick(&s.window, Qt::Key_Escape);
+        } else if (stop == QLatin1String("cancel")) {
+            QProgressDialog *progress = nullptr;
+            QTRY_VERIFY((progress = s.window.findChild<QProgressDialog *>()) && progress->isVisible());
+            progress->findChild<QPushButton *>()->click();
+        } else {
+            s.window.close();
+        }
+    });
+    // The marks are unsaved work: the window asks once the fill has stopped.
+    std::optional<ModalAnswerer> answerer;
+    if (stop == QLatin1String("close"))
+        answerer.emplace();
+    s.action("actionFill")->trigger();
+
+    QVERIFY(tried);
+    QCOMPARE(s.layer->image(), blank);
+    QCOMPARE(s.view->undoStack->count(), steps);
+    QCOMPARE(s.window.document()->marks()->count(), marks);
+    QCOMPARE(s.view->toolMode, int(CZefGraphicsView::KeepBrush));
+    QCOMPARE(s.window.isVisible(), stop != QLatin1String("close"));
+    if (answerer)
+        QCOMPARE(answerer->questions.size(), 1);
+    QVERIFY(!s.window.findChild<FillRunner *>()->isRunning());
 }
 
 QTEST_MAIN(TestFill)

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 #include "ui/helpdialog.h"
+#include "ui_helpdialog.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -14,6 +15,7 @@ class TestHelpDialog : public QObject
 
 private slots:
     void builtAsDescribed();
+    void keepsAnObjectNameItWasGiven_data();
     void keepsAnObjectNameItWasGiven();
     void pageReadsAsDescribed();
     void okAndCancelOnlyHide_data();
@@ -41,16 +43,25 @@ void TestHelpDialog::builtAsDescribed()
     QCOMPARE(buttons->buttons().size(), 2);
 }
 
+void TestHelpDialog::keepsAnObjectNameItWasGiven_data()
+{
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("named before the form") << "mine" << "mine";
+    QTest::newRow("unnamed") << "" << "HelpDialog";
+}
+
+// The form names only a dialog that has no name yet; the name must be there
+// before the form is set up, so the form is applied here to a plain dialog.
 void TestHelpDialog::keepsAnObjectNameItWasGiven()
 {
-    // The form names only a dialog that has no name yet.
-    class NamedDialog : public HelpDialog
-    {
-    public:
-        NamedDialog() { setObjectName(QStringLiteral("mine")); }
-    };
-    NamedDialog named;
-    QCOMPARE(named.objectName(), QStringLiteral("mine"));
+    QFETCH(QString, given);
+    QFETCH(QString, expected);
+    QDialog dialog;
+    dialog.setObjectName(given);
+    Ui_HelpDialog form;
+    form.setupUi(&dialog);
+    QCOMPARE(dialog.objectName(), expected);
 }
 
 void TestHelpDialog::pageReadsAsDescribed()

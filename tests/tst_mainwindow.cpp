@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "testsupport.h"
@@ -54,10 +55,7 @@ struct Work {
     }
     CZefGraphicsImageMaskItem *layer() const
     {
-        for (QGraphicsItem *item : view->scene()->items())
-            if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-                return layer;
-        return nullptr;
+        return view->documentItems() ? view->documentItems()->layerItem() : nullptr;
     }
     QImage layerImage() const { return *layer()->maskImage; }
 

@@ -1,4 +1,5 @@
-#include "canvas/chidemarkscommand.h"
+#include "app/document.h"
+#include "app/hidemarkscommand.h"
 #include "canvas/cmarkercommand.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
@@ -15,12 +16,14 @@
 namespace {
 
 // A 40 x 30 scene shown at scale 10 from its origin, so that the viewport
-// point (107, 202) is the scene point (10.7, 20.2).
+// point (107, 202) is the scene point (10.7, 20.2). The marks go to a
+// document with no photo, so the scene holds nothing else.
 struct MarkCanvas {
     MarkCanvas()
     {
         scene.setSceneRect(0, 0, 40, 30);
         view.setScene(&scene);
+        view.setDocument(&document);
         view.setAlignment(Qt::AlignLeft | Qt::AlignTop);
         view.setMouseTracking(true);
         view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -45,6 +48,7 @@ struct MarkCanvas {
     }
 
     QGraphicsScene scene;
+    Document document;
     CZefGraphicsView view;
 };
 
@@ -271,15 +275,15 @@ void TestMarkers::commandsOutliveTheScene()
 {
     QUndoStack stack;
     {
-        QGraphicsScene scene;
-        QGraphicsItem *kept = scene.addRect(1, 1, 5, 5);
-        QGraphicsItem *undone = scene.addRect(2, 2, 5, 5);
-        stack.push(new CMarkerCommand(&scene, kept));
-        stack.push(new CMarkerCommand(&scene, undone));
+        MarkSet marks;
+        const Mark kept = marks.add(Mark::Keep, QRectF(1, 1, 5, 5));
+        const Mark undone = marks.add(Mark::Keep, QRectF(2, 2, 5, 5));
+        stack.push(new CMarkerCommand(&marks, kept));
+        stack.push(new CMarkerCommand(&marks, undone));
         stack.undo();
-        QCOMPARE(scene.items().size(), 1);
+        QCOMPARE(marks.count(), 1);
     }
-    // The scene took its mark with it: undoing now must not touch it.
+    // The marks are gone: undoing now must not touch them.
     stack.undo();
     stack.redo();
     stack.clear();
@@ -345,7 +349,7 @@ void TestMarkers::usedMarksHideUntilUndone()
     MarkCanvas c;
     c.drag(CZefGraphicsView::KeepMarker, QPointF(5, 5));
     c.drag(CZefGraphicsView::RemoveMarker, QPointF(15, 5));
-    c.view.undoStack->push(new CHideMarksCommand(&c.scene));
+    c.view.undoStack->push(new HideMarksCommand(c.document.marks()));
     QVERIFY(c.view.userfgpoints().isEmpty() && c.view.userbgpoints().isEmpty());
     c.drag(CZefGraphicsView::KeepMarker, QPointF(25, 5)); // a new mark after the fill
     QCOMPARE(c.view.userfgpoints().size(), 25);

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "modalanswerer.h"
@@ -96,10 +97,7 @@ QGraphicsPixmapItem *TestRandomSession::photoItem() const
 
 CZefGraphicsImageMaskItem *TestRandomSession::layer() const
 {
-    for (QGraphicsItem *item : view->scene()->items())
-        if (auto *found = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            return found;
-    return nullptr;
+    return view->documentItems() ? view->documentItems()->layerItem() : nullptr;
 }
 
 void TestRandomSession::drag(Qt::MouseButton button)

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
+#include "app/recoveryscheduler.h"
 #include "app/recoverystore.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "testsupport.h"
@@ -43,11 +45,8 @@ CZefGraphicsView *viewOf(MainWindow &window)
 
 CZefGraphicsImageMaskItem *layerOf(MainWindow &window)
 {
-    for (QGraphicsItem *item : viewOf(window)->scene()->items()) {
-        if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            return layer;
-    }
-    return nullptr;
+    CanvasItems *shown = viewOf(window)->documentItems();
+    return shown ? shown->layerItem() : nullptr;
 }
 
 void openPhoto(MainWindow &window, const QString &photo)
@@ -245,7 +244,11 @@ void TestRecovery::noRecordInTheMiddleOfAStroke()
     CZefGraphicsView *view = viewOf(window);
     const QPoint at = view->mapFromScene(QPointF(30, 120));
     TestSupport::sendMouse(view->viewport(), QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-    QTest::qWait(100);
+    auto *recovery = window.findChild<RecoveryScheduler *>();
+    for (int i = 0; i < 5; ++i) {
+        recovery->tick();
+        QVERIFY(!recovery->store().isWriting());
+    }
     QCOMPARE(QFileInfo(record.filePath()).lastModified(), first);
     TestSupport::sendMouse(view->viewport(), QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
     QTRY_VERIFY(QFileInfo(record.filePath()).lastModified() != first);
@@ -282,7 +285,12 @@ void TestRecovery::recordRemoved()
     }
     QVERIFY(records().isEmpty());
     // Nothing unsaved, so no new record however many ticks pass.
-    QTest::qWait(100);
+    if (auto *recovery = window.findChild<RecoveryScheduler *>()) { // gone with a closed window
+        for (int i = 0; i < 5; ++i) {
+            recovery->tick();
+            QVERIFY(!recovery->store().isWriting());
+        }
+    }
     QVERIFY(records().isEmpty());
 }
 

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "imaging/brushgeometry.h"
-#include "canvas/cstrokecommand.h"
+#include "app/document.h"
+#include "imaging/colourlayer.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "referencelayer.h"
@@ -86,10 +87,7 @@ struct Canvas {
 
 QImage layerOf(const MainWindow &window)
 {
-    for (QGraphicsItem *item : window.findChild<CZefGraphicsView *>()->scene()->items())
-        if (auto *layer = dynamic_cast<CZefGraphicsImageMaskItem *>(item))
-            return layer->maskImage->copy();
-    return QImage();
+    return window.document()->colourLayer()->image().copy();
 }
 
 } // namespace
@@ -312,6 +310,16 @@ void TestStrokes::undoAndRedoBitForBit()
     redo->trigger();
     QCOMPARE(layerOf(window), erased);
 
+    // A stroke too large for the history still paints, says it cannot be
+    // undone, and leaves nothing to undo.
+    window.document()->setHistoryLimit(10);
+    drag(QPointF(20, 130), QPointF(180, 130), Qt::LeftButton);
+    QVERIFY(layerOf(window) != erased);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("This stroke was too large to record: it cannot be undone."));
+    QVERIFY(!undo->isEnabled() && !redo->isEnabled());
+    QVERIFY(window.isWindowModified());
+
     // A new photo starts a new history, once the unsaved strokes are given up.
     TestSupport::answerMessageBox(QMessageBox::Discard, nullptr, [&name] { TestSupport::answerFileDialog(name); });
     window.findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
@@ -323,30 +331,33 @@ void TestStrokes::undoAndRedoBitForBit()
 void TestStrokes::historyIsBounded()
 {
     const QImage photo = texturedPhoto(256, 256);
-    CZefGraphicsImageMaskItem layer;
-    layer.init(256, 256, 0xFFFF0000, 0);
-    QUndoStack stack;
-    QList<QImage> states{layer.maskImage->copy()};
-    for (int i = 0; i < 3; ++i) {
-        layer.beginRecording(CStrokeCommand::historyBytes);
-        layer.updateSpansFromImage({RowSpan{10 + 60 * i, 0, 255}, RowSpan{11 + 60 * i, 0, 255}}, {}, &photo);
-        stack.push(new CStrokeCommand(&layer, layer.endRecording(), false));
-        states.append(layer.maskImage->copy());
-    }
+    Document document;
+    QCOMPARE(document.open(photo, QImage(), QStringLiteral("textured.png")), Document::OpenResult::Opened);
+    ColourLayer &layer = *document.colourLayer();
     // Each stroke keeps four tiles that were uniform: the bookkeeping alone.
-    const qint64 one = static_cast<const CStrokeCommand *>(stack.command(0))->bytes();
+    // Room for two such strokes.
+    LayerTileRecord probe(layer.image().size());
+    probe.captureRow(layer.image(), 10, 0, 255);
+    const qint64 one = probe.bytes();
     QVERIFY(one > 0);
-    CStrokeCommand::limitHistory(&stack, 2 * one);
+    document.setHistoryLimit(2 * one);
+    QList<QImage> states{layer.image().copy()};
+    for (int i = 0; i < 3; ++i) {
+        document.beginStroke(false);
+        document.paintSpans({RowSpan{10 + 60 * i, 0, 255}, RowSpan{11 + 60 * i, 0, 255}}, {});
+        document.endStroke();
+        states.append(layer.image().copy());
+    }
     for (int i = 0; i < 3; ++i)
-        stack.undo();
-    QCOMPARE(*layer.maskImage, states.at(1)); // the oldest stroke stays
+        document.history()->undo();
+    QCOMPARE(layer.image(), states.at(1)); // the oldest stroke stays
 
     layer.setFg(0xFF00FF00);
     layer.beginRecording(20000); // room for one coloured tile, not two
-    layer.updateSpansFromImage({RowSpan{10, 0, 5}, RowSpan{10, 64, 70}, RowSpan{200, 0, 255}}, {}, &photo);
+    layer.paintSpans({RowSpan{10, 0, 5}, RowSpan{10, 64, 70}, RowSpan{200, 0, 255}}, {}, &photo);
     LayerTileRecord tooLarge = layer.endRecording();
     QVERIFY(tooLarge.overflowed());
-    QCOMPARE(layer.maskImage->pixel(5, 200), Reference::colourised(0xFF00FF00, photo, QPoint(5, 200)));
+    QCOMPARE(layer.image().pixel(5, 200), Reference::colourised(0xFF00FF00, photo, QPoint(5, 200)));
 }
 
 QTEST_MAIN(TestStrokes)

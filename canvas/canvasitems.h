@@ -1,0 +1,46 @@
+#ifndef CANVASITEMS_H
+#define CANVASITEMS_H
+
+#include "imaging/markset.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+
+class CanvasDocument;
+class CZefGraphicsImageMaskItem;
+class QGraphicsItem;
+class QGraphicsPixmapItem;
+class QGraphicsScene;
+
+// The scene items that show a document, kept in step with it: the photo
+// (z 5) with its colour layer (z 10) from the first photo on, and one item
+// per mark (z 10): a green square for a keep mark, a red circle for a remove
+// mark. The scene is the photo and nothing else, so that the brush outline
+// and strokes past the border never widen what the view scrolls over. The
+// items belong to the scene.
+class CanvasItems : public QObject
+{
+    Q_OBJECT
+
+public:
+    CanvasItems(QGraphicsScene *scene, CanvasDocument *document, QObject *parent = nullptr);
+
+    QGraphicsPixmapItem *photoItem() const { return photo; }
+    CZefGraphicsImageMaskItem *layerItem() const { return layer; }
+    QGraphicsItem *markItem(quint64 id) const { return marks.value(id); }
+
+private:
+    void showPhoto();
+    void addMark(const Mark &mark);
+    void removeMark(quint64 id);
+    void setMarkHidden(quint64 id, bool hidden);
+
+    QPointer<QGraphicsScene> scene;
+    CanvasDocument *document;
+    QGraphicsPixmapItem *photo = nullptr;
+    CZefGraphicsImageMaskItem *layer = nullptr;
+    QHash<quint64, QGraphicsItem *> marks;
+};
+
+#endif // CANVASITEMS_H

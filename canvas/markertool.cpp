@@ -1,0 +1,143 @@
+#include "canvas/markertool.h"
+
+#include "canvas/canvasdocument.h"
+#include "canvas/cmarkercommand.h"
+#include "canvas/czefgraphicsview.h"
+#include "imaging/brushgeometry.h"
+
+#include <QGraphicsScene>
+#include <QUndoStack>
+
+#include <algorithm>
+
+namespace {
+
+// Cuts the segment a-b to the part inside `rect` (Liang and Barsky's
+// clipping); false when no part is inside.
+bool clipToRect(QPointF *a, QPointF *b, const QRectF &rect)
+{
+    const QPointF d = *b - *a;
+    qreal t0 = 0;
+    qreal t1 = 1;
+    const qreal p[4] = {-d.x(), d.x(), -d.y(), d.y()};
+    const qreal q[4] = {a->x() - rect.left(), rect.right() - a->x(), a->y() - rect.top(), rect.bottom() - a->y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return false;
+            continue;
+        }
+        const qreal t = q[i] / p[i];
+        if (p[i] < 0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+    }
+    if (t0 > t1)
+        return false;
+    const QPointF start = *a;
+    if (t1 < 1)
+        *b = start + d * t1;
+    if (t0 > 0)
+        *a = start + d * t0;
+    return true;
+}
+
+} // namespace
+
+MarkerTool::MarkerTool(CZefGraphicsView *view, Mark::Kind kind)
+    : CanvasTool(view)
+    , kind(kind)
+{
+}
+
+bool MarkerTool::addMark(const QPointF &s)
+{
+    CanvasDocument *document = view->document();
+    if (!document || !view->scene())
+        return false;
+    const int tx = BrushGeometry::truncated(s.x());
+    const int ty = BrushGeometry::truncated(s.y());
+    const QRectF bounds = view->scene()->sceneRect();
+    if (tx <= 0 || ty <= 0 || !(bounds.width() > tx) || !(bounds.height() > ty))
+        return false;
+
+    const Mark mark = document->marks()->add(kind, QRectF(s, QSizeF(MarkSet::markSize, MarkSet::markSize)));
+    // The marks of one drag are one step; the step is open from its first mark.
+    if (dragging && !stepOpen) {
+        document->history()->beginMacro(kind == Mark::Keep ? tr("keep marks") : tr("remove marks"));
+        stepOpen = true;
+    }
+    document->push(new CMarkerCommand(document->marks(), mark));
+    return true;
+}
+
+void MarkerTool::press(const ToolEvent &event)
+{
+    // A press lays nothing yet; it anchors the drag's line of marks.
+    if (event.button != Qt::LeftButton)
+        return;
+    finishDrag();
+    dragging = true;
+    anchor = event.scenePos;
+    anchorLaid = false;
+}
+
+void MarkerTool::move(const ToolEvent &event)
+{
+    if (!(event.buttons & Qt::LeftButton) || !view->scene())
+        return;
+    const QPointF s = event.scenePos;
+    if (!dragging) {
+        addMark(s); // a move without a press seen: one mark, where it is
+        return;
+    }
+
+    // The ends keep their exact positions; only the part inside the scene
+    // can hold marks.
+    const QPointF from = anchor;
+    QPointF a = from;
+    QPointF b = s;
+    if (!clipToRect(&a, &b, view->scene()->sceneRect().adjusted(-1, -1, 1, 1))) {
+        anchor = s;
+        anchorLaid = false;
+        return;
+    }
+    const QPoint pa(BrushGeometry::truncated(a.x()), BrushGeometry::truncated(a.y()));
+    const QPoint pb(BrushGeometry::truncated(b.x()), BrushGeometry::truncated(b.y()));
+    const QList<QPoint> steps = BrushGeometry::lineSteps(pa, pb);
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        if (i == 0 && anchorLaid && a == from)
+            continue; // marked by the previous move
+        const QPointF at = i == 0 && a == from ? from : i + 1 == steps.size() && b == s ? s : QPointF(steps[i]);
+        addMark(at);
+    }
+    anchor = s;
+    anchorLaid = true;
+}
+
+void MarkerTool::release(const ToolEvent &event)
+{
+    if (event.button == Qt::LeftButton)
+        finishDrag();
+}
+
+void MarkerTool::deactivate()
+{
+    finishDrag();
+}
+
+void MarkerTool::abandon()
+{
+    // The history that held the open step was cleared with it.
+    stepOpen = false;
+    dragging = false;
+}
+
+void MarkerTool::finishDrag()
+{
+    dragging = false;
+    if (stepOpen && view->document())
+        view->document()->history()->endMacro();
+    stepOpen = false;
+}
