@@ -147,34 +147,45 @@ std::pair<cv::Mat, int> oracleWand(const cv::Mat &grey, const QList<QPoint> &kee
     return {best, bestTolerance};
 }
 
+// The photo with what the fill got right tinted blue, what it took beyond the
+// truth red, what it missed green; keep marks cyan, remove marks orange, the
+// soft rim's partly covered pixels magenta.
 void overlay(const QString &folder, const QString &name, const QImage &grey, const cv::Mat &truth, const cv::Mat &found,
              const CoverageSpans *soft, const QList<QPoint> &keep, const QList<QPoint> &remove)
 {
     if (folder.isEmpty())
         return;
     QImage out = grey.convertToFormat(QImage::Format_RGB32);
+    const auto tint = [](QRgb c, int r, int g, int b) {
+        return qRgb((qRed(c) + 2 * r) / 3, (qGreen(c) + 2 * g) / 3, (qBlue(c) + 2 * b) / 3);
+    };
+    for (int y = 0; y < grey.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < grey.width(); ++x) {
+            const bool t = truth.at<uchar>(y, x);
+            const bool f = found.at<uchar>(y, x);
+            if (t && f)
+                line[x] = qRgb(qRed(line[x]) * 3 / 4, qGreen(line[x]) * 3 / 4, 64 + qBlue(line[x]) * 3 / 4);
+            else if (f)
+                line[x] = tint(line[x], 255, 0, 0);
+            else if (t)
+                line[x] = tint(line[x], 0, 230, 0);
+        }
+    }
     if (soft) {
         for (qsizetype i = 0; i < soft->size(); ++i) {
-            if (!soft->coverage(i))
-                continue;
             const RowSpan &s = soft->spans()[i];
-            for (int x = s.left; x <= s.right; ++x)
-                out.setPixel(x, s.y, qRgb(200, 0, 200));
+            for (int x = s.left; x <= s.right; ++x) {
+                const int c = soft->at(i, x);
+                if (c > 0 && c < 255)
+                    out.setPixel(x, s.y, tint(out.pixel(x, s.y), 230, 0, 230));
+            }
         }
     }
     for (const QPoint &p : keep)
-        out.setPixel(p, qRgb(0, 220, 255));
+        out.setPixel(p, qRgb(0, 230, 255));
     for (const QPoint &p : remove)
-        out.setPixel(p, qRgb(255, 220, 0));
-    const cv::Mat trueEdge = boundaryOf(truth);
-    const cv::Mat foundEdge = boundaryOf(found);
-    for (int y = 0; y < grey.height(); ++y)
-        for (int x = 0; x < grey.width(); ++x) {
-            if (trueEdge.at<uchar>(y, x))
-                out.setPixel(x, y, qRgb(0, 255, 0));
-            if (foundEdge.at<uchar>(y, x))
-                out.setPixel(x, y, trueEdge.at<uchar>(y, x) ? qRgb(255, 255, 255) : qRgb(255, 0, 0));
-        }
+        out.setPixel(p, qRgb(255, 150, 0));
     out.save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 
@@ -215,6 +226,8 @@ int main(int argc, char **argv)
     // Only the fill, for profiling it.
     const bool fillOnly = qEnvironmentVariableIsSet("BRIVELA_FILL_ONLY");
     const QString only = qEnvironmentVariable("BRIVELA_FILL_OBJECT");
+    // Which ways of marking to run, as digits: 0 keep and remove, 1 short keep, 2 keep only.
+    const QString settingsWanted = qEnvironmentVariable("BRIVELA_FILL_SETTINGS");
     const char *settings[3] = {"keep+remove", "short keep+remove", "keep only"};
     std::vector<Row> rows;
     for (const EvalSet::Photo &photo : set.photos()) {
@@ -230,6 +243,8 @@ int main(int argc, char **argv)
             const QList<QPoint> keeps[3] = {object.keep, object.shortKeep, object.keep};
             const QList<QPoint> removes[3] = {object.remove, object.remove, {}};
             for (int s = 0; s < 3; ++s) {
+                if (!settingsWanted.isEmpty() && !settingsWanted.contains(QChar(u'0' + s)))
+                    continue;
                 QElapsedTimer timer;
                 timer.start();
                 const RegionFill::Result result = RegionFill::compute(photo.grey, keeps[s], removes[s]);
@@ -241,19 +256,21 @@ int main(int argc, char **argv)
                     row.boundary = boundaryWithin(found, truth, 2);
                 overlay(folder, name + QStringLiteral("_") + QString::number(s), photo.grey, truth, found,
                         &result.region, keeps[s], removes[s]);
-                if (fillOnly)
-                    continue;
-                const ReferenceFill::Result before = ReferenceFill::compute(photo.grey, keeps[s], removes[s]);
-                const cv::Mat old = maskOf(before.spans, photo.grey.size());
-                row.reference[s] = iou(old, truth);
-                overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_before"), photo.grey,
-                        truth, old, nullptr, keeps[s], removes[s]);
+                if (!fillOnly) {
+                    const ReferenceFill::Result before = ReferenceFill::compute(photo.grey, keeps[s], removes[s]);
+                    const cv::Mat old = maskOf(before.spans, photo.grey.size());
+                    row.reference[s] = iou(old, truth);
+                    overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_before"),
+                            photo.grey, truth, old, nullptr, keeps[s], removes[s]);
+                }
                 // grabCut is slow on grey photos; its regions may be kept between runs.
                 const QString cached = cache.isEmpty() ? QString()
                                                        : QDir(cache).filePath(name + QStringLiteral("_%1.png").arg(s));
                 cv::Mat cut;
                 if (!cached.isEmpty() && QFileInfo::exists(cached))
                     cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
+                if (cut.empty() && fillOnly)
+                    continue;
                 if (cut.empty()) {
                     cut = grabCut(grey, keeps[s], removes[s]);
                     if (!cached.isEmpty()) {
@@ -264,7 +281,8 @@ int main(int argc, char **argv)
                     }
                 }
                 row.grabCut[s] = iou(cut, truth);
-                overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
+                if (!fillOnly)
+                    overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
                         photo.grey, truth, cut, nullptr, keeps[s], removes[s]);
             }
             if (!fillOnly) {

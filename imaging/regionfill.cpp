@@ -2,6 +2,7 @@
 
 #include "imaging/edgematte.h"
 #include "imaging/gaussianmixture.h"
+#include "imaging/geodesicdistance.h"
 #include "imaging/texturefeatures.h"
 
 #include <QCoreApplication>
@@ -50,6 +51,13 @@ constexpr int coarseRounds = 4;
 // The regional term's pull on one pixel is bounded: no appearance is so
 // unlikely that it outweighs a clear edge around a few pixels.
 constexpr double regionalLimit = 12.0;
+// The pull of a pixel as near a keep mark as it can be, against a remove mark
+// as near, across the photo's edges: as strong as one flat link, so a clear
+// edge still outweighs it.
+constexpr double geodesicWeight = 60;
+// What a step of one pixel costs a path besides the brightness it crosses:
+// across an even area, nearer in pixels is nearer.
+constexpr float geodesicStep = 1.0f;
 constexpr int32_t hardLink = 1 << 28;
 
 // Below this many marked pixels, the marks' neighbours are sampled too.
@@ -322,7 +330,8 @@ constexpr std::array<std::array<int, 2>, 8> neighbours{{{1, 0}, {-1, 0}, {0, 1},
 // stay), and the marks as hard constraints. Writes the labels of the band
 // pixels; false when cancelled.
 bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeights &weights, const Models &models,
-             double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel)
+             double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel,
+             const std::vector<float> *geodesic = nullptr)
 {
     const uint32_t n = band.vertices;
     if (n == 0)
@@ -380,7 +389,10 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
                                           : TextureFeatures::at(grey, x, y);
                 const double d = std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit,
                                             regionalLimit);
-                pull += std::lround(regionalScale * d);
+                double prior = regionalScale * d;
+                if (geodesic)
+                    prior += geodesicWeight * (*geodesic)[size_t(y) * size_t(level.width) + size_t(x)];
+                pull += std::lround(prior);
             }
             terminal[v] = int32_t(std::clamp<int64_t>(pull, -hardLink, hardLink));
             // One slot for the terminal edge of this vertex.
@@ -844,14 +856,38 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
     }
     const Band whole = wholeLevel(level);
     models = fitModels(level, whole, grey, &features, true);
+
+    // Marks of a few pixels give a keep model too narrow to recognise the
+    // rest of the region, and the cuts would stay on a sliver around them.
+    // Then the first cut also leans on how much nearer each pixel is to a
+    // keep mark than to a remove mark along paths that pay for the edges they
+    // cross, in [-1, 1]; the models are re-estimated from that region.
+    std::vector<uint32_t> keepSeeds;
+    std::vector<uint32_t> removeSeeds;
+    for (size_t i = 0; i < level.map.size(); ++i) {
+        if (level.map[i] & KeepSeed)
+            keepSeeds.push_back(uint32_t(i));
+        else if (level.map[i] & RemoveSeed)
+            removeSeeds.push_back(uint32_t(i));
+    }
+    std::vector<float> geodesic;
+    if (keepSeeds.size() < fewSamples && !removeSeeds.empty()) {
+        const std::vector<float> toKeep = GeodesicDistance::from(grey, keepSeeds, geodesicStep, cancel);
+        const std::vector<float> toRemove = GeodesicDistance::from(grey, removeSeeds, geodesicStep, cancel);
+        if (toKeep.empty() || toRemove.empty())
+            return false;
+        geodesic.resize(toKeep.size());
+        for (size_t i = 0; i < geodesic.size(); ++i)
+            geodesic[i] = (toRemove[i] - toKeep[i]) / std::max(1e-3f, toRemove[i] + toKeep[i]);
+    }
     std::vector<uint8_t> previous;
-    const int rounds = coarseRounds;
-    for (int round = 0; round < rounds; ++round) {
-        if (!cutBand(level, grey, whole, weights, models, regionalScaleAt(coarsest, coarsest), &features, cancel))
+    for (int round = 0; round < coarseRounds; ++round) {
+        if (!cutBand(level, grey, whole, weights, models, regionalScaleAt(coarsest, coarsest), &features, cancel,
+                     round == 0 && !geodesic.empty() ? &geodesic : nullptr))
             return false;
         if (report)
-            report(10 + 40 * (round + 1) / rounds);
-        if (level.map == previous || round + 1 == rounds)
+            report(10 + 40 * (round + 1) / coarseRounds);
+        if (level.map == previous || round + 1 == coarseRounds)
             break;
         previous = level.map;
         Models next = fitModels(level, whole, grey, &features, false);

@@ -18,7 +18,11 @@
 // cut (Boykov and Jolly) whose energy has a regional and a boundary term.
 // The regional term is how likely each pixel's appearance (brightness and the
 // texture around it) is under the keep side's and the remove side's Gaussian
-// mixtures, re-estimated from the cut a few times as GrabCut does. The
+// mixtures, re-estimated from the cut a few times as GrabCut does; when the
+// keep marks cover only a few pixels, the first cut also weighs how much
+// nearer each pixel is to a keep mark than to a remove mark along paths that
+// pay for the edges they cross, so that a short stroke grows to the region's
+// edges instead of a sliver around it. The
 // boundary term joins each pixel to its eight neighbours by
 // exp(-dI^2 / 2 sigma^2), sigma from the photo's own contrast. Marks are hard
 // constraints; the photo's border is no cheaper to cut along than any other
@@ -27,9 +31,10 @@
 //
 // Large photos are cut as a multilevel banded graph cut (Lombaert et al.):
 // with the model's iterations on a reduced copy of at most `cutPixels`
-// pixels, then, halving the scale step by step, only in a band around the
-// boundary found, widened wherever the finer photo holds pixels that the model
-// says belong to the other side (thin parts lost in the reduction).
+// pixels, then, halving the scale step by step, only in a band a few pixels
+// wide around the boundary found and around any mark that the coarser cut put
+// on the wrong side. A part thinner than the reduced copy's pixels that the
+// coarse cut missed away from the band is not found again.
 //
 // A preview stops at a reduced size (the view's); refine() carries the same
 // computation on from it to full resolution, so that a fill refines exactly
