@@ -261,6 +261,32 @@ struct Band {
     }
 };
 
+// The band's vertices along one row for increasing x, each found in
+// amortised constant time.
+class RowCursor
+{
+public:
+    RowCursor(const Band &band, int y)
+    {
+        if (y >= 0 && size_t(y) + 1 < band.rowStart.size()) {
+            it = band.runs.begin() + band.rowStart[size_t(y)];
+            end = band.runs.begin() + band.rowStart[size_t(y) + 1];
+        }
+    }
+
+    // The vertex of pixel x of the row, or -1; x must not decrease between calls.
+    int64_t vertex(int x)
+    {
+        while (it != end && it->right < x)
+            ++it;
+        return it != end && it->left <= x ? int64_t(it->first) + (x - it->left) : -1;
+    }
+
+private:
+    std::vector<Run>::const_iterator it{};
+    std::vector<Run>::const_iterator end{};
+};
+
 Band wholeLevel(const Level &level)
 {
     Band band;
@@ -351,31 +377,42 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
         return k < 4 ? weights.straight[d] : weights.diagonal[d];
     };
 
+    // Which of its eight neighbours each vertex is linked to, by bit: the
+    // reverse of a link is then found without a search.
+    std::vector<uint8_t> linked(n, 0);
     uint32_t v = 0;
-    for (const Run &run : band.runs) {
-        if (run.y % rowsBetweenChecks == 0 && run.left == band.runs[band.rowStart[size_t(run.y)]].left
-            && cancelled(cancel))
-            return false;
+    for (size_t r = 0; r < band.runs.size(); ++r) {
+        const Run &run = band.runs[r];
         const int y = run.y;
+        const bool firstOfRow = r == band.rowStart[size_t(y)];
+        if (y % rowsBetweenChecks == 0 && firstOfRow && cancelled(cancel))
+            return false;
         const uint8_t *row = grey.row(y);
         const uint8_t *map = level.mapRow(y);
+        // One cursor per neighbouring row and column offset, as x only grows.
+        RowCursor above[3] = {{band, y - 1}, {band, y - 1}, {band, y - 1}};
+        RowCursor below[3] = {{band, y + 1}, {band, y + 1}, {band, y + 1}};
+        RowCursor same[2] = {{band, y}, {band, y}};
         for (int x = run.left; x <= run.right; ++x, ++v) {
             offsets[v] = uint32_t(targets.size());
             int64_t pull = 0;
             for (int k = 0; k < 8; ++k) {
-                const int nx = x + neighbours[size_t(k)][0];
-                const int ny = y + neighbours[size_t(k)][1];
+                const int dx = neighbours[size_t(k)][0];
+                const int dy = neighbours[size_t(k)][1];
+                const int nx = x + dx;
+                const int ny = y + dy;
                 if (nx < 0 || ny < 0 || nx >= level.width || ny >= level.height)
                     continue;
                 const int32_t w = weightOf(k, row[x], grey.at(nx, ny));
                 int64_t u = -1;
-                if (ny == y && nx >= run.left && nx <= run.right)
-                    u = int64_t(v) + (nx - x);
+                if (dy == 0)
+                    u = nx >= run.left && nx <= run.right ? int64_t(v) + dx : same[(dx + 1) / 2].vertex(nx);
                 else
-                    u = band.vertex(nx, ny);
+                    u = (dy < 0 ? above : below)[dx + 1].vertex(nx);
                 if (u >= 0) {
                     targets.push_back(uint32_t(u));
                     capacity.push_back(w);
+                    linked[v] |= uint8_t(1u << k);
                 } else {
                     pull += (level.mapRow(ny)[nx] & Inside) ? w : -w;
                 }
@@ -425,13 +462,14 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     uint32_t sinkEdge = offsets[n + 1];
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t end = (i + 1 < n ? offsets[i + 1] : vertexEdges) - 1;
-        for (uint32_t e = offsets[i]; e < end; ++e) {
+        uint32_t e = offsets[i];
+        for (unsigned k = 0; k < 8; ++k) {
+            if (!(linked[i] & (1u << k)))
+                continue;
+            // Neighbours come in opposite pairs: 2j and 2j + 1.
             const uint32_t u = targets[e];
-            const uint32_t uEnd = (u + 1 < n ? offsets[u + 1] : vertexEdges) - 1;
-            uint32_t r = offsets[u];
-            while (r < uEnd && targets[r] != i)
-                ++r;
-            reverse[e] = r;
+            const unsigned back = k ^ 1u;
+            reverse[e++] = offsets[u] + uint32_t(__builtin_popcount(linked[u] & ((1u << back) - 1u)));
         }
         if (terminal[i] > 0) {
             targets[end] = source;
@@ -455,6 +493,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
         }
     }
     std::vector<int32_t>().swap(terminal);
+    std::vector<uint8_t>().swap(linked);
     if (cancelled(cancel))
         return false;
 
