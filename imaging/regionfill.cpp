@@ -350,6 +350,19 @@ struct Models {
 // The eight neighbours, the four straight ones first.
 constexpr std::array<std::array<int, 2>, 8> neighbours{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
 
+// How many of the links set in `mask` come before link k.
+uint32_t linksBefore(uint8_t mask, unsigned k)
+{
+    static constexpr auto bits = [] {
+        std::array<uint8_t, 256> table{};
+        for (unsigned m = 0; m < 256; ++m)
+            for (unsigned b = m; b; b &= b - 1)
+                ++table[m];
+        return table;
+    }();
+    return bits[mask & ((1u << k) - 1u)];
+}
+
 // Cuts the band of one level: band pixels are joined to their band
 // neighbours by n-links, and to a terminal by a t-link that sums their
 // regional term, the links to their neighbours outside the band (whose labels
@@ -469,7 +482,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
             // Neighbours come in opposite pairs: 2j and 2j + 1.
             const uint32_t u = targets[e];
             const unsigned back = k ^ 1u;
-            reverse[e++] = offsets[u] + uint32_t(__builtin_popcount(linked[u] & ((1u << back) - 1u)));
+            reverse[e++] = offsets[u] + linksBefore(linked[u], back);
         }
         if (terminal[i] > 0) {
             targets[end] = source;
