@@ -84,9 +84,11 @@ void TestRegionFillQuality::regionOfRealObjects_data()
         {"astronaut", "suit", Marks::KeepAndRemove, 0.75, 0},
         {"astronaut", "suit", Marks::ShortKeepAndRemove, 0.75, 0},
         {"astronaut", "suit", Marks::KeepOnly, 0.75, 0},
+        {"astronaut", "face", Marks::KeepOnly, 0.9, 0},
         {"fruits", "orange-slice", Marks::KeepAndRemove, 0.5, 0},
         {"fruits", "orange-slice", Marks::ShortKeepAndRemove, 0.45, 0},
-        {"fruits", "orange-slice", Marks::KeepOnly, 0.55, 0},
+        // Without a remove mark the slice takes the kiwi and the lemon beside it.
+        {"fruits", "orange-slice", Marks::KeepOnly, 0.45, 0},
         {"fruits", "lemon", Marks::ShortKeepAndRemove, 0.4, 0},
         {"fruits", "lemon", Marks::KeepOnly, 0.7, 0},
     };
