@@ -587,6 +587,33 @@ void sampleSides(const Level &level, const Band &band, Visit &&visit)
             visit(x, run.y, level.mapRow(run.y)[x]);
 }
 
+// Which of `count` items in turn thinning keeps: items i * count /
+// fitSamples for i below fitSamples, or all of them when they are fewer.
+class EvenPick
+{
+public:
+    explicit EvenPick(size_t count)
+        : count(count)
+    {
+    }
+
+    bool next()
+    {
+        const size_t item = seen++;
+        if (count <= fitSamples)
+            return true;
+        if (taken >= fitSamples || item != taken * count / fitSamples)
+            return false;
+        ++taken;
+        return true;
+    }
+
+private:
+    size_t count = 0;
+    size_t seen = 0;
+    size_t taken = 0;
+};
+
 void thin(std::vector<Sample> &samples)
 {
     if (samples.size() <= fitSamples)
@@ -606,20 +633,35 @@ Models fitModels(const Level &level, const Band &band, const Plane &grey, const 
 {
     std::vector<Sample> keep;
     std::vector<Sample> remove;
-    std::vector<Sample> all;
-    sampleSides(level, band, [&](int x, int y, uint8_t m) {
-        const auto f = [&] {
-            return features ? (*features)[size_t(y) * size_t(level.width) + size_t(x)] : TextureFeatures::at(grey, x, y);
-        };
-        if (seedsOnly) {
+    const auto featuresAt = [&](int x, int y) {
+        return features ? (*features)[size_t(y) * size_t(level.width) + size_t(x)] : TextureFeatures::at(grey, x, y);
+    };
+    if (seedsOnly) {
+        sampleSides(level, band, [&](int x, int y, uint8_t m) {
             if (m & KeepSeed)
-                keep.push_back(f());
+                keep.push_back(featuresAt(x, y));
             else if (m & RemoveSeed)
-                remove.push_back(f());
-            return;
-        }
-        ((m & Inside) ? keep : remove).push_back(f());
-    });
+                remove.push_back(featuresAt(x, y));
+        });
+    } else {
+        // Only the pixels that thinning would keep are measured: the same
+        // samples as measuring all, at a fraction of the cost in a wide band.
+        size_t inside = 0;
+        size_t outside = 0;
+        sampleSides(level, band, [&](int, int, uint8_t m) { ++((m & Inside) ? inside : outside); });
+        EvenPick pickKeep(inside);
+        EvenPick pickRemove(outside);
+        keep.reserve(std::min(inside, fitSamples));
+        remove.reserve(std::min(outside, fitSamples));
+        sampleSides(level, band, [&](int x, int y, uint8_t m) {
+            if (m & Inside) {
+                if (pickKeep.next())
+                    keep.push_back(featuresAt(x, y));
+            } else if (pickRemove.next()) {
+                remove.push_back(featuresAt(x, y));
+            }
+        });
+    }
     if (seedsOnly && keep.size() < fewSamples) {
         // Marks a few pixels long on a reduced photo say little about the
         // spread of what they cover: their neighbours count too.
