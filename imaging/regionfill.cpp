@@ -1017,7 +1017,7 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
             removeSeeds.push_back(uint32_t(i));
     }
     std::vector<float> geodesic;
-    if (keepSeeds.size() < fewSamples && !removeSeeds.empty()) {
+    if (keepSeeds.size() < fewSamples && !keepSeeds.empty() && !removeSeeds.empty()) {
         const std::vector<float> toKeep = GeodesicDistance::from(grey, keepSeeds, geodesicStep, cancel);
         const std::vector<float> toRemove = GeodesicDistance::from(grey, removeSeeds, geodesicStep, cancel);
         if (toKeep.empty() || toRemove.empty())
