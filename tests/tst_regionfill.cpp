@@ -488,6 +488,11 @@ void TestRegionFill::badInput_data()
     QTest::newRow("uniform photo, both marks") << uniform << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}} << O::Filled
                                               << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}};
     QTest::newRow("textured ground, keep only") << object.photo << object.remove << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
+    // Reduced, every keep mark shares its pixel with a remove mark: only the
+    // full resolution tells them apart.
+    QTest::newRow("keep and remove marks side by side") << object.photo << QList<QPoint>{{110, 75}}
+                                                        << QList<QPoint>{{111, 75}} << O::Filled
+                                                        << QList<QPoint>{{110, 75}} << QList<QPoint>{{111, 75}};
     QTest::newRow("1 x 1 photo, keep only") << single << QList<QPoint>{{0, 0}} << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
     QTest::newRow("1 x 1 photo, both marks on it") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{0, 0}} << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
     QTest::newRow("1 x 1 photo, remove mark outside") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}} << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
