@@ -60,6 +60,7 @@ bench:
 	./$(BUILD_DIR)-bench/bench/brivela_fill
 	./$(BUILD_DIR)-bench/bench/brivela_save_bench
 	./$(BUILD_DIR)-bench/bench/brivela_strokes
+	if [ -x ./$(BUILD_DIR)-bench/bench/brivela_fillquality ]; then ./$(BUILD_DIR)-bench/bench/brivela_fillquality /tmp/fill-overlays; fi
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-asan

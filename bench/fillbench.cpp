@@ -1,5 +1,6 @@
 // Speed and peak memory of filling a region from one keep and one remove
-// scribble, on a 1-megapixel and a 24-megapixel photo. Baselines measured in
+// scribble, on a 1-megapixel and a 24-megapixel photo, and of the preview
+// at view resolution. Baselines measured in
 // the same run: the whole photo cut at full resolution in one go (1 MP), and
 // a plain copy of the photo (24 MP), so that the figures can be read as
 // ratios on a noisy machine.
@@ -138,6 +139,24 @@ void fill(benchmark::State &state, const char *name, int width, int height, qint
     record(state, name, times);
 }
 
+// The preview a marker drag asks for: the region at the largest halving of
+// the photo that fits `viewPixels`.
+void preview(benchmark::State &state, const char *name, int width, int height, qint64 viewPixels)
+{
+    const FillScene scene = fillScene(width, height);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        const RegionFill::Preview result = RegionFill::preview(scene.photo, scene.keep, scene.remove, viewPixels);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (result.outcome != RegionFill::Outcome::Filled)
+            state.SkipWithError("nothing previewed");
+        benchmark::DoNotOptimize(result.spans.size());
+    }
+    record(state, name, times);
+}
+
 void photoCopy(benchmark::State &state, const char *name, int width, int height)
 {
     const FillScene scene = fillScene(width, height);
@@ -159,6 +178,10 @@ void BM_FillSingleCut_1MP(benchmark::State &state) { fill(state, "BM_FillSingleC
 void BM_Fill_24MP(benchmark::State &state) { fill(state, "BM_Fill_24MP", 6000, 4000, RegionFill::defaultCutPixels); }
 void BM_FillPatches_24MP(benchmark::State &state) { fill(state, "BM_FillPatches_24MP", 6000, 4000, RegionFill::defaultCutPixels, patchScene); }
 void BM_PhotoCopy_24MP(benchmark::State &state) { photoCopy(state, "BM_PhotoCopy_24MP", 6000, 4000); }
+// A 1-megapixel photo shown whole, and a 24-megapixel one fitted in a 1920 x
+// 1080 view (1620 x 1080 pixels of it on screen).
+void BM_Preview_1MP(benchmark::State &state) { preview(state, "BM_Preview_1MP", 1224, 816, 1224 * 816); }
+void BM_Preview_24MP_View(benchmark::State &state) { preview(state, "BM_Preview_24MP_View", 6000, 4000, 1620 * 1080); }
 
 // Peak resident memory of one fill above what the open photo already holds,
 // against the photo's size as a 32-bit image. Each in a process of its own,
@@ -198,6 +221,8 @@ BENCHMARK(BM_FillSingleCut_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Fill_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_FillPatches_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PhotoCopy_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Preview_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Preview_24MP_View)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv)
 {
@@ -220,10 +245,13 @@ int main(int argc, char **argv)
     std::printf("\nMedian fill times: 1 MP %.1f ms (target 150), 24 MP %.1f ms and %.1f ms with a long boundary "
                 "(target 1500)\n",
                 median("BM_Fill_1MP"), median("BM_Fill_24MP"), median("BM_FillPatches_24MP"));
+    std::printf("Median previews: 1 MP %.1f ms (target 150), 24 MP in a 1920 x 1080 view %.1f ms (target 500)\n",
+                median("BM_Preview_1MP"), median("BM_Preview_24MP_View"));
     std::printf("Ratios of medians (same run):\n");
     ratio("BM_FillSingleCut_1MP", "BM_Fill_1MP");
     ratio("BM_Fill_24MP", "BM_PhotoCopy_24MP");
     ratio("BM_Fill_24MP", "BM_Fill_1MP");
     ratio("BM_FillPatches_24MP", "BM_PhotoCopy_24MP");
+    ratio("BM_Preview_24MP_View", "BM_PhotoCopy_24MP");
     return 0;
 }

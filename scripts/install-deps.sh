@@ -30,13 +30,15 @@ packages=(
 # The benchmarks judge quality on real photos that these packages ship
 # (python3-skimage's data folder, opencv-doc's samples); their grey and
 # colour copies are made at build time with Pillow and NumPy. Only
-# `install-deps.sh --bench` (make bench) installs them.
+# `install-deps.sh --bench` (make bench) installs them. The fill's quality
+# run compares with OpenCV's grabCut, which only the benchmark links.
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(
         python3-numpy
         python3-skimage
         opencv-doc
         libopencv-contrib-dev
+        libopencv-dev
     )
 fi
 

@@ -166,7 +166,8 @@ Scene coins(int w, int h)
 
 // The region a brightness threshold cuts out of a natural-looking field (as
 // of a cloud or a patch of lichen), the component under the keep mark, with
-// its enclosed holes: no mark outside can reach them.
+// its enclosed holes: no mark outside can reach them. Dark areas that reach
+// the photo's border look like the removed one and are left out.
 Scene thresholded(int w, int h)
 {
     Scene s;
@@ -184,11 +185,15 @@ Scene thresholded(int w, int h)
             if (f < low)
                 low = f, trough = QPoint(x, y);
         }
-    // The outside reachable from the trough, then everything else is inside.
+    // The outside: dark areas reachable from the trough or the border.
     const int level = (high + low) / 2;
     QImage outside(w, h, QImage::Format_Grayscale8);
     outside.fill(0);
     QList<QPoint> stack{trough};
+    for (int x = 0; x < w; ++x)
+        stack << QPoint(x, 0) << QPoint(x, h - 1);
+    for (int y = 0; y < h; ++y)
+        stack << QPoint(0, y) << QPoint(w - 1, y);
     while (!stack.isEmpty()) {
         const QPoint p = stack.takeLast();
         if (!field.rect().contains(p) || outside.scanLine(p.y())[p.x()] || field.scanLine(p.y())[p.x()] >= level)
@@ -203,8 +208,17 @@ Scene thresholded(int w, int h)
             const bool in = field.scanLine(y)[x] >= level;
             const double v = (in ? 150 : 105) + 24 * (fractal(x, y, w / 12.0, 41) - 0.5) + 8 * (grain(x, y, 42) - 0.5);
             sharp.setPixel(x, y, qRgb(int(v), int(v), int(v)));
-            s.truth.scanLine(y)[x] = outside.scanLine(y)[x] ? 0 : 255;
+            s.truth.scanLine(y)[x] = 0;
         }
+    // The part joined to the peak of what is not outside.
+    stack = {peak};
+    while (!stack.isEmpty()) {
+        const QPoint p = stack.takeLast();
+        if (!field.rect().contains(p) || outside.scanLine(p.y())[p.x()] || s.truth.scanLine(p.y())[p.x()])
+            continue;
+        s.truth.scanLine(p.y())[p.x()] = 255;
+        stack << p + QPoint(1, 0) << p - QPoint(1, 0) << p + QPoint(0, 1) << p - QPoint(0, 1);
+    }
     s.photo = softened(sharp);
     s.keep = scribble(s.truth, peak - QPoint(w / 20, 0), peak + QPoint(w / 20, 0), true);
     s.remove = scribble(s.truth, trough - QPoint(0, h / 20), trough + QPoint(0, h / 20), false);
@@ -297,6 +311,31 @@ double intersectionOverUnion(const QImage &a, const QImage &b)
     return either ? double(both) / either : 0;
 }
 
+// With BRIVELA_FILL_OVERLAYS naming a folder, the photo with the true
+// boundary (green), the found one (red, white where they agree) and the marks,
+// for looking at what a figure hides.
+void saveOverlay(const QImage &photo, const QImage &truth, const QImage &found, const QList<QPoint> &keep,
+                 const QList<QPoint> &remove)
+{
+    const QString folder = qEnvironmentVariable("BRIVELA_FILL_OVERLAYS");
+    if (folder.isEmpty())
+        return;
+    QImage out = photo.convertToFormat(QImage::Format_RGB32);
+    for (const QPoint &p : keep)
+        out.setPixel(p, qRgb(0, 220, 255));
+    for (const QPoint &p : remove)
+        out.setPixel(p, qRgb(255, 220, 0));
+    const QList<QPoint> trueEdge = boundaryOf(truth);
+    for (const QPoint &p : trueEdge)
+        out.setPixel(p, qRgb(0, 255, 0));
+    for (const QPoint &p : boundaryOf(found))
+        out.setPixel(p, out.pixel(p) == qRgb(0, 255, 0) ? qRgb(255, 255, 255) : qRgb(255, 0, 0));
+    QDir().mkpath(folder);
+    out.save(QDir(folder).filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
+                                   + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))
+                                   + QStringLiteral(".png")));
+}
+
 QList<QPoint> outsidePoints(QSize size)
 {
     return {QPoint(-1, 0), QPoint(0, -1), QPoint(size.width(), 0), QPoint(0, size.height()),
@@ -332,6 +371,16 @@ private slots:
     void cancelLeavesNoRegion();
     void progressRisesToTheEnd();
     void failedAllocationIsReported();
+    void softRimOnlyNearTheBoundary_data();
+    void softRimOnlyNearTheBoundary();
+    void softRimFollowsTheEdge_data();
+    void softRimFollowsTheEdge();
+    void whatTheFillReports_data();
+    void whatTheFillReports();
+    void fillRefinesThePreview_data();
+    void fillRefinesThePreview();
+    void previewAndRefineCancel_data();
+    void previewAndRefineCancel();
 };
 
 void TestRegionFill::regionFollowsTheEdge_data()
@@ -372,6 +421,7 @@ void TestRegionFill::regionFollowsTheEdge()
     const QImage found = maskOf(result.spans, size);
     const double iou = intersectionOverUnion(found, scene.truth);
     const double near = boundaryWithin(found, scene.truth, 2);
+    saveOverlay(scene.photo, scene.truth, found, scene.keep, keepOnly ? QList<QPoint>() : scene.remove);
     QVERIFY2(iou >= 0.95, qPrintable(QStringLiteral("intersection over union %1").arg(iou)));
     QVERIFY2(near >= 0.95, qPrintable(QStringLiteral("boundary within 2 pixels: %1").arg(near)));
 }
@@ -438,6 +488,11 @@ void TestRegionFill::badInput_data()
     QTest::newRow("uniform photo, both marks") << uniform << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}} << O::Filled
                                               << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}};
     QTest::newRow("textured ground, keep only") << object.photo << object.remove << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
+    // Reduced, every keep mark shares its pixel with a remove mark: only the
+    // full resolution tells them apart.
+    QTest::newRow("keep and remove marks side by side") << object.photo << QList<QPoint>{{110, 75}}
+                                                        << QList<QPoint>{{111, 75}} << O::Filled
+                                                        << QList<QPoint>{{110, 75}} << QList<QPoint>{{111, 75}};
     QTest::newRow("1 x 1 photo, keep only") << single << QList<QPoint>{{0, 0}} << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
     QTest::newRow("1 x 1 photo, both marks on it") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{0, 0}} << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
     QTest::newRow("1 x 1 photo, remove mark outside") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}} << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
@@ -536,6 +591,291 @@ void TestRegionFill::failedAllocationIsReported()
         QVERIFY(result.spans.isEmpty());
     }
     munmap(zeros, bytes);
+}
+
+// Chebyshev distance from every pixel to the nearest pixel of the other side
+// of a mask, up to `cap`; the photo's border is no boundary.
+QList<int> distanceToBoundary(const QImage &mask, int cap)
+{
+    const int w = mask.width();
+    const int h = mask.height();
+    QList<int> distance(qsizetype(w) * h, cap);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int r = 1; r < cap && distance[y * w + x] == cap; ++r)
+                for (int dy = -r; dy <= r && distance[y * w + x] == cap; ++dy)
+                    for (int dx = -r; dx <= r; ++dx)
+                        if (mask.rect().contains(x + dx, y + dy) && inside(mask, x + dx, y + dy) != inside(mask, x, y)) {
+                            distance[y * w + x] = r;
+                            break;
+                        }
+    return distance;
+}
+
+QImage coverageOf(const CoverageSpans &region, QSize size)
+{
+    QImage coverage(size, QImage::Format_Grayscale8);
+    coverage.fill(0);
+    for (qsizetype i = 0; i < region.size(); ++i) {
+        const RowSpan &s = region.spans()[i];
+        for (int x = s.left; x <= s.right; ++x)
+            coverage.scanLine(s.y)[x] = region.at(i, x);
+    }
+    return coverage;
+}
+
+void TestRegionFill::softRimOnlyNearTheBoundary_data()
+{
+    QTest::addColumn<SceneMaker>("make");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<qint64>("cutPixels");
+    QTest::newRow("textured object") << SceneMaker(texturedObject) << QSize(400, 300) << RegionFill::defaultCutPixels;
+    QTest::newRow("coins, cut in bands") << SceneMaker(coins) << QSize(500, 400) << qint64(3000);
+    QTest::newRow("thresholded field") << SceneMaker(thresholded) << QSize(480, 360) << RegionFill::defaultCutPixels;
+}
+
+void TestRegionFill::softRimOnlyNearTheBoundary()
+{
+    QFETCH(SceneMaker, make);
+    QFETCH(QSize, size);
+    QFETCH(qint64, cutPixels);
+    const Scene scene = make(size.width(), size.height());
+    const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels);
+    QCOMPARE(result.outcome, RegionFill::Outcome::Filled);
+
+    // The region's spans are in order and apart, as a painter needs them.
+    const RowSpans &spans = result.region.spans();
+    for (qsizetype i = 1; i < spans.size(); ++i)
+        QVERIFY(spans[i - 1].y < spans[i].y || (spans[i - 1].y == spans[i].y && spans[i - 1].right < spans[i].left));
+    QVERIFY(!result.region.isHard());
+
+    const QImage hard = maskOf(result.spans, size);
+    const QImage coverage = coverageOf(result.region, size);
+    const int band = 2;
+    const QList<int> distance = distanceToBoundary(hard, band + 2);
+    int partial = 0;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const int c = coverage.constScanLine(y)[x];
+            const bool in = inside(hard, x, y);
+            const int d = distance[y * size.width() + x];
+            const QString where = QStringLiteral("(%1, %2): coverage %3, %4 pixels from the boundary, %5")
+                                      .arg(x).arg(y).arg(c).arg(d).arg(in ? QStringLiteral("inside") : QStringLiteral("outside"));
+            if (d > band)
+                QVERIFY2(c == (in ? 255 : 0), qPrintable(where));
+            if (in)
+                QVERIFY2(c > 0, qPrintable(where));
+            partial += c > 0 && c < 255;
+        }
+    QVERIFY(partial > 0);
+    // No remove mark is ever covered.
+    for (const QPoint &p : scene.remove)
+        QCOMPARE(int(coverage.pixel(p) & 0xFF), 0);
+    // Every covered pixel is joined to the region.
+    QImage covered(size, QImage::Format_Grayscale8);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            covered.scanLine(y)[x] = coverage.constScanLine(y)[x] ? 255 : 0;
+    RowSpans coveredSpans;
+    for (const RowSpan &s : result.region.spans()) {
+        if (!coveredSpans.isEmpty() && coveredSpans.last().y == s.y && coveredSpans.last().right + 1 == s.left)
+            coveredSpans.last().right = s.right;
+        else
+            coveredSpans.append(s);
+    }
+    const QString problem = spansProblem(coveredSpans, size, scene.keep);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+}
+
+void TestRegionFill::softRimFollowsTheEdge_data()
+{
+    QTest::addColumn<int>("blur");
+    QTest::addColumn<int>("leastPartial");
+    QTest::addColumn<int>("mostPartial");
+    // A disc of 150 on 60, its edge sharp or blurred over a few pixels.
+    QTest::newRow("sharp edge: nearly hard") << 0 << 0 << 0;
+    QTest::newRow("edge blurred over 5 pixels: a ramp") << 2 << 2 << 5;
+}
+
+void TestRegionFill::softRimFollowsTheEdge()
+{
+    QFETCH(int, blur);
+    QFETCH(int, leastPartial);
+    QFETCH(int, mostPartial);
+    const QSize size(160, 120);
+    QImage sharp(size, QImage::Format_Grayscale8);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            sharp.scanLine(y)[x] = std::hypot(x - 80.0, y - 60.0) < 40 ? 150 : 60;
+    QImage photo = sharp;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            int sum = 0;
+            int n = 0;
+            for (int dy = -blur; dy <= blur; ++dy)
+                for (int dx = -blur; dx <= blur; ++dx)
+                    if (sharp.rect().contains(x + dx, y + dy)) {
+                        sum += sharp.constScanLine(y + dy)[x + dx];
+                        ++n;
+                    }
+            photo.scanLine(y)[x] = uchar(sum / n);
+        }
+    const RegionFill::Result result = RegionFill::compute(photo, {QPoint(80, 60), QPoint(85, 60)}, {QPoint(5, 5)});
+    QCOMPARE(result.outcome, RegionFill::Outcome::Filled);
+    const QImage coverage = coverageOf(result.region, size);
+    // Along the row through the centre, rightward out of the disc: coverage
+    // never rises, and the number of pixels between an eighth and seven
+    // eighths covered tells a ramp from a step.
+    int partial = 0;
+    int last = 255;
+    for (int x = 80; x < size.width(); ++x) {
+        const int c = coverage.constScanLine(60)[x];
+        QVERIFY2(c <= last, qPrintable(QStringLiteral("coverage rises at x = %1").arg(x)));
+        last = c;
+        partial += c >= 32 && c <= 223;
+    }
+    QVERIFY2(partial >= leastPartial && partial <= mostPartial, qPrintable(QStringLiteral("%1 half covered").arg(partial)));
+}
+
+void TestRegionFill::whatTheFillReports_data()
+{
+    QTest::addColumn<QRect>("light");       // a light rectangle on a dark, grainy photo
+    QTest::addColumn<QList<QPoint>>("keep");
+    QTest::addColumn<QList<QPoint>>("remove");
+    QTest::addColumn<int>("edges");         // Qt::Edges
+    QTest::addColumn<bool>("small");
+
+    const auto line = [](QPoint from, QPoint to) {
+        QList<QPoint> points;
+        const int steps = std::max(std::abs(to.x() - from.x()), std::abs(to.y() - from.y()));
+        for (int i = 0; i <= steps; ++i)
+            points.append(from + (to - from) * i / std::max(steps, 1));
+        return points;
+    };
+    const QList<QPoint> darkMarks = line({20, 280}, {380, 280});
+    QTest::newRow("object in the middle") << QRect(120, 90, 160, 120) << line({160, 150}, {240, 150}) << darkMarks << 0 << false;
+    QTest::newRow("band along the top, marked in the middle") << QRect(0, 0, 400, 80) << line({180, 40}, {220, 40}) << darkMarks
+                                                             << int(Qt::LeftEdge | Qt::RightEdge) << false;
+    QTest::newRow("band along the top, marked across") << QRect(0, 0, 400, 80) << line({10, 40}, {390, 40}) << darkMarks << 0 << false;
+    QTest::newRow("strip at the left, marked far from it") << QRect(0, 100, 200, 60) << line({150, 130}, {190, 130}) << darkMarks
+                                                          << int(Qt::LeftEdge) << false;
+    QTest::newRow("small spot") << QRect(190, 140, 14, 12) << line({195, 146}, {199, 146}) << darkMarks << 0 << true;
+}
+
+void TestRegionFill::whatTheFillReports()
+{
+    QFETCH(QRect, light);
+    QFETCH(QList<QPoint>, keep);
+    QFETCH(QList<QPoint>, remove);
+    QFETCH(int, edges);
+    QFETCH(bool, small);
+    QImage photo(400, 300, QImage::Format_Grayscale8);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.scanLine(y)[x] = uchar((light.contains(x, y) ? 170 : 70) + 20 * (grain(x, y, 61) - 0.5));
+    const RegionFill::Result result = RegionFill::compute(photo, keep, remove);
+    QCOMPARE(result.outcome, RegionFill::Outcome::Filled);
+    QCOMPARE(int(result.edgesReached), edges);
+    QCOMPARE(result.small, small);
+    const QString advice = RegionFill::adviceText(result.edgesReached, result.small);
+    QCOMPARE(advice.isEmpty(), !edges && !small);
+    const RegionFill::Preview preview = RegionFill::preview(photo, keep, remove, 400 * 300 / 4);
+    QCOMPARE(int(preview.edgesReached), edges);
+    QCOMPARE(preview.small, small);
+}
+
+void TestRegionFill::fillRefinesThePreview_data()
+{
+    QTest::addColumn<SceneMaker>("make");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<qint64>("previewPixels");
+    QTest::addColumn<qint64>("cutPixels");
+    QTest::newRow("textured object, preview at a quarter") << SceneMaker(texturedObject) << QSize(800, 600) << qint64(400 * 300)
+                                                           << qint64(20000);
+    QTest::newRow("coins, preview at a sixteenth") << SceneMaker(coins) << QSize(1000, 800) << qint64(250 * 200) << qint64(3000);
+    QTest::newRow("thresholded field, preview whole") << SceneMaker(thresholded) << QSize(480, 360) << qint64(480 * 360)
+                                                      << qint64(5000);
+}
+
+void TestRegionFill::fillRefinesThePreview()
+{
+    QFETCH(SceneMaker, make);
+    QFETCH(QSize, size);
+    QFETCH(qint64, previewPixels);
+    QFETCH(qint64, cutPixels);
+    const Scene scene = make(size.width(), size.height());
+    const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
+    QCOMPARE(preview.outcome, RegionFill::Outcome::Filled);
+    QVERIFY(qint64(preview.size.width()) * preview.size.height() <= previewPixels);
+    QCOMPARE(preview.size, QSize((size.width() + preview.scale - 1) / preview.scale, (size.height() + preview.scale - 1) / preview.scale));
+    const RegionFill::Result refined = RegionFill::refine(scene.photo, preview);
+    QCOMPARE(refined.outcome, RegionFill::Outcome::Filled);
+
+    // The same preview refined twice, or computed again, gives the same
+    // region: nothing depends on timing or on state left behind.
+    QCOMPARE(RegionFill::refine(scene.photo, preview).spans, refined.spans);
+    const RegionFill::Preview again = RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
+    QCOMPARE(again.spans, preview.spans);
+
+    // The fill moves the previewed boundary by at most a few preview pixels:
+    // each full-resolution pixel whose side differs from its preview pixel's
+    // lies within two preview pixels of the previewed boundary.
+    const QImage shown = maskOf(preview.spans, preview.size);
+    const QImage full = maskOf(refined.spans, size);
+    const QList<int> distance = distanceToBoundary(shown, 3);
+    qint64 moved = 0;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const int px = x / preview.scale;
+            const int py = y / preview.scale;
+            if (inside(full, x, y) == inside(shown, px, py))
+                continue;
+            ++moved;
+            QVERIFY2(distance[py * preview.size.width() + px] <= 2,
+                     qPrintable(QStringLiteral("(%1, %2) changed sides far from the previewed boundary").arg(x).arg(y)));
+        }
+    // And the fill is what compute() gives when it previews at the same size.
+    if (previewPixels >= RegionFill::defaultPreviewPixels || preview.scale == 1)
+        QCOMPARE(RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels).spans, refined.spans);
+    // A preview of another photo's size is not refined.
+    QCOMPARE(RegionFill::refine(scene.photo.copy(0, 0, 10, 10), preview).outcome, RegionFill::Outcome::NoKeepMark);
+}
+
+void TestRegionFill::previewAndRefineCancel_data()
+{
+    QTest::addColumn<bool>("inPreview");
+    QTest::addColumn<int>("cancelAt");
+    QTest::newRow("preview, before starting") << true << -1;
+    QTest::newRow("preview, after the first cut") << true << 20;
+    QTest::newRow("refinement, before starting") << false << -1;
+    QTest::newRow("refinement, after the first level") << false << 10;
+}
+
+void TestRegionFill::previewAndRefineCancel()
+{
+    QFETCH(bool, inPreview);
+    QFETCH(int, cancelAt);
+    const Scene scene = coins(600, 480);
+    std::atomic_bool cancel{false};
+    const auto raise = [&](int percent) {
+        if (percent >= cancelAt)
+            cancel = true;
+    };
+    if (inPreview) {
+        cancel = cancelAt < 0;
+        const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, &cancel, raise, 3000);
+        QCOMPARE(preview.outcome, RegionFill::Outcome::Cancelled);
+        QVERIFY(preview.spans.isEmpty());
+        QCOMPARE(RegionFill::refine(scene.photo, preview).outcome, RegionFill::Outcome::Cancelled);
+        return;
+    }
+    const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, nullptr, {}, 3000);
+    QCOMPARE(preview.outcome, RegionFill::Outcome::Filled);
+    cancel = cancelAt < 0;
+    const RegionFill::Result result = RegionFill::refine(scene.photo, preview, &cancel, raise);
+    QCOMPARE(result.outcome, RegionFill::Outcome::Cancelled);
+    QVERIFY(result.spans.isEmpty());
+    QVERIFY(result.region.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRegionFill)
