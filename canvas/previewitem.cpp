@@ -6,7 +6,7 @@
 PreviewItem::PreviewItem(QGraphicsItem *parent)
     : QGraphicsItem(parent)
 {
-    setZValue(zValue);
+    setZValue(stackZ);
     setOpacity(defaultOpacity);
     setAcceptedMouseButtons(Qt::NoButton);
     setAcceptHoverEvents(false);

@@ -10,7 +10,7 @@
 class PreviewItem : public QGraphicsItem
 {
 public:
-    static constexpr qreal zValue = 10.5;
+    static constexpr qreal stackZ = 10.5;
     static constexpr qreal defaultOpacity = 0.6;
 
     explicit PreviewItem(QGraphicsItem *parent = nullptr);

@@ -36,19 +36,20 @@ struct Gate {
     }
 };
 
-PreviewRunner::Job gated(Gate *gate, QStringList *log, const QString &name)
+PreviewRunner::Job gated(Gate *gate, QStringList *log, const char *name)
 {
     return [gate, log, name](const std::atomic_bool *cancel) -> PreviewRunner::Deliver {
         if (!gate->wait(cancel))
             return {};
-        return [log, name] { log->append(name); };
+        return [log, name] { log->append(QString::fromLatin1(name)); };
     };
 }
 
-PreviewRunner::Job immediate(QStringList *log, const QString &name)
+PreviewRunner::Job immediate(QStringList *log, const char *name)
 {
-    return
-        [log, name](const std::atomic_bool *) -> PreviewRunner::Deliver { return [log, name] { log->append(name); }; };
+    return [log, name](const std::atomic_bool *) -> PreviewRunner::Deliver {
+        return [log, name] { log->append(QString::fromLatin1(name)); };
+    };
 }
 
 } // namespace
@@ -77,7 +78,7 @@ void TestPreviewRunner::onlyTheNewestRequestIsDelivered()
     runner.request(immediate(&log, "third"));
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
     QVERIFY(delivered.wait(5000));
-    QCOMPARE(log, QStringList{"third"});
+    QCOMPARE(log, QStringList{QStringLiteral("third")});
     QVERIFY(!runner.isBusy());
 }
 
@@ -118,12 +119,12 @@ void TestPreviewRunner::aDeliveryMayAskForTheNext()
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
     runner.request([&](const std::atomic_bool *) -> PreviewRunner::Deliver {
         return [&] {
-            log.append("first");
+            log.append(QStringLiteral("first"));
             runner.request(immediate(&log, "second"));
         };
     });
     QTRY_COMPARE(delivered.count(), 2);
-    QCOMPARE(log, (QStringList{"first", "second"}));
+    QCOMPARE(log, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
 }
 
 void TestPreviewRunner::destroyedWhileRunning()
