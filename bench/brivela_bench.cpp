@@ -7,6 +7,7 @@
 #include "windowbench.h"
 
 #include "app/mainwindow.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,11 +46,26 @@ void brushSteps(benchmark::State &state, const char *name, int width, int height
     medians[name] = median;
 }
 
-void BM_BrushStep_24MP_Scale1(benchmark::State &state) { brushSteps(state, "BM_BrushStep_24MP_Scale1", 6000, 4000, false, false); }
-void BM_BrushStep_24MP_Fit(benchmark::State &state) { brushSteps(state, "BM_BrushStep_24MP_Fit", 6000, 4000, true, false); }
-void BM_BrushStep_100MP_Scale1(benchmark::State &state) { brushSteps(state, "BM_BrushStep_100MP_Scale1", 10000, 10000, false, false); }
-void BM_ReferenceBrushStep_24MP_Scale1(benchmark::State &state) { brushSteps(state, "BM_ReferenceBrushStep_24MP_Scale1", 6000, 4000, false, true); }
-void BM_ReferenceBrushStep_24MP_Fit(benchmark::State &state) { brushSteps(state, "BM_ReferenceBrushStep_24MP_Fit", 6000, 4000, true, true); }
+void BM_BrushStep_24MP_Scale1(benchmark::State &state)
+{
+    brushSteps(state, "BM_BrushStep_24MP_Scale1", 6000, 4000, false, false);
+}
+void BM_BrushStep_24MP_Fit(benchmark::State &state)
+{
+    brushSteps(state, "BM_BrushStep_24MP_Fit", 6000, 4000, true, false);
+}
+void BM_BrushStep_100MP_Scale1(benchmark::State &state)
+{
+    brushSteps(state, "BM_BrushStep_100MP_Scale1", 10000, 10000, false, false);
+}
+void BM_ReferenceBrushStep_24MP_Scale1(benchmark::State &state)
+{
+    brushSteps(state, "BM_ReferenceBrushStep_24MP_Scale1", 6000, 4000, false, true);
+}
+void BM_ReferenceBrushStep_24MP_Fit(benchmark::State &state)
+{
+    brushSteps(state, "BM_ReferenceBrushStep_24MP_Fit", 6000, 4000, true, true);
+}
 
 // Open a 24-megapixel JPEG through the real window and show it.
 void BM_Open_24MP(benchmark::State &state)
@@ -107,12 +123,30 @@ void strokes(benchmark::State &state, const char *name, int brush, bool fit, int
     state.counters["p95_ms"] = percentile(all, 0.95);
 }
 
-void BM_Stroke_Brush40_Scale1(benchmark::State &state) { strokes(state, "brush 40, scale 1", 40, false, 120, false); }
-void BM_Stroke_Brush300_Fit(benchmark::State &state) { strokes(state, "brush 300, fit", 300, true, 120, false); }
-void BM_Stroke_Brush999_Fit(benchmark::State &state) { strokes(state, "brush 999, fit", 999, true, 120, false); }
-void BM_PointLists_Brush40_Scale1(benchmark::State &state) { strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true); }
-void BM_PointLists_Brush300_Fit(benchmark::State &state) { strokes(state, "point lists: brush 300, fit", 300, true, 20, true); }
-void BM_PointLists_Brush999_Fit(benchmark::State &state) { strokes(state, "point lists: brush 999, fit", 999, true, 6, true); }
+void BM_Stroke_Brush40_Scale1(benchmark::State &state)
+{
+    strokes(state, "brush 40, scale 1", 40, false, 120, false);
+}
+void BM_Stroke_Brush300_Fit(benchmark::State &state)
+{
+    strokes(state, "brush 300, fit", 300, true, 120, false);
+}
+void BM_Stroke_Brush999_Fit(benchmark::State &state)
+{
+    strokes(state, "brush 999, fit", 999, true, 120, false);
+}
+void BM_PointLists_Brush40_Scale1(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true);
+}
+void BM_PointLists_Brush300_Fit(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 300, fit", 300, true, 20, true);
+}
+void BM_PointLists_Brush999_Fit(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 999, fit", 999, true, 6, true);
+}
 
 // Undo of a 60-move stroke of brush 300 at the fitting zoom, to the end of
 // its repaint. The baseline is the point-list step of the same brush.
@@ -131,7 +165,48 @@ void BM_Undo_Brush300_Fit(benchmark::State &state)
     state.counters["median_ms"] = percentile(all, 0.5);
 }
 
-} // namespace
+// Undo and redo of one brush-999 stroke across the whole photo at the
+// fitting zoom: about a quarter of the photo's pixels change.
+void undoRedoAcross(benchmark::State &state, bool reduced)
+{
+    WindowBench &bench = windowBench();
+    bench.setBrush(999, true);
+    CZefGraphicsImageMaskItem::setReducedCopies(reduced);
+    const char *undoName =
+        reduced ? "undo of a brush 999 stroke across, fit" : "softened picture: undo 999 across, fit";
+    const char *redoName =
+        reduced ? "redo of a brush 999 stroke across, fit" : "softened picture: redo 999 across, fit";
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.dragAcross(30);
+        state.ResumeTiming();
+        moveTimes[undoName].push_back(bench.undo());
+        moveCpuTimes[undoName].push_back(bench.lastCpuTimes().front());
+        moveTimes[redoName].push_back(bench.redo());
+        moveCpuTimes[redoName].push_back(bench.lastCpuTimes().front());
+        state.PauseTiming();
+        bench.undo(); // the next stroke starts from the same layer
+        state.ResumeTiming();
+    }
+    state.counters["undo_median_ms"] = percentile(moveTimes[undoName], 0.5);
+    state.counters["redo_median_ms"] = percentile(moveTimes[redoName], 0.5);
+    CZefGraphicsImageMaskItem::setReducedCopies(true);
+}
+void BM_UndoRedo_Brush999_Across_Fit(benchmark::State &state)
+{
+    undoRedoAcross(state, true);
+}
+// The baseline: zoomed out, the softened picture drawn scaled.
+void BM_SoftenedPicture_UndoRedo_Brush999_Across_Fit(benchmark::State &state)
+{
+    undoRedoAcross(state, false);
+}
+void BM_SoftenedPicture_Stroke_Brush999_Fit(benchmark::State &state)
+{
+    CZefGraphicsImageMaskItem::setReducedCopies(false);
+    strokes(state, "softened picture: brush 999, fit", 999, true, 120, false);
+    CZefGraphicsImageMaskItem::setReducedCopies(true);
+}
 
 BENCHMARK(BM_Stroke_Brush40_Scale1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Stroke_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -146,6 +221,11 @@ BENCHMARK(BM_BrushStep_100MP_Scale1)->Unit(benchmark::kMillisecond)->MinTime(2.0
 BENCHMARK(BM_ReferenceBrushStep_24MP_Scale1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ReferenceBrushStep_24MP_Fit)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Open_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_UndoRedo_Brush999_Across_Fit)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SoftenedPicture_UndoRedo_Brush999_Across_Fit)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SoftenedPicture_Stroke_Brush999_Fit)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -169,9 +249,10 @@ int main(int argc, char **argv)
 
     std::printf("\nStroke moves through the window (6000 x 4000 photo, 1920 x 1080 canvas, 200-pixel moves):\n");
     for (const auto &[name, times] : moveTimes)
-        std::printf("%-44s median %8.2f ms   p95 %8.2f ms   (%zu samples); main-thread CPU: median %8.2f ms   p95 %8.2f ms\n",
-                    name.c_str(), percentile(times, 0.5), percentile(times, 0.95), times.size(),
-                    percentile(moveCpuTimes[name], 0.5), percentile(moveCpuTimes[name], 0.95));
+        std::printf(
+            "%-44s median %8.2f ms   p95 %8.2f ms   (%zu samples); main-thread CPU: median %8.2f ms   p95 %8.2f ms\n",
+            name.c_str(), percentile(times, 0.5), percentile(times, 0.95), times.size(),
+            percentile(moveCpuTimes[name], 0.5), percentile(moveCpuTimes[name], 0.95));
     const auto strokeRatio = [](const char *base, const char *name, double p) {
         if (moveTimes.count(base) && moveTimes.count(name))
             std::printf("%-44s / %-30s = %8.1f x\n", base, name,
@@ -181,5 +262,8 @@ int main(int argc, char **argv)
     strokeRatio("point lists: brush 300, fit", "brush 300, fit", 0.95);
     strokeRatio("point lists: brush 999, fit", "brush 999, fit", 0.95);
     strokeRatio("point lists: brush 300, fit", "undo of a 60-move brush 300 stroke, fit", 0.5);
+    strokeRatio("softened picture: brush 999, fit", "brush 999, fit", 0.95);
+    strokeRatio("softened picture: undo 999 across, fit", "undo of a brush 999 stroke across, fit", 0.5);
+    strokeRatio("softened picture: redo 999 across, fit", "redo of a brush 999 stroke across, fit", 0.5);
     return 0;
 }

@@ -3,10 +3,10 @@
 #include "benchscene.h"
 #include "testsupport.h"
 
-#include "imaging/brushgeometry.h"
-#include "canvas/czefgraphicsview.h"
 #include "canvas/canvasitems.h"
+#include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/brushgeometry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -140,10 +140,10 @@ std::vector<double> WindowBench::pointListDrag(int moves, int step)
         const double cpu = threadCpuMs();
         timer.start();
         const QPointF c = view->mapToScene(p);
-        const BrushGeometry::Square square = BrushGeometry::square(view->mapToScene(p - QPoint(half, half)),
-                                                                   view->mapToScene(p + QPoint(half, half)));
-        colourLayer->updateMaskFromImage(BrushGeometry::disc(QPoint(int(c.x()), int(c.y())), square, photo.rect()),
-                                         {}, &photo);
+        const BrushGeometry::Square square =
+            BrushGeometry::square(view->mapToScene(p - QPoint(half, half)), view->mapToScene(p + QPoint(half, half)));
+        colourLayer->updateMaskFromImage(BrushGeometry::disc(QPoint(int(c.x()), int(c.y())), square, photo.rect()), {},
+                                         &photo);
         waitForPaint(before);
         times.push_back(timer.nsecsElapsed() / 1e6);
         cpuTimes.push_back(threadCpuMs() - cpu);
@@ -151,13 +151,31 @@ std::vector<double> WindowBench::pointListDrag(int moves, int step)
     return times;
 }
 
-double WindowBench::undo()
+void WindowBench::dragAcross(int moves)
+{
+    QWidget *viewport = view->viewport();
+    const QPoint from = view->mapFromScene(QPointF(0, photo.height() / 2.0));
+    const QPoint to = view->mapFromScene(QPointF(photo.width() - 1, photo.height() / 2.0));
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    QApplication::processEvents();
+    QPoint p = from;
+    for (int i = 1; i <= moves; ++i) {
+        p = from + (to - from) * i / moves;
+        const int before = paints;
+        TestSupport::sendMouse(viewport, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+        waitForPaint(before);
+    }
+    TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    QApplication::processEvents();
+}
+
+double WindowBench::trigger(const char *action)
 {
     QElapsedTimer timer;
     const int before = paints;
     const double cpu = threadCpuMs();
     timer.start();
-    window->findChild<QAction *>(QStringLiteral("actionUndo"))->trigger();
+    window->findChild<QAction *>(QString::fromLatin1(action))->trigger();
     waitForPaint(before);
     cpuTimes = {threadCpuMs() - cpu};
     return timer.nsecsElapsed() / 1e6;

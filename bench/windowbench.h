@@ -33,8 +33,13 @@ public:
     // The same drag through the point-list path: the disc of every move event
     // colourised point by point, as strokes were painted before spans.
     std::vector<double> pointListDrag(int moves, int step);
-    // Times one undo, through the window's action, to the end of its repaint.
-    double undo();
+    // A stroke across the whole photo at its middle height, left edge to
+    // right edge in `moves` moves.
+    void dragAcross(int moves);
+    // Times one undo or redo, through the window's action, to the end of
+    // its repaint.
+    double undo() { return trigger("actionUndo"); }
+    double redo() { return trigger("actionRedo"); }
 
     CZefGraphicsImageMaskItem *layer() const { return colourLayer; }
     CZefGraphicsView *canvas() const { return view; }
@@ -42,6 +47,7 @@ public:
     QImage photo;
 
 private:
+    double trigger(const char *action);
     void waitForPaint(int before);
     QPoint pathPoint(int i, int step) const;
 

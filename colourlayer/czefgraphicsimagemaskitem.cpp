@@ -73,6 +73,20 @@ void CZefGraphicsImageMaskItem::paint(QPainter *painter, const QStyleOptionGraph
     const QRect exposed = option->exposedRect.toAlignedRect() & shownLayer->rect();
     if (exposed.isEmpty())
         return;
+    const int factor =
+        ReducedLayer::factorFor(QStyleOptionGraphicsItem::levelOfDetailFromTransform(painter->worldTransform()));
+    if (factor > 1 && reducedCopies) {
+        // Far out, the softening is finer than a screen pixel: a reduced
+        // copy, made from the layer itself, costs a quarter of the pixels
+        // or less. The neighbours a scaled drawing may sample come along.
+        const QRect around = exposed.adjusted(-factor, -factor, factor, factor);
+        const QImage &picture = shownLayer->reduced(factor, around);
+        if (!picture.isNull()) {
+            const QRectF target(exposed);
+            painter->drawImage(target, picture, QRectF(target.topLeft() / factor, target.size() / factor));
+            return;
+        }
+    }
     // Only what is about to be drawn is brought up to date; stale tiles
     // elsewhere wait until they are exposed.
     painter->drawImage(exposed.topLeft(), shownLayer->smoothed(exposed), exposed);
@@ -101,8 +115,7 @@ void CZefGraphicsImageMaskItem::recreateMaskfromFg(QList<QPoint> points)
         shownLayer->recreateFromFg(points);
 }
 
-void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, const RowSpans &newbg,
-                                                     const QImage *photo)
+void CZefGraphicsImageMaskItem::updateSpansFromImage(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo)
 {
     if (shownLayer)
         shownLayer->paintSpans(newfg, newbg, photo);

@@ -45,6 +45,10 @@ public:
 
     QImage *maskImage = nullptr;
 
+    // Whether zoomed-out views draw from the layer's reduced copies (on by
+    // default); off only to measure against drawing the softened picture.
+    static void setReducedCopies(bool on) { reducedCopies = on; }
+
 private:
     void follow(ColourLayer *layer);
     void layerChanged(const QRect &area);
@@ -53,6 +57,7 @@ private:
     QPointer<ColourLayer> shownLayer;
     QMetaObject::Connection changes;
     QSize shownSize;
+    static inline bool reducedCopies = true;
 };
 
 #endif // CZEFGRAPHICSIMAGEMASKITEM_H

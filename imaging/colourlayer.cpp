@@ -40,8 +40,7 @@ inline QRgb *pixelAt(QImage &image, const QPoint &p)
 
 ColourLayer::ColourLayer(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 ColourLayer::~ColourLayer() = default;
 
@@ -68,6 +67,7 @@ bool ColourLayer::init(QImage layer, QImage smoothed, QRgb fg, QRgb bg)
     smoothedPixels.fill(qPremultiply(bg));
     tileColumns = (pixels.width() + tile - 1) / tile;
     staleTiles = QBitArray(tileColumns * ((pixels.height() + tile - 1) / tile));
+    reducedCopies.reset(pixels.size());
     recording.reset();
     emit changed(pixels.rect());
     return true;
@@ -102,13 +102,11 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
     };
     if (!newfg.isEmpty()) {
         const ColouriseTable colours(brush);
-        each(newfg, photoRect, [&](QRgb *row, int y, int left, int right) {
-            colours.colouriseRow(*photo, y, left, right, row + left);
-        });
+        each(newfg, photoRect,
+             [&](QRgb *row, int y, int left, int right) { colours.colouriseRow(*photo, y, left, right, row + left); });
     }
-    each(newbg, layerRect, [this](QRgb *row, int, int left, int right) {
-        std::fill(row + left, row + right + 1, background);
-    });
+    each(newbg, layerRect,
+         [this](QRgb *row, int, int left, int right) { std::fill(row + left, row + right + 1, background); });
     const QRect written = area.rect();
     if (!written.isEmpty())
         emit changed(written.adjusted(-1, -1, 1, 1) & layerRect);
@@ -229,6 +227,7 @@ void ColourLayer::markStale(const QRect &rect)
         return;
     for (int ty = r.top() / tile; ty <= r.bottom() / tile; ++ty)
         staleTiles.fill(true, ty * tileColumns + r.left() / tile, ty * tileColumns + r.right() / tile + 1);
+    reducedCopies.invalidate(r);
 }
 
 const QImage &ColourLayer::smoothed(const QRect &area)

@@ -2,6 +2,7 @@
 #define COLOURLAYER_H
 
 #include "imaging/layertilerecord.h"
+#include "imaging/reducedlayer.h"
 #include "imaging/rowspan.h"
 
 #include <QBitArray>
@@ -82,6 +83,9 @@ public:
 
     // The softened picture, brought up to date wherever `area` reaches.
     const QImage &smoothed(const QRect &area);
+    // The layer reduced by `factor` (2, 4 or 8) for zoomed-out views, up to
+    // date wherever `area` (in layer pixels) reaches; see ReducedLayer.
+    const QImage &reduced(int factor, const QRect &area) { return reducedCopies.picture(pixels, factor, area); }
 
 signals:
     // The pixels of `area` changed; what shows the layer repaints it. The
@@ -95,9 +99,10 @@ private:
     QImage pixels;
     QRgb brush = 0;
     QRgb background = 0;
-    QImage smoothedPixels;  // valid outside the stale tiles
+    QImage smoothedPixels; // valid outside the stale tiles
     QBitArray staleTiles;
     int tileColumns = 0;
+    ReducedLayer reducedCopies;
     std::unique_ptr<LayerTileRecord> recording;
 };
 

@@ -1,0 +1,177 @@
+#include "imaging/reducedlayer.h"
+
+#include <QVarLengthArray>
+
+#include <algorithm>
+
+namespace {
+
+int ceilDiv(int a, int b)
+{
+    return (a + b - 1) / b;
+}
+
+} // namespace
+
+int ReducedLayer::factorFor(qreal scale)
+{
+    int factor = 1;
+    while (factor < largestFactor && scale * (factor * 2) <= 1.0)
+        factor *= 2;
+    return factor;
+}
+
+int ReducedLayer::levelIndex(int factor)
+{
+    switch (factor) {
+    case 2:
+        return 0;
+    case 4:
+        return 1;
+    default:
+        return 2;
+    }
+}
+
+void ReducedLayer::reset(QSize layerSize)
+{
+    size = layerSize;
+    for (Level &level : levels)
+        level = Level();
+}
+
+void ReducedLayer::invalidate(const QRect &layerArea)
+{
+    const QRect area = layerArea & QRect(QPoint(0, 0), size);
+    if (area.isEmpty())
+        return;
+    for (int i = 0; i < int(levels.size()); ++i) {
+        Level &level = levels[i];
+        if (level.image.isNull())
+            continue;                         // made whole when first drawn
+        const int span = tileSize << (i + 1); // layer pixels per tile
+        for (int row = area.top() / span; row <= area.bottom() / span; ++row)
+            for (int column = area.left() / span; column <= area.right() / span; ++column)
+                level.stale.setBit(row * level.columns + column);
+    }
+}
+
+const QImage &ReducedLayer::picture(const QImage &layer, int factor, const QRect &layerArea)
+{
+    Level &level = levels[levelIndex(factor)];
+    const QSize reducedSize(ceilDiv(size.width(), factor), ceilDiv(size.height(), factor));
+    if (level.image.isNull()) {
+        level.image = QImage(reducedSize, format);
+        if (level.image.isNull())
+            return level.image;
+        level.columns = ceilDiv(reducedSize.width(), tileSize);
+        level.rows = ceilDiv(reducedSize.height(), tileSize);
+        level.stale = QBitArray(level.columns * level.rows, true);
+    }
+    const QRect area = layerArea & QRect(QPoint(0, 0), size);
+    if (area.isEmpty())
+        return level.image;
+    const int span = tileSize * factor;
+    for (int row = area.top() / span; row <= area.bottom() / span; ++row) {
+        for (int column = area.left() / span; column <= area.right() / span; ++column) {
+            const int index = row * level.columns + column;
+            if (!level.stale.testBit(index))
+                continue;
+            const QRect tile =
+                QRect(column * tileSize, row * tileSize, tileSize, tileSize) & QRect(QPoint(0, 0), reducedSize);
+            reduce(layer, factor, tile, &level.image);
+            level.stale.clearBit(index);
+        }
+    }
+    return level.image;
+}
+
+namespace {
+
+// Halving, the common zoom of a big photo fitted in a window: most blocks
+// are one colour (inside a stroke or nowhere coloured) and cost a compare.
+void halve(const QImage &layer, const QRect &reducedArea, QImage *out)
+{
+    const int width = layer.width();
+    const int height = layer.height();
+    for (int y = reducedArea.top(); y <= reducedArea.bottom(); ++y) {
+        const auto *upper = reinterpret_cast<const QRgb *>(layer.constScanLine(2 * y));
+        const auto *lower = 2 * y + 1 < height ? reinterpret_cast<const QRgb *>(layer.constScanLine(2 * y + 1)) : upper;
+        auto *target = reinterpret_cast<QRgb *>(out->scanLine(y));
+        for (int x = reducedArea.left(); x <= reducedArea.right(); ++x) {
+            const int left = 2 * x;
+            const int right = left + 1 < width ? left + 1 : left;
+            const QRgb a = upper[left], b = upper[right], c = lower[left], d = lower[right];
+            if (a == b && c == d && a == c) {
+                target[x] = qPremultiply(a);
+                continue;
+            }
+            // A lone edge row or column counts twice, which is its mean.
+            const quint32 alpha = qAlpha(a) + qAlpha(b) + qAlpha(c) + qAlpha(d);
+            const quint32 red = qRed(a) * qAlpha(a) + qRed(b) * qAlpha(b) + qRed(c) * qAlpha(c) + qRed(d) * qAlpha(d);
+            const quint32 green =
+                qGreen(a) * qAlpha(a) + qGreen(b) * qAlpha(b) + qGreen(c) * qAlpha(c) + qGreen(d) * qAlpha(d);
+            const quint32 blue =
+                qBlue(a) * qAlpha(a) + qBlue(b) * qAlpha(b) + qBlue(c) * qAlpha(c) + qBlue(d) * qAlpha(d);
+            constexpr float perColour = 1.0f / (4 * 255);
+            target[x] = qRgba(int(float(red) * perColour + 0.5f), int(float(green) * perColour + 0.5f),
+                              int(float(blue) * perColour + 0.5f), int((alpha + 2) / 4));
+        }
+    }
+}
+
+} // namespace
+
+void ReducedLayer::reduce(const QImage &layer, int factor, const QRect &reducedArea, QImage *out)
+{
+    if (factor == 2) {
+        halve(layer, reducedArea, out);
+        return;
+    }
+    Q_ASSERT(layer.format() == QImage::Format_ARGB32);
+    const int width = layer.width();
+    const int height = layer.height();
+    // Sums of alpha and of alpha-weighted channels over one row of blocks.
+    QVarLengthArray<quint32, 256> sums(4 * reducedArea.width());
+    for (int y = reducedArea.top(); y <= reducedArea.bottom(); ++y) {
+        std::fill(sums.begin(), sums.end(), 0u);
+        const int top = y * factor;
+        const int bottom = qMin(top + factor, height);
+        for (int sourceY = top; sourceY < bottom; ++sourceY) {
+            const auto *line = reinterpret_cast<const QRgb *>(layer.constScanLine(sourceY));
+            quint32 *sum = sums.data();
+            for (int x = reducedArea.left(); x <= reducedArea.right(); ++x, sum += 4) {
+                const int left = x * factor;
+                const int right = qMin(left + factor, width);
+                quint32 a = 0, r = 0, g = 0, b = 0;
+                for (int sourceX = left; sourceX < right; ++sourceX) {
+                    const QRgb pixel = line[sourceX];
+                    const quint32 alpha = qAlpha(pixel);
+                    a += alpha;
+                    r += qRed(pixel) * alpha;
+                    g += qGreen(pixel) * alpha;
+                    b += qBlue(pixel) * alpha;
+                }
+                sum[0] += a;
+                sum[1] += r;
+                sum[2] += g;
+                sum[3] += b;
+            }
+        }
+        auto *target = reinterpret_cast<QRgb *>(out->scanLine(y));
+        const quint32 *sum = sums.data();
+        // One division per block rather than four: a reciprocal, exact
+        // enough for 8-bit results from at most 64 pixels.
+        const int rows = bottom - top;
+        const float fullAlpha = 1.0f / float(factor * rows);
+        const float fullColour = fullAlpha / 255.0f;
+        for (int x = reducedArea.left(); x <= reducedArea.right(); ++x, sum += 4) {
+            const int left = x * factor;
+            const int columns = qMin(left + factor, width) - left;
+            const float perAlpha = columns == factor ? fullAlpha : 1.0f / float(columns * rows);
+            const float perColour = columns == factor ? fullColour : perAlpha / 255.0f;
+            target[x] = qRgba(int(float(sum[1]) * perColour + 0.5f), int(float(sum[2]) * perColour + 0.5f),
+                              int(float(sum[3]) * perColour + 0.5f), int(float(sum[0]) * perAlpha + 0.5f));
+        }
+    }
+}
