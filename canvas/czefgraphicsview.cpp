@@ -6,6 +6,7 @@
 #include "canvas/canvaskeys.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/markertool.h"
+#include "canvas/viewscale.h"
 #include "imaging/markset.h"
 
 #include <QGraphicsPixmapItem>
@@ -21,18 +22,6 @@
 namespace {
 
 constexpr qreal brushCursorZ = 20;
-
-// The ratio by which the view follows one dimension of a resize: the new size
-// over the old one when the view grew beyond the displayed scene or shrank,
-// otherwise 1. A first resize has no valid old size and is not followed.
-qreal followRatio(int newSize, int oldSize, qreal displayed)
-{
-    if (oldSize <= 0)
-        return 1.0;
-    if (newSize > displayed || newSize < oldSize)
-        return qreal(newSize) / qreal(oldSize);
-    return 1.0;
-}
 
 } // namespace
 
@@ -197,8 +186,8 @@ void CZefGraphicsView::resizeEvent(QResizeEvent *event)
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
         const QRectF displayed = transform().mapRect(sceneRect());
-        const qreal sx = followRatio(event->size().width(), event->oldSize().width(), displayed.width());
-        const qreal sy = followRatio(event->size().height(), event->oldSize().height(), displayed.height());
+        const qreal sx = ViewScale::followRatio(event->size().width(), event->oldSize().width(), displayed.width());
+        const qreal sy = ViewScale::followRatio(event->size().height(), event->oldSize().height(), displayed.height());
         const qreal ax = sx > 1.0 ? sx : 1.0 / sx;
         const qreal ay = sy > 1.0 ? sy : 1.0 / sy;
         const qreal s = ax > ay ? sx : sy;
@@ -239,17 +228,8 @@ void CZefGraphicsView::applyFit(Fit mode)
         return;
 
     const QRectF whole = sceneRect();
-    const QSize room = maximumViewportSize();
-    const bool larger = whole.width() > room.width() || whole.height() > room.height();
-    if (!whole.isEmpty() && (larger || mode == Fit::Window)) {
-        qreal s = std::min(room.width() / whole.width(), room.height() / whole.height());
-        // Rounding must not leave the fitted picture a fraction too large,
-        // which would bring up scroll bars for nothing.
-        while (s > 0 && (whole.width() * s > room.width() || whole.height() * s > room.height()))
-            s = std::nextafter(s, 0.0);
-        if (s > 0)
-            scale(s, s);
-    }
+    const qreal s = ViewScale::fitting(whole, maximumViewportSize(), mode == Fit::Window);
+    scale(s, s);
     centerOn(whole.center());
     fittedTransform = transform();
     zoomDone();
@@ -277,19 +257,8 @@ void CZefGraphicsView::zoomAbout(qreal factor, const QPointF &anchor)
 
     // Scrolling moves by whole screen pixels. Of the nearest steps, take the
     // one that leaves the same photo pixel under the pointer.
-    const auto settle = [](QScrollBar *bar, qreal drift, qreal now, qreal target, qreal scale) {
-        const int steps[] = {qRound(drift), int(std::floor(drift)), int(std::ceil(drift))};
-        int chosen = steps[0];
-        for (const int step : steps) {
-            if (std::floor(now + step / scale) == std::floor(target)) {
-                chosen = step;
-                break;
-            }
-        }
-        bar->setValue(bar->value() + chosen);
-    };
-    settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
-    settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
+    ViewScale::settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
+    ViewScale::settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
     zoomDone();
 }
 
