@@ -279,6 +279,12 @@ void CZefGraphicsView::scrollContentsBy(int dx, int dy)
 
 void CZefGraphicsView::refreshBrushCursor()
 {
+    // A scene being destroyed detaches its views, which scrolls them, once
+    // it has deleted its items, the outline among them.
+    if (!scene()) {
+        brushCursor = nullptr;
+        return;
+    }
     removeBrushCursor();
     if (!activeTool || panner.isPanning() || panner.spaceHeld() || isStroking() || !viewport()->underMouse()
         || !viewport()->rect().contains(lastPointer))

@@ -121,6 +121,7 @@ private slots:
     void brushSizeKeysAndBox_data();
     void brushSizeKeysAndBox();
     void zoomCommands();
+    void windowGoesWithTheOutlineShown();
     void showColouringFollowsTheKey();
     void windowGeometry_data();
     void windowGeometry();
@@ -518,6 +519,24 @@ void TestNavigation::zoomCommands()
 
     QCOMPARE(ViewCommands::zoomText(0.124), QStringLiteral("12 %"));
     QCOMPARE(ViewCommands::zoomText(0.0125), QStringLiteral("1.3 %"));
+}
+
+// The scene goes before the canvas and takes the outline with it; the
+// scroll that its going causes must not touch the outline again.
+void TestNavigation::windowGoesWithTheOutlineShown()
+{
+    auto *window = new MainWindow;
+    window->resize(500, 400);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    TestSupport::answerFileDialog(writePhoto(dir, QStringLiteral("outline.png"), QSize(1600, 1200)));
+    window->findChild<QAction *>(QStringLiteral("actionOpen"))->trigger();
+    window->findChild<QAction *>(QStringLiteral("actionActualSize"))->trigger();
+    auto *view = window->findChild<CZefGraphicsView *>();
+    view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+    TestSupport::sendMouse(view->viewport(), QEvent::MouseMove, QPoint(50, 50), Qt::NoButton, Qt::NoButton);
+    QVERIFY(view->horizontalScrollBar()->value() > 0);
+    delete window;
 }
 
 // Show colouring is checked while the colouring shows, \ included.
