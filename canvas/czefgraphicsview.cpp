@@ -342,18 +342,10 @@ void CZefGraphicsView::holdPhoto(bool down)
 
 void CZefGraphicsView::wheelEvent(QWheelEvent *event)
 {
-    if (event->modifiers() & Qt::ShiftModifier && !(event->modifiers() & Qt::ControlModifier)) {
-        // Sideways: the vertical turn of the wheel moves the horizontal bar.
-        const QPoint a = event->angleDelta();
-        const QPoint sideways = a.x() != 0 ? a : QPoint(a.y(), 0);
-        QWheelEvent turned(event->position(), event->globalPosition(), QPoint(), sideways, event->buttons(),
-                           event->modifiers() & ~Qt::ShiftModifier, event->phase(), event->inverted());
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QWheelEvent turned = ViewPanner::scrolling(*event);
         QGraphicsView::wheelEvent(&turned);
         event->setAccepted(turned.isAccepted());
-        return;
-    }
-    if (!(event->modifiers() & Qt::ControlModifier)) {
-        QGraphicsView::wheelEvent(event);
         return;
     }
     // One notch (120) is one press of a zoom button; finer wheels zoom by

@@ -57,3 +57,13 @@ bool ViewPanner::cursor(Qt::CursorShape *shape) const
         return false;
     return true;
 }
+
+QWheelEvent ViewPanner::scrolling(const QWheelEvent &event)
+{
+    const bool shift = event.modifiers() & Qt::ShiftModifier;
+    const QPoint a = event.angleDelta();
+    const QPoint delta = !shift || a.x() != 0 ? a : QPoint(a.y(), 0);
+    return QWheelEvent(event.position(), event.globalPosition(), shift ? QPoint() : event.pixelDelta(), delta,
+                       event.buttons(), shift ? event.modifiers() & ~Qt::ShiftModifier : event.modifiers(),
+                       event.phase(), event.inverted(), event.source());
+}

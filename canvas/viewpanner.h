@@ -4,6 +4,8 @@
 #include <QPoint>
 #include <Qt>
 
+#include <QWheelEvent>
+
 class QAbstractScrollArea;
 class QMouseEvent;
 
@@ -26,6 +28,10 @@ public:
     bool release(const QMouseEvent *event);
     // Ends a pan whose release went elsewhere.
     void cancel() { panButton = Qt::NoButton; }
+
+    // The wheel event that scrolls as `event` should: with Shift, the
+    // vertical turn of the wheel moves the picture sideways.
+    static QWheelEvent scrolling(const QWheelEvent &event);
 
     // The hand the pointer shows now; false when the pan asks for none.
     bool cursor(Qt::CursorShape *shape) const;
