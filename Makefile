@@ -56,6 +56,7 @@ bench:
 	cmake -S . -B $(BUILD_DIR)-bench -DCMAKE_BUILD_TYPE=Release -DBRIVELA_BUILD_TESTS=OFF -DBRIVELA_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD_DIR)-bench --parallel $(JOBS)
 	./$(BUILD_DIR)-bench/bench/brivela_bench
+	./$(BUILD_DIR)-bench/bench/brivela_view_bench
 	./$(BUILD_DIR)-bench/bench/brivela_recovery_bench
 	./$(BUILD_DIR)-bench/bench/brivela_fill
 	./$(BUILD_DIR)-bench/bench/brivela_save_bench

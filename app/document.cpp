@@ -149,7 +149,9 @@ void Document::endStroke()
     if (change->record.overflowed()) {
         endHistory();
         emit historyLost(tr("This stroke was too large to record: it cannot be undone."));
-    } else if (!change->record.isEmpty()) { // else nothing on the photo changed
+    } else if (!change->record.isEmpty() && !change->record.matches(layer->image())) {
+        // A stroke that left every pixel as it was (an erase over nothing, a
+        // stroke off the photo) is no step: the work stays as saved.
         pushChange(new LayerCommand(layer, change, LayerCommand::strokeText(strokeErases)), change);
     }
     emit strokeFinished();

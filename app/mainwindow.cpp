@@ -6,6 +6,8 @@
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
 #include "app/toolchooser.h"
+#include "app/viewcommands.h"
+#include "app/windowgeometry.h"
 #include "canvas/czefgraphicsview.h"
 #include "imaging/markset.h"
 #include "ui/helpdialog.h"
@@ -36,7 +38,6 @@ const QString toolSizeKey = QStringLiteral("TOOLSIZE");
 const QString currDirKey = QStringLiteral("CurrDir");
 const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 
-constexpr qreal zoomFactor = CZefGraphicsView::zoomStep;
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
 
@@ -117,6 +118,8 @@ MainWindow::MainWindow(QWidget *parent)
     recovery = new RecoveryScheduler(doc, this);
     connect(recovery, &RecoveryScheduler::writeFailed, this,
             [this](const QString &message) { statusBar()->showMessage(message); });
+    new ViewCommands(this, ui);
+    WindowGeometry::restore(this);
 }
 
 MainWindow::~MainWindow()
@@ -143,6 +146,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (maybeSave()) {
         // A normal end leaves nothing to recover.
         recovery->finish();
+        WindowGeometry::save(this);
         event->accept();
     } else {
         event->ignore();
@@ -174,8 +178,6 @@ void MainWindow::setUpShortcuts()
                 {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
-    ui->actionZoom_In->setShortcuts(keysFor(QKeySequence::ZoomIn, {QKeySequence(Qt::CTRL | Qt::Key_Equal)}));
-    ui->actionZoom_Out->setShortcuts(QKeySequence::ZoomOut);
 }
 
 void MainWindow::on_actionFill_triggered()
@@ -301,26 +303,6 @@ void MainWindow::on_horizontalSlider_valueChanged(int value)
 {
     QSettings().setValue(toolSizeKey, value);
     ui->graphicsView->setToolSize(value);
-}
-
-void MainWindow::on_pushButtonZoomPlus_clicked()
-{
-    ui->graphicsView->scale(zoomFactor, zoomFactor);
-}
-
-void MainWindow::on_pushButtonZoomMinus_clicked()
-{
-    ui->graphicsView->scale(1 / zoomFactor, 1 / zoomFactor);
-}
-
-void MainWindow::on_actionZoom_In_triggered()
-{
-    on_pushButtonZoomPlus_clicked();
-}
-
-void MainWindow::on_actionZoom_Out_triggered()
-{
-    on_pushButtonZoomMinus_clicked();
 }
 
 void MainWindow::on_actionSave_As_triggered()

@@ -58,16 +58,12 @@ private slots:
     void updatemask(QList<QPoint> newfg, QList<QPoint> newbg);
     void on_pushButtonColor_clicked();
     void on_horizontalSlider_valueChanged(int value);
-    void on_pushButtonZoomPlus_clicked();
-    void on_pushButtonZoomMinus_clicked();
     void on_actionSave_As_triggered();
     void on_actionAbout_triggered();
     void on_actionIndex_triggered();
     void on_actionVisit_Website_triggered();
     void on_pushButtonWebsite_clicked();
     void on_actionQuit_triggered();
-    void on_actionZoom_In_triggered();
-    void on_actionZoom_Out_triggered();
     void on_actionFill_triggered();
 
 private:

@@ -139,7 +139,7 @@ void BrushTool::startStroke(const ToolEvent &event)
     // The photo does not change during a stroke; its area is found once, not
     // over all the scene's items (marks included) at every move.
     strokeArea = paintableArea();
-    deliver(BrushGeometry::sweep({strokeDisc}, nullptr, strokeArea));
+    deliver(BrushGeometry::strokeSweep({strokeDisc}, nullptr, strokeArea));
 }
 
 void BrushTool::continueStroke(const ToolEvent &event)
@@ -169,7 +169,7 @@ void BrushTool::continueStroke(const ToolEvent &event)
     }
     // The disc painted last is already on the layer. It is kept as painted, not
     // recomputed, in case the view was zoomed or scrolled in between.
-    const RowSpans spans = BrushGeometry::sweep(discs, &strokeDisc, strokeArea);
+    const RowSpans spans = BrushGeometry::strokeSweep(discs, &strokeDisc, strokeArea);
     strokePosition = to;
     strokeDisc = discAt(to);
     deliver(spans);

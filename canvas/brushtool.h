@@ -16,7 +16,9 @@
 //
 // A stroke runs from a press to the release of that button. The press paints
 // the brush disc; every move paints the brush swept along the straight line
-// from the previous pointer position, so a fast hand leaves no gaps. What a
+// from the previous pointer position, so a fast hand leaves no gaps. The
+// pixel under the brush's centre is always painted, and the line of pixels
+// its centre passes over, so a brush smaller than a photo pixel still paints. What a
 // step covers goes to the document as row spans, and out through the view's
 // brushSpans between strokeStarted and strokeFinished. The view's
 // brushPressed carries the plain disc of each press and left-button move as

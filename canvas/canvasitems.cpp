@@ -64,7 +64,8 @@ void CanvasItems::addMark(const Mark &mark)
     QGraphicsItem *item = mark.kind == Mark::Keep ? static_cast<QGraphicsItem *>(scene->addRect(mark.rect, pen, brush))
                                                   : scene->addEllipse(mark.rect, pen, brush);
     item->setZValue(markZ);
-    item->setVisible(!mark.isHidden());
+    outline(item);
+    item->setVisible(colouringVisible && !mark.isHidden());
     marks.insert(mark.id, item);
 }
 
@@ -78,5 +79,35 @@ void CanvasItems::removeMark(quint64 id)
 void CanvasItems::setMarkHidden(quint64 id, bool hidden)
 {
     if (QGraphicsItem *item = marks.value(id); item && scene)
-        item->setVisible(!hidden);
+        item->setVisible(colouringVisible && !hidden);
+}
+
+void CanvasItems::setColouringVisible(bool visible)
+{
+    colouringVisible = visible;
+    if (layer)
+        layer->setVisible(visible);
+    const QList<Mark> all = document->marks()->all();
+    for (const Mark &mark : all)
+        setMarkHidden(mark.id, mark.isHidden());
+}
+
+void CanvasItems::setViewScale(qreal scale)
+{
+    // A pen of width w around the mark's square adds w to its width.
+    const qreal wanted = scale > 0 ? minimumMarkWidth / scale - MarkSet::markSize : 0;
+    const qreal pen = wanted > 0 ? wanted : 0;
+    if (pen == markPen)
+        return;
+    markPen = pen;
+    for (QGraphicsItem *item : std::as_const(marks))
+        outline(item);
+}
+
+void CanvasItems::outline(QGraphicsItem *item) const
+{
+    auto *shape = static_cast<QAbstractGraphicsShapeItem *>(item);
+    QPen pen = shape->pen();
+    pen.setWidthF(markPen); // 0: cosmetic, one device pixel at any zoom
+    shape->setPen(pen);
 }

@@ -1,6 +1,7 @@
 #ifndef CANVASTOOL_H
 #define CANVASTOOL_H
 
+#include <QCursor>
 #include <QPoint>
 #include <QPointF>
 #include <Qt>
@@ -42,6 +43,12 @@ public:
     virtual void abandon() { deactivate(); }
     // A stroke or a drag is under way.
     virtual bool isBusy() const { return false; }
+    // The pointer's look over the canvas; false for the usual arrow.
+    virtual bool cursor(QCursor *cursor) const
+    {
+        Q_UNUSED(cursor);
+        return false;
+    }
 
 protected:
     CZefGraphicsView *const view;

@@ -3,8 +3,10 @@
 #include "canvas/brushtool.h"
 #include "canvas/canvasdocument.h"
 #include "canvas/canvasitems.h"
+#include "canvas/canvaskeys.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/markertool.h"
+#include "canvas/viewscale.h"
 #include "imaging/markset.h"
 
 #include <QGraphicsPixmapItem>
@@ -21,18 +23,6 @@ namespace {
 
 constexpr qreal brushCursorZ = 20;
 
-// The ratio by which the view follows one dimension of a resize: the new size
-// over the old one when the view grew beyond the displayed scene or shrank,
-// otherwise 1. A first resize has no valid old size and is not followed.
-qreal followRatio(int newSize, int oldSize, qreal displayed)
-{
-    if (oldSize <= 0)
-        return 1.0;
-    if (newSize > displayed || newSize < oldSize)
-        return qreal(newSize) / qreal(oldSize);
-    return 1.0;
-}
-
 } // namespace
 
 CZefGraphicsView::CZefGraphicsView(QWidget *parent)
@@ -42,6 +32,7 @@ CZefGraphicsView::CZefGraphicsView(QWidget *parent)
     addTool(RemoveMarker, new MarkerTool(this, Mark::Remove));
     addTool(KeepBrush, new BrushTool(this, false));
     addTool(RemoveBrush, new BrushTool(this, true));
+    keys = new CanvasKeys(this);
 }
 
 // A cursor that the scene still holds belongs to the scene; one taken out was
@@ -61,6 +52,8 @@ void CZefGraphicsView::setDocument(CanvasDocument *document)
     if (!document || !scene())
         return;
     shown = new CanvasItems(scene(), document, this);
+    shown->setColouringVisible(colouring);
+    shown->setViewScale(zoom());
     connect(document, &CanvasDocument::photoChanged, this, [this] {
         if (activeTool)
             activeTool->abandon();
@@ -87,6 +80,7 @@ CanvasTool *CZefGraphicsView::currentTool()
         if (activeTool)
             activeTool->deactivate();
         activeTool = chosen;
+        updateCursor();
     }
     return chosen;
 }
@@ -115,30 +109,51 @@ ToolEvent CZefGraphicsView::sample(QMouseEvent *event) const
 
 void CZefGraphicsView::mousePressEvent(QMouseEvent *event)
 {
+    lastPointer = event->position().toPoint();
+    // A running stroke keeps the mouse; a pan starts only between strokes.
+    if (panner.isPanning() || (!isStroking() && panner.press(event))) {
+        removeBrushCursor();
+        updateCursor();
+        return;
+    }
     if (CanvasTool *t = currentTool())
         t->press(sample(event));
 }
 
 void CZefGraphicsView::mouseReleaseEvent(QMouseEvent *event)
 {
+    lastPointer = event->position().toPoint();
+    if (panner.release(event)) {
+        updateCursor();
+        return;
+    }
     if (CanvasTool *t = currentTool())
         t->release(sample(event));
 }
 
 void CZefGraphicsView::mouseMoveEvent(QMouseEvent *event)
 {
+    lastPointer = event->position().toPoint();
+    if (panner.move(event)) {
+        updateCursor();
+        return;
+    }
     CanvasTool *t = currentTool();
     if (!t)
         return;
-    if (event->buttons() == Qt::NoButton)
+    if (event->buttons() == Qt::NoButton) {
+        if (panner.spaceHeld())
+            return; // the open hand shows no brush
         t->hover(sample(event));
-    else
+    } else {
         t->move(sample(event));
+    }
 }
 
 void CZefGraphicsView::leaveEvent(QEvent *event)
 {
     Q_UNUSED(event);
+    lastPointer = QPoint(-1, -1);
     if (activeTool)
         activeTool->leave();
     removeBrushCursor();
@@ -159,6 +174,11 @@ void CZefGraphicsView::displayImage(QImage *image)
 
 void CZefGraphicsView::resizeEvent(QResizeEvent *event)
 {
+    if (isFitted() && !wholeScenePending) {
+        QGraphicsView::resizeEvent(event);
+        applyFit(fit);
+        return;
+    }
     // The scale follows the window only for a picture of displayImage; the
     // toolkit's own handling (centring, scroll ranges) follows every resize.
     if (imageShown && scene()) {
@@ -166,8 +186,8 @@ void CZefGraphicsView::resizeEvent(QResizeEvent *event)
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
         const QRectF displayed = transform().mapRect(sceneRect());
-        const qreal sx = followRatio(event->size().width(), event->oldSize().width(), displayed.width());
-        const qreal sy = followRatio(event->size().height(), event->oldSize().height(), displayed.height());
+        const qreal sx = ViewScale::followRatio(event->size().width(), event->oldSize().width(), displayed.width());
+        const qreal sy = ViewScale::followRatio(event->size().height(), event->oldSize().height(), displayed.height());
         const qreal ax = sx > 1.0 ? sx : 1.0 / sx;
         const qreal ay = sy > 1.0 ? sy : 1.0 / sy;
         const qreal s = ax > ay ? sx : sy;
@@ -180,32 +200,56 @@ void CZefGraphicsView::showEvent(QShowEvent *event)
 {
     QGraphicsView::showEvent(event);
     if (wholeScenePending)
-        showWholeScene();
+        applyFit(fit);
+}
+
+bool CZefGraphicsView::isFitted() const
+{
+    return fit != Fit::None && (wholeScenePending || transform() == fittedTransform);
 }
 
 void CZefGraphicsView::showWholeScene()
 {
+    applyFit(Fit::WholeScene);
+}
+
+void CZefGraphicsView::fitToWindow()
+{
+    applyFit(Fit::Window);
+}
+
+void CZefGraphicsView::applyFit(Fit mode)
+{
     // Before the window is shown the view has no real size to fit into.
+    fit = mode;
     wholeScenePending = !isVisible();
     resetTransform();
     if (wholeScenePending)
         return;
 
     const QRectF whole = sceneRect();
-    const QSize room = maximumViewportSize();
-    if (whole.width() > room.width() || whole.height() > room.height()) {
-        qreal s = std::min(room.width() / whole.width(), room.height() / whole.height());
-        // Rounding must not leave the fitted picture a fraction too large,
-        // which would bring up scroll bars for nothing.
-        while (s > 0 && (whole.width() * s > room.width() || whole.height() * s > room.height()))
-            s = std::nextafter(s, 0.0);
-        scale(s, s);
-    }
+    const qreal s = ViewScale::fitting(whole, maximumViewportSize(), mode == Fit::Window);
+    scale(s, s);
     centerOn(whole.center());
+    fittedTransform = transform();
+    zoomDone();
+}
+
+void CZefGraphicsView::zoomBy(qreal factor)
+{
+    zoomAbout(factor, QRectF(viewport()->rect()).center());
+}
+
+void CZefGraphicsView::actualSize()
+{
+    zoomAbout(1.0 / zoom(), QRectF(viewport()->rect()).center());
 }
 
 void CZefGraphicsView::zoomAbout(qreal factor, const QPointF &anchor)
 {
+    if (!(factor > 0) || !std::isfinite(factor))
+        return;
+    fit = Fit::None;
     const QPointF target = viewportTransform().inverted().map(anchor);
     scale(factor, factor);
     const QPointF now = viewportTransform().inverted().map(anchor);
@@ -213,25 +257,95 @@ void CZefGraphicsView::zoomAbout(qreal factor, const QPointF &anchor)
 
     // Scrolling moves by whole screen pixels. Of the nearest steps, take the
     // one that leaves the same photo pixel under the pointer.
-    const auto settle = [](QScrollBar *bar, qreal drift, qreal now, qreal target, qreal scale) {
-        const int steps[] = {qRound(drift), int(std::floor(drift)), int(std::ceil(drift))};
-        int chosen = steps[0];
-        for (const int step : steps) {
-            if (std::floor(now + step / scale) == std::floor(target)) {
-                chosen = step;
-                break;
-            }
-        }
-        bar->setValue(bar->value() + chosen);
-    };
-    settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
-    settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
+    ViewScale::settle(horizontalScrollBar(), drift.x(), now.x(), target.x(), transform().m11());
+    ViewScale::settle(verticalScrollBar(), drift.y(), now.y(), target.y(), transform().m22());
+    zoomDone();
+}
+
+void CZefGraphicsView::zoomDone()
+{
+    if (shown)
+        shown->setViewScale(zoom());
+    refreshBrushCursor();
+    updateCursor();
+    emit zoomChanged(zoom());
+}
+
+void CZefGraphicsView::scrollContentsBy(int dx, int dy)
+{
+    QGraphicsView::scrollContentsBy(dx, dy);
+    refreshBrushCursor();
+}
+
+void CZefGraphicsView::refreshBrushCursor()
+{
+    // A scene being destroyed detaches its views, which scrolls them, once
+    // it has deleted its items, the outline among them.
+    if (!scene()) {
+        brushCursor = nullptr;
+        return;
+    }
+    removeBrushCursor();
+    if (!activeTool || panner.isPanning() || panner.spaceHeld() || isStroking() || !viewport()->underMouse()
+        || !viewport()->rect().contains(lastPointer))
+        return;
+    ToolEvent e;
+    e.viewPos = lastPointer;
+    e.scenePos = mapToScene(lastPointer);
+    activeTool->hover(e);
+}
+
+void CZefGraphicsView::setSpaceHeld(bool held)
+{
+    panner.setSpaceHeld(held);
+    if (held)
+        removeBrushCursor();
+    else
+        refreshBrushCursor();
+    updateCursor();
+}
+
+void CZefGraphicsView::updateCursor()
+{
+    Qt::CursorShape hand;
+    QCursor toolCursor;
+    if (panner.cursor(&hand))
+        viewport()->setCursor(hand);
+    else if (activeTool && activeTool->cursor(&toolCursor))
+        viewport()->setCursor(toolCursor);
+    else
+        viewport()->unsetCursor();
+}
+
+void CZefGraphicsView::setColouringShown(bool show)
+{
+    if (colouring == show)
+        return;
+    colouring = show;
+    if (shown)
+        shown->setColouringVisible(show);
+    emit colouringShownChanged(show);
+}
+
+void CZefGraphicsView::holdPhoto(bool down)
+{
+    if (down == holding)
+        return;
+    holding = down;
+    if (down) {
+        colouringBeforeHold = colouring;
+        setColouringShown(false);
+    } else {
+        setColouringShown(colouringBeforeHold);
+    }
 }
 
 void CZefGraphicsView::wheelEvent(QWheelEvent *event)
 {
     if (!(event->modifiers() & Qt::ControlModifier)) {
-        QGraphicsView::wheelEvent(event);
+        QWheelEvent turned = ViewPanner::scrolling(*event);
+        QGraphicsView::wheelEvent(&turned);
+        event->setAccepted(turned.isAccepted());
         return;
     }
     // One notch (120) is one press of a zoom button; finer wheels zoom by

@@ -9,10 +9,13 @@
 #include <QPoint>
 #include <QPointer>
 
+#include "canvas/viewpanner.h"
+
 #include <map>
 #include <memory>
 
 class CanvasItems;
+class CanvasKeys;
 class CanvasTool;
 class CZefGraphicsBrushCursorItem;
 class QGraphicsPixmapItem;
@@ -30,7 +33,12 @@ struct ToolEvent;
 //
 // The zoom is the view's transformation: the window's zoom buttons and keys
 // scale about the view's centre, Ctrl + wheel about the pointer, and each new
-// photo starts afresh from showWholeScene.
+// photo starts afresh from showWholeScene. A view fitted (showWholeScene or
+// fitToWindow) stays fitted as it is resized, until a zoom or a scale.
+//
+// Whatever the tool, the middle button and the left button with Space held
+// pan (ViewPanner); the wheel scrolls, sideways with Shift. Holding \ (or
+// setColouringShown(false)) hides the colour layer and the marks.
 class CZefGraphicsView : public QGraphicsView
 {
     Q_OBJECT
@@ -67,6 +75,25 @@ public:
     // Multiplies the zoom by `factor`, keeping the scene point under the
     // viewport position `anchor` where it is (as far as scrolling allows).
     void zoomAbout(qreal factor, const QPointF &anchor);
+    // Zooms by `factor` about the middle of the view.
+    void zoomBy(qreal factor);
+    // Scales the whole photo to fill the view, larger or smaller.
+    void fitToWindow();
+    // One photo pixel to one screen pixel, about the middle of the view.
+    void actualSize();
+    qreal zoom() const { return transform().m11(); }
+    bool isFitted() const;
+
+    // Space held: a left press pans rather than reaching the tool.
+    void setSpaceHeld(bool held);
+    bool isPanning() const { return panner.isPanning(); }
+    // Shows the colour layer and marks, or the photo as it was.
+    void setColouringShown(bool shown);
+    bool colouringShown() const { return colouring; }
+    // While `down`, the photo as it was; then the colouring as it was before.
+    void holdPhoto(bool down);
+    // Sets the viewport's cursor: the hand of a pan, or the tool's.
+    void updateCursor();
 
     void KeepBrushMousePressed(QMouseEvent *event);
     void KeepBrushMouseMoved(QMouseEvent *event);
@@ -94,6 +121,8 @@ signals:
     void brushSpans(RowSpans newfg, RowSpans newbg);
     void strokeStarted(bool erase);
     void strokeFinished();
+    void zoomChanged(qreal zoom);
+    void colouringShownChanged(bool shown);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -103,6 +132,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     // The tool toolMode chooses now; a change of choice deactivates the
@@ -111,6 +141,11 @@ private:
     ToolEvent sample(QMouseEvent *event) const;
     void clearmarks_private();
     QSize sceneSize() const;
+    // After a scroll or zoom the outline follows the pointer, or goes.
+    void refreshBrushCursor();
+    void zoomDone();
+    enum class Fit { None, WholeScene, Window };
+    void applyFit(Fit mode);
 
     QPointer<CanvasDocument> doc;
     CanvasItems *shown = nullptr;
@@ -121,6 +156,14 @@ private:
     int toolSize = 20;
     bool imageShown = false;
     bool wholeScenePending = false;
+    Fit fit = Fit::None;
+    QTransform fittedTransform; // the transform the fit gave; another is a zoom
+    ViewPanner panner{this};
+    CanvasKeys *keys = nullptr;
+    bool colouring = true;
+    bool colouringBeforeHold = true;
+    bool holding = false;
+    QPoint lastPointer{-1, -1};
 };
 
 #endif // CZEFGRAPHICSVIEW_H

@@ -5,10 +5,15 @@
 #include "canvas/czefgraphicsview.h"
 #include "imaging/brushgeometry.h"
 
+#include "canvas/canvasitems.h"
+
 #include <QGraphicsScene>
+#include <QPainter>
+#include <QPixmap>
 #include <QUndoStack>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -68,6 +73,39 @@ bool MarkerTool::addMark(const QPointF &s)
         stepOpen = true;
     }
     document->push(new CMarkerCommand(document->marks(), mark));
+    return true;
+}
+
+bool MarkerTool::cursor(QCursor *cursor) const
+{
+    // The mark's top-left corner is at the pointer; the outline is drawn
+    // around the pixels the mark covers on screen, in black and white so
+    // that it shows on any photo.
+    constexpr int largest = 128;
+    const qreal onScreen = MarkSet::markSize * view->zoom();
+    const int side = int(std::clamp(std::ceil(onScreen), CanvasItems::minimumMarkWidth, qreal(largest)));
+    QPixmap picture(side + 2, side + 2);
+    picture.fill(Qt::transparent);
+    {
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing, kind == Mark::Remove && side > 4);
+        const QRectF outer(0.5, 0.5, side + 1, side + 1);
+        const QRectF inner(1.5, 1.5, side - 1, side - 1);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(Qt::NoBrush);
+        if (kind == Mark::Keep)
+            painter.drawRect(outer);
+        else
+            painter.drawEllipse(outer);
+        if (side > 2) {
+            painter.setPen(QPen(Qt::white, 1));
+            if (kind == Mark::Keep)
+                painter.drawRect(inner);
+            else
+                painter.drawEllipse(inner);
+        }
+    }
+    *cursor = QCursor(picture, 1, 1);
     return true;
 }
 

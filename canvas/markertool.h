@@ -12,7 +12,9 @@
 // scene pixel on the straight line from the last one, so that a fast hand
 // leaves no gaps; the whole drag is one undo step. A move with the button
 // held but no press seen lays one mark, as its own step. Marks are laid only
-// where the scene can hold them: away from its first row and column.
+// where the scene can hold them: away from its first row and column. The
+// pointer shows the outline of the mark it would lay, as large as the mark
+// shows on screen.
 class MarkerTool : public CanvasTool
 {
     Q_DECLARE_TR_FUNCTIONS(MarkerTool)
@@ -26,6 +28,7 @@ public:
     void deactivate() override;
     void abandon() override;
     bool isBusy() const override { return dragging; }
+    bool cursor(QCursor *cursor) const override;
 
 private:
     // Lays one mark with its top-left corner at the scene point s, where the

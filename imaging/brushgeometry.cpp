@@ -121,11 +121,65 @@ bool Disc::row(int y, int *left, int *right) const
     return true;
 }
 
-RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+namespace {
+
+// The pixels of the straight line from `from` to `to` that lie inside
+// `limit`. A line reaching far beyond the limit is cut to it first, so that
+// the work follows what the limit can hold.
+void appendLine(const QPoint &from, const QPoint &to, const QRect &limit, QList<QPoint> *out)
+{
+    QPointF a(from);
+    QPointF b(to);
+    const QRectF room = QRectF(limit).adjusted(-2, -2, 2, 2);
+    if (!room.contains(a) || !room.contains(b)) {
+        const QPointF d = b - a;
+        double t0 = 0;
+        double t1 = 1;
+        const double p[4] = {-d.x(), d.x(), -d.y(), d.y()};
+        const double q[4] = {a.x() - room.left(), room.right() - a.x(), a.y() - room.top(), room.bottom() - a.y()};
+        for (int i = 0; i < 4; ++i) {
+            if (p[i] == 0) {
+                if (q[i] < 0)
+                    return;
+                continue;
+            }
+            const double t = q[i] / p[i];
+            if (p[i] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+        }
+        if (t0 > t1)
+            return;
+        const QPointF start = a;
+        a = start + d * t0;
+        b = start + d * t1;
+    }
+    const QList<QPoint> steps = lineSteps(a.toPoint(), b.toPoint());
+    for (const QPoint &q : steps)
+        if (limit.contains(q))
+            out->append(q);
+}
+
+RowSpans sweepWithPath(const QList<Disc> &discs, const Disc *painted, const QRect &limit, bool withPath)
 {
     RowSpans spans;
     if (limit.isEmpty())
         return spans;
+
+    // The centres' path: from the painted disc's centre (taken as painted)
+    // through each disc's centre, one pixel per step.
+    QList<QPoint> path;
+    if (withPath && !discs.isEmpty()) {
+        QPoint previous = painted ? painted->centre : discs.constFirst().centre;
+        if (!painted && limit.contains(previous))
+            path.append(previous);
+        for (const Disc &disc : discs) {
+            if (disc.centre != previous)
+                appendLine(previous, disc.centre, limit, &path);
+            previous = disc.centre;
+        }
+    }
 
     int top = std::numeric_limits<int>::max();
     int bottom = std::numeric_limits<int>::min();
@@ -135,10 +189,16 @@ RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit
         top = std::min(top, std::max(disc.firstRow(), limit.top()));
         bottom = std::max(bottom, std::min(disc.lastRow(), limit.bottom()));
     }
+    for (const QPoint &q : path) {
+        top = std::min(top, q.y());
+        bottom = std::max(bottom, q.y());
+    }
     if (top > bottom)
         return spans;
 
     std::vector<std::vector<Interval>> rows(size_t(bottom - top + 1));
+    for (const QPoint &q : path)
+        addInterval(rows[size_t(q.y() - top)], q.x(), q.x());
     // The half-width of a disc's row depends only on r2 and the row's distance
     // from the centre, and the discs of one step share one or two r2: tables
     // spare the square root for every row of every disc.
@@ -197,24 +257,43 @@ RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit
         }
     }
 
+    std::vector<Interval> cuts;
     for (int y = top; y <= bottom; ++y) {
         const std::vector<Interval> &row = rows[size_t(y - top)];
+        cuts.clear();
         int pl = 0;
         int pr = -1;
-        const bool cut = painted && painted->row(y, &pl, &pr);
+        if (painted && painted->row(y, &pl, &pr))
+            addInterval(cuts, pl, pr);
+        if (painted && withPath && painted->centre.y() == y)
+            addInterval(cuts, painted->centre.x(), painted->centre.x());
         for (const Interval &interval : row) {
-            if (!cut || pr < interval.left || pl > interval.right) {
-                spans.append(RowSpan{y, interval.left, interval.right});
-                continue;
+            // What the painted pixels leave of this interval.
+            qint64 from = interval.left;
+            for (const Interval &cut : cuts) {
+                if (cut.right < from || cut.left > interval.right)
+                    continue;
+                if (from < cut.left)
+                    spans.append(RowSpan{y, int(from), cut.left - 1});
+                from = qint64(cut.right) + 1;
             }
-            // What the painted disc leaves of this interval: a part on each side.
-            if (interval.left < pl)
-                spans.append(RowSpan{y, interval.left, pl - 1});
-            if (pr < interval.right)
-                spans.append(RowSpan{y, pr + 1, interval.right});
+            if (from <= interval.right)
+                spans.append(RowSpan{y, int(from), interval.right});
         }
     }
     return spans;
+}
+
+} // namespace
+
+RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+{
+    return sweepWithPath(discs, painted, limit, false);
+}
+
+RowSpans strokeSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+{
+    return sweepWithPath(discs, painted, limit, true);
 }
 
 SoftProfile::SoftProfile(qint64 squaredRadius, int softness)
@@ -319,9 +398,9 @@ namespace {
 struct SoftSource {
     qint64 cx = 0;
     qint64 cy = 0;
-    int top = 0;      // rows, within the limit
+    int top = 0; // rows, within the limit
     int bottom = -1;
-    qint64 xmin = 0;  // columns of its square, within the limit
+    qint64 xmin = 0; // columns of its square, within the limit
     qint64 xmax = -1;
     int profile = 0;
     bool painted = false;
@@ -485,11 +564,11 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
         bool painted;
     };
     std::vector<Candidate> candidates;
-    std::vector<int> envelope;   // into candidates, left to right
-    std::vector<double> starts;  // piece k of the envelope: starts[k] <= x < starts[k + 1]
+    std::vector<int> envelope;  // into candidates, left to right
+    std::vector<double> starts; // piece k of the envelope: starts[k] <= x < starts[k + 1]
     const qint64 base = limit.left();
     std::vector<quint8> buffer(size_t(limit.width()), 0); // the row, by x - base
-    std::vector<std::pair<qint64, qint64>> runs;           // written columns of the row
+    std::vector<std::pair<qint64, qint64>> runs;          // written columns of the row
     constexpr double infinity = std::numeric_limits<double>::infinity();
     // The first column at or after z, within a column of the limit.
     const auto firstColumn = [&limit](double z) {
@@ -540,8 +619,8 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
                 left = std::min(left, s.xmin);
                 right = std::max(right, s.xmax);
                 const qint64 dy = y - s.cy;
-                const Candidate c{s.cx, dy * dy, double(dy * dy) + double(s.cx) * double(s.cx), s.xmin, s.xmax,
-                                  s.painted};
+                const Candidate c{s.cx,   dy * dy, double(dy * dy) + double(s.cx) * double(s.cx),
+                                  s.xmin, s.xmax,  s.painted};
                 if (!candidates.empty() && candidates.back().cx == c.cx) {
                     // One centre column keeps its nearest centre; the painted
                     // disc wins a tie, since it needs no painting. Columns
@@ -587,8 +666,8 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
             const auto walk = [&](qint64 from, qint64 to) {
                 qint64 x = from;
                 while (x <= to && k < envelope.size()) {
-                    const qint64 pieceEnd = k + 1 < envelope.size() ? firstColumn(starts[k + 1]) - 1
-                                                                    : std::numeric_limits<qint64>::max();
+                    const qint64 pieceEnd =
+                        k + 1 < envelope.size() ? firstColumn(starts[k + 1]) - 1 : std::numeric_limits<qint64>::max();
                     const qint64 e = std::min(to, pieceEnd);
                     if (x > e) {
                         ++k;

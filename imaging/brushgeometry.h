@@ -71,6 +71,14 @@ struct Disc {
 // visited, however large the brush.
 RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit);
 
+// What a stroke paints: the pixels of sweep(), and with them the pixel under
+// each disc's centre and the straight line of pixels between consecutive
+// centres, from the centre of `painted` (whose centre pixel counts as painted)
+// on. A brush too small for its disc to hold a whole pixel (a size of 1 to 3
+// at 100 %, or a small brush zoomed in) still leaves a dot or a thin line,
+// and a large one paints what sweep() does.
+RowSpans strokeSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit);
+
 // How much of a pixel a soft brush disc covers, by the pixel's squared
 // distance d2 from the centre. A disc of squared radius r2 covers the pixels
 // with d2 < r2, as the hard disc does; softness s (0 to 100 %) feathers the

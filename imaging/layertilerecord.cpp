@@ -167,3 +167,26 @@ QRect LayerTileRecord::swap(QImage &layer)
     }
     return changed;
 }
+
+bool LayerTileRecord::matches(const QImage &layer) const
+{
+    if (overflow || layer.size() != size)
+        return false;
+    for (int ty = 0; ty < rows; ++ty) {
+        for (int tx = 0; tx < columns; ++tx) {
+            const Tile &tile = tiles[size_t(ty) * size_t(columns) + size_t(tx)];
+            if (!tile.captured)
+                continue;
+            const QRect r = tileRect(tx, ty);
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const quint32 *row = reinterpret_cast<const quint32 *>(layer.constScanLine(y)) + r.left();
+                const bool same = tile.pixels
+                    ? std::memcmp(row, tile.pixels.get() + (y - r.top()) * tileSize, size_t(r.width()) * 4) == 0
+                    : std::all_of(row, row + r.width(), [&tile](quint32 v) { return v == tile.uniform; });
+                if (!same)
+                    return false;
+            }
+        }
+    }
+    return true;
+}

@@ -46,6 +46,11 @@ public:
     // changed. The layer must have the size recorded against.
     QRect swap(QImage &layer);
 
+    // True when every kept tile holds what the layer holds now: whatever was
+    // painted over them left the same values, so the record changes nothing.
+    // The layer must have the size recorded against.
+    bool matches(const QImage &layer) const;
+
     bool isEmpty() const { return tileCount == 0; }
     bool overflowed() const { return overflow; }
     qint64 bytes() const { return keptBytes; }
@@ -54,7 +59,7 @@ public:
 private:
     struct Tile {
         bool captured = false;
-        quint32 uniform = 0;           // the tile's one value, when pixels is null
+        quint32 uniform = 0; // the tile's one value, when pixels is null
         std::unique_ptr<quint32[]> pixels;
     };
 
@@ -65,7 +70,7 @@ private:
     QSize size;
     int columns = 0;
     int rows = 0;
-    std::vector<Tile> tiles;           // one entry per tile of the layer, by row
+    std::vector<Tile> tiles; // one entry per tile of the layer, by row
     qsizetype tileCount = 0;
     qint64 keptBytes = 0;
     qint64 maxBytes = std::numeric_limits<qint64>::max();

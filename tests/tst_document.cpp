@@ -97,6 +97,8 @@ private slots:
     void historyKeepsWithinItsBound();
     void strokeTooLargeToRecordSaysSo();
     void openingClearsMarksAndHistory();
+    void strokeChangingNothingIsNoStep_data();
+    void strokeChangingNothingIsNoStep();
 
 private:
     QTemporaryDir dir;
@@ -285,4 +287,49 @@ void TestDocument::openingClearsMarksAndHistory()
 }
 
 QTEST_MAIN(TestDocument)
+void TestDocument::strokeChangingNothingIsNoStep_data()
+{
+    QTest::addColumn<bool>("paintFirst"); // a stroke that changes pixels, then saved
+    QTest::addColumn<int>("y");           // the stroke that follows
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<bool>("erase");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("erase over nothing") << false << 10 << 0 << 100 << true << false;
+    QTest::newRow("erase over nothing, after a saved stroke") << true << 40 << 0 << 100 << true << false;
+    QTest::newRow("the same stroke again") << true << 10 << 5 << 50 << false << false;
+    QTest::newRow("a stroke off the photo") << true << 500 << 0 << 20 << false << false;
+    QTest::newRow("a stroke within the painted row") << true << 10 << 20 << 10 << false << false;
+    QTest::newRow("a stroke one pixel further") << true << 10 << 5 << 51 << false << true;
+    QTest::newRow("erasing the stroke") << true << 10 << 54 << 1 << true << true;
+}
+
+// A stroke or erase that leaves every pixel as it was adds no step and leaves
+// the work's saved state as it was; one changed pixel makes a step.
+void TestDocument::strokeChangingNothingIsNoStep()
+{
+    QFETCH(bool, paintFirst);
+    QFETCH(int, y);
+    QFETCH(int, x);
+    QFETCH(int, length);
+    QFETCH(bool, erase);
+    QFETCH(bool, changes);
+    Document document;
+    QCOMPARE(document.open(writePhoto(dir, QStringLiteral("empty.png"), QSize(100, 80))), Document::OpenResult::Opened);
+    QUndoStack &history = *document.history();
+    if (paintFirst) {
+        stroke(document, 10, 5, 50);
+        QCOMPARE(history.count(), 1);
+        history.setClean();
+    }
+    const int steps = history.count();
+    QSignalSpy modified(&document, &Document::modifiedChanged);
+    QSignalSpy finished(&document, &Document::strokeFinished);
+    stroke(document, y, x, length, erase);
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(history.count(), steps + (changes ? 1 : 0));
+    QCOMPARE(document.isModified(), changes);
+    QCOMPARE(modified.size(), changes ? 1 : 0);
+}
+
 #include "tst_document.moc"

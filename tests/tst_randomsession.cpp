@@ -46,6 +46,7 @@ private:
     ModalAnswerer *answerer = nullptr;
     int zoomSteps = 0;     // zoom clicks since the last open
     qreal openedScale = 1; // the view's scale as the last open left it
+    bool fitted = false;   // shown whole since the last open: resizes fit it again
 };
 
 namespace {
@@ -123,6 +124,7 @@ void TestRandomSession::open(const QString &fileName)
     // A new photo may be shown whole, whatever the zoom was.
     zoomSteps = 0;
     openedScale = view->transform().m11();
+    fitted = view->isFitted();
 }
 
 void TestRandomSession::event(int index)
@@ -150,6 +152,7 @@ void TestRandomSession::event(int index)
     case 6: {
         // Zoom stays within maxZoomSteps of the start in either direction.
         const int target = rng.bounded(-maxZoomSteps, maxZoomSteps + 1);
+        fitted = fitted && target == zoomSteps;
         for (; zoomSteps < target; ++zoomSteps)
             click("pushButtonZoomPlus");
         for (; zoomSteps > target; --zoomSteps)
@@ -166,6 +169,13 @@ void TestRandomSession::event(int index)
         break;
     case 9:
         window->resize(rng.bounded(200, 1400), rng.bounded(150, 1000));
+        if (fitted) {
+            // Still shown whole, at the new window's fit.
+            QVERIFY(view->isFitted());
+            const QRectF shown = view->viewportTransform().mapRect(view->sceneRect());
+            QVERIFY(QRectF(view->viewport()->rect()).adjusted(-1, -1, 1, 1).contains(shown));
+            openedScale = view->transform().m11();
+        }
         break;
     default: {
         // Undo and redo, where the window has them; an undo that is redone

@@ -1,9 +1,9 @@
-#include "app/mainwindow.h"
-#include "imaging/brushgeometry.h"
 #include "app/document.h"
-#include "imaging/colourlayer.h"
+#include "app/mainwindow.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/brushgeometry.h"
+#include "imaging/colourlayer.h"
 #include "referencelayer.h"
 #include "testsupport.h"
 
@@ -103,6 +103,8 @@ private slots:
     void dragPaintsTheSweptBrush_data();
     void dragPaintsTheSweptBrush();
     void spansAndPointListsAgree();
+    void smallBrushesPaint_data();
+    void smallBrushesPaint();
     void nothingOutsideThePhoto_data();
     void nothingOutsideThePhoto();
     void undoAndRedoBitForBit();
@@ -232,6 +234,83 @@ void TestStrokes::spansAndPointListsAgree()
     }
 }
 
+void TestStrokes::smallBrushesPaint_data()
+{
+    QTest::addColumn<qreal>("scale");
+    QTest::addColumn<int>("brush");
+    QTest::addColumn<QPointF>("from");
+    QTest::addColumn<QPointF>("to");
+    QTest::newRow("brush 1, a dot") << 1.0 << 1 << QPointF(100, 100) << QPointF(100, 100);
+    QTest::newRow("brush 2, a dot") << 1.0 << 2 << QPointF(60, 70) << QPointF(60, 70);
+    QTest::newRow("brush 3, a dot") << 1.0 << 3 << QPointF(61, 71) << QPointF(61, 71);
+    QTest::newRow("brush 1, a line") << 1.0 << 1 << QPointF(20, 30) << QPointF(221, 143);
+    QTest::newRow("brush 2, a steep line") << 1.0 << 2 << QPointF(50, 10) << QPointF(71, 189);
+    QTest::newRow("brush 3, a line") << 1.0 << 3 << QPointF(40, 150) << QPointF(241, 60);
+    QTest::newRow("brush 8 at 800 %") << 8.0 << 8 << QPointF(120.5, 100.5) << QPointF(141.5, 111.5);
+    QTest::newRow("brush 12 at 1000 %") << 10.0 << 12 << QPointF(130.5, 100.5) << QPointF(121.5, 109.5);
+    QTest::newRow("brush 1 at 25 %: no gaps") << 0.25 << 1 << QPointF(10, 20) << QPointF(250, 170);
+    QTest::newRow("brush 4 at 100 %: the disc alone") << 1.0 << 4 << QPointF(30, 30) << QPointF(90, 60);
+}
+
+// A stroke paints the pixels its disc covers and the pixel under the brush's
+// centre, and a line of them with no gaps along a drag, however small the
+// brush is in photo pixels; the point lists keep the disc alone.
+void TestStrokes::smallBrushesPaint()
+{
+    QFETCH(qreal, scale);
+    QFETCH(int, brush);
+    QFETCH(QPointF, from);
+    QFETCH(QPointF, to);
+    Canvas canvas(QSize(260, 200), scale, brush);
+    canvas.view.centerOn((from + to) / 2);
+    const QImage before = canvas.layer->maskImage->copy();
+    QList<QPoint> listed;
+    QObject::connect(&canvas.view, &CZefGraphicsView::brushPressed,
+                     [&listed](const QList<QPoint> &fg, const QList<QPoint> &) { listed += fg; });
+    const QPoint p0 = canvas.at(from);
+    const QPoint p1 = canvas.at(to);
+    canvas.drag(p0, p1, Qt::LeftButton);
+
+    // Every view step's disc, and its centre pixel.
+    QSet<QPoint> expected;
+    QSet<QPoint> discs;
+    QList<QPoint> centres;
+    const QList<QPoint> steps = BrushGeometry::lineSteps(p0, p1);
+    for (const QPoint &q : steps) {
+        const QSet<QPoint> disc = plainDisc(canvas.view, q, brush, canvas.photo.rect());
+        expected.unite(disc);
+        discs.unite(disc);
+        const QPointF c = canvas.view.mapToScene(q);
+        const QPoint centre(int(c.x()), int(c.y()));
+        centres.append(centre);
+        expected.insert(centre);
+    }
+    // Zoomed out, the centres of neighbouring steps lie apart: the line
+    // between them is painted too.
+    for (qsizetype i = 1; i < centres.size(); ++i)
+        for (const QPoint &q : BrushGeometry::lineSteps(centres[i - 1], centres[i]))
+            expected.insert(q);
+
+    const QImage &layer = *canvas.layer->maskImage;
+    int wrong = 0;
+    int painted = 0;
+    for (int y = 0; y < layer.height(); ++y)
+        for (int x = 0; x < layer.width(); ++x) {
+            const QPoint p(x, y);
+            const QRgb want =
+                expected.contains(p) ? Reference::colourised(0xFFFF0000, canvas.photo, p) : before.pixel(p);
+            wrong += layer.pixel(p) != want;
+            painted += layer.pixel(p) != before.pixel(p);
+        }
+    QCOMPARE(wrong, 0);
+    QVERIFY(painted >= 1);
+    // Brushes of 1 to 3 pixels at 100 % have no disc: the point lists stay empty.
+    if (brush < 4 && scale == 1.0)
+        QVERIFY(listed.isEmpty());
+    for (const QPoint &q : std::as_const(listed))
+        QVERIFY(discs.contains(q));
+}
+
 void TestStrokes::nothingOutsideThePhoto_data()
 {
     QTest::addColumn<qreal>("scale");
@@ -280,8 +359,8 @@ void TestStrokes::undoAndRedoBitForBit()
         QWidget *viewport = view->viewport();
         TestSupport::sendMouse(viewport, QEvent::MouseButtonPress, view->mapFromScene(a), button, button);
         for (int i = 1; i <= 4; ++i)
-            TestSupport::sendMouse(viewport, QEvent::MouseMove, view->mapFromScene(a + (b - a) * i / 4),
-                                   Qt::NoButton, button);
+            TestSupport::sendMouse(viewport, QEvent::MouseMove, view->mapFromScene(a + (b - a) * i / 4), Qt::NoButton,
+                                   button);
         TestSupport::sendMouse(viewport, QEvent::MouseButtonRelease, view->mapFromScene(b), button, Qt::NoButton);
         QEvent leave(QEvent::Leave); // no brush cursor in the pictures below
         QApplication::sendEvent(view, &leave);
