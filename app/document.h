@@ -76,6 +76,8 @@ public:
 
     void beginStroke(bool erase) override;
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg) override;
+    void paintShape(const CoverageSpans &shape) override;
+    int strokeSoftness() const override { return brushStyle.clampedSoftness(); }
     void endStroke() override;
     bool isStroking() const override { return stroking; }
     void push(QUndoCommand *step) override;

@@ -1,8 +1,10 @@
 #ifndef COLOURLAYER_H
 #define COLOURLAYER_H
 
+#include "imaging/coveragespans.h"
 #include "imaging/layertilerecord.h"
 #include "imaging/rowspan.h"
+#include "imaging/strokestyle.h"
 
 #include <QBitArray>
 #include <QImage>
@@ -28,6 +30,8 @@
 //
 // While a change is being recorded, every write first keeps the earlier
 // content of the tiles it reaches (LayerTileRecord), so it can be undone.
+class StrokeBuffer;
+
 class ColourLayer : public QObject
 {
     Q_OBJECT
@@ -77,6 +81,16 @@ public:
     void beginRecording(qint64 maxBytes);
     LayerTileRecord endRecording();
     bool isRecording() const { return recording != nullptr; }
+    // A stroke or fill laid in `style` over `photo` (which must outlive it):
+    // its shapes go through a StrokeBuffer, so that within it no pixel builds
+    // up past the stroke's own alpha, and its record is what endStroke hands
+    // over, keeping at most `maxBytes`. A stroke at the default style lays
+    // the pixels paintSpans does.
+    void beginStroke(const StrokeStyle &style, const QImage *photo, qint64 maxBytes);
+    void paintStroke(const CoverageSpans &shape);
+    LayerTileRecord endStroke();
+    bool isStroking() const { return stroke != nullptr; }
+
     // Exchanges a record's tiles with the layer's (undo, then redo).
     void swapRecord(LayerTileRecord &record);
 
@@ -95,10 +109,11 @@ private:
     QImage pixels;
     QRgb brush = 0;
     QRgb background = 0;
-    QImage smoothedPixels;  // valid outside the stale tiles
+    QImage smoothedPixels; // valid outside the stale tiles
     QBitArray staleTiles;
     int tileColumns = 0;
     std::unique_ptr<LayerTileRecord> recording;
+    std::unique_ptr<StrokeBuffer> stroke;
 };
 
 #endif // COLOURLAYER_H
