@@ -5,6 +5,7 @@
 #include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/markertool.h"
+#include "canvas/pickertool.h"
 #include "imaging/markset.h"
 
 #include <QGraphicsPixmapItem>
@@ -42,6 +43,7 @@ CZefGraphicsView::CZefGraphicsView(QWidget *parent)
     addTool(RemoveMarker, new MarkerTool(this, Mark::Remove));
     addTool(KeepBrush, new BrushTool(this, false));
     addTool(RemoveBrush, new BrushTool(this, true));
+    addTool(Picker, new PickerTool(this));
 }
 
 // A cursor that the scene still holds belongs to the scene; one taken out was
