@@ -70,7 +70,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 14);
+    QCOMPARE(page->blockCount(), 15);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -96,7 +96,16 @@ void TestHelpDialog::pageReadsAsDescribed()
                                                  "scribble outside it, then choose Fill marked area (F or Return). "
                                                  "The area between the marks is found along the photo's own edges "
                                                  "and coloured with the brush colour; Edit->Undo gives the marks "
-                                                 "back.")};
+                                                 "back."),
+                                  QStringLiteral("For colour that looks like a colour photo, switch on Natural "
+                                                 "colour on the tool bar: the colour then keeps the brightness of "
+                                                 "the photo under it. Strength sets how much colour a stroke lays "
+                                                 "and Softness how far in from its rim the brush fades. To take a "
+                                                 "colour from the picture, hold Alt and click with the brush, or "
+                                                 "choose Pick colour (I) and click; File->Open reference photo... "
+                                                 "shows a colour photo beside yours to click colours from. The "
+                                                 "swatches on the tool bar hold the brush colour and the last 12 "
+                                                 "colours used; click one to paint with it again.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.
