@@ -70,7 +70,7 @@ ColourControls::ColourControls(QMainWindow *window, QToolBar *toolBar, const Act
     toolBar->addSeparator();
     swatchBar = new ColourSwatches(toolBar);
     swatchBar->setObjectName(QStringLiteral("colourSwatches"));
-    swatchBar->setCurrent(document->style().brush);
+    swatchBar->setCurrent(document->hasPhoto() ? document->style().brush : Document::openingBrushColour);
     toolBar->addWidget(swatchBar);
     connect(swatchBar, &ColourSwatches::chosen, this, &ColourControls::setBrushColour);
     // A photo opens with the brush colour it starts with.

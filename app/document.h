@@ -64,6 +64,8 @@ public:
     QString fileName() const { return photoFileName; }
     bool isModified() const;
 
+    // The brush colour every photo opens with.
+    static constexpr QRgb openingBrushColour = 0xFFFF0000u;
     // The brush colour: strokes and fills take its hue and saturation.
     void setBrushColour(QRgb colour);
     // How the next stroke, fill or spread lays its pixels: the colour model,
