@@ -12,7 +12,7 @@ ReferenceDock::ReferenceDock(QWidget *parent)
 {
     setObjectName(QStringLiteral("referenceDock"));
     area->setObjectName(QStringLiteral("referenceView"));
-    area->setMinimumSize(160, 120);
+    area->setMinimumSize(240, 180);
     area->setCursor(Qt::CrossCursor);
     area->setToolTip(tr("Click to take a colour from the reference photo"));
     area->installEventFilter(this);
