@@ -87,8 +87,7 @@ Document::OpenResult Document::open(QImage image, QImage original, const QString
     photoOriginal = std::move(original);
     pixmap = std::move(shownPixmap);
     // Cannot fail: both images are allocated, of the photo's size.
-    layer->init(std::move(layerImage), std::move(smoothedImage), openingBrushColour,
-                QColor(Qt::transparent).rgba());
+    layer->init(std::move(layerImage), std::move(smoothedImage), openingBrushColour, QColor(Qt::transparent).rgba());
     photoFileName = fileName;
     emit photoChanged();
     emit opened(fileName);
