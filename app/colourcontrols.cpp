@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QSettings>
+#include <QShortcut>
 #include <QSlider>
 #include <QToolBar>
 
@@ -87,6 +88,9 @@ ColourControls::ColourControls(QMainWindow *window, QToolBar *toolBar, const Act
     connect(view, &CZefGraphicsView::colourPicked, this, picked);
     connect(dock, &ReferenceDock::colourPicked, this, picked);
 
+    cancelPick = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    cancelPick->setEnabled(false);
+    connect(cancelPick, &QShortcut::activated, this, &ColourControls::endPick);
     actions.pickColour->setShortcut(QKeySequence(Qt::Key_I));
     connect(actions.pickColour, &QAction::triggered, this, &ColourControls::startPick);
     connect(actions.openReference, &QAction::triggered, this, &ColourControls::chooseReference);
@@ -132,7 +136,8 @@ void ColourControls::startPick()
     toolBeforePick = view->toolMode;
     view->toolMode = CZefGraphicsView::Picker;
     view->viewport()->setCursor(Qt::CrossCursor);
-    emit message(tr("Click the photo or the reference photo to take a colour"));
+    cancelPick->setEnabled(true);
+    emit message(tr("Click the photo or the reference photo to take a colour (Esc gives up)"));
 }
 
 void ColourControls::endPick()
@@ -143,6 +148,7 @@ void ColourControls::endPick()
     if (view->toolMode == CZefGraphicsView::Picker)
         view->toolMode = toolBeforePick;
     toolBeforePick = -1;
+    cancelPick->setEnabled(false);
     view->viewport()->unsetCursor();
     emit message(QString());
 }

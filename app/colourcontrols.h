@@ -11,6 +11,7 @@ class Document;
 class QAction;
 class QLabel;
 class QMainWindow;
+class QShortcut;
 class QSlider;
 class QToolBar;
 class ReferenceDock;
@@ -19,8 +20,8 @@ class ReferenceDock;
 // the Natural colour action and the Strength and Softness sliders (all kept
 // in the settings store and handed to the document for the next stroke or
 // fill), the brush colour's swatches, picking colours from the canvas (Pick
-// colour for one pick, then back to the tool before; Alt+click with the
-// brush) and from a reference photo in a dock.
+// colour for one pick, then back to the tool before, Esc giving up; Alt+click
+// with the brush) and from a reference photo in a dock.
 class ColourControls : public QObject
 {
     Q_OBJECT
@@ -67,6 +68,7 @@ private:
     QSlider *softness = nullptr;
     ColourSwatches *swatchBar = nullptr;
     ReferenceDock *dock = nullptr;
+    QShortcut *cancelPick = nullptr;
     int toolBeforePick = -1; // while Pick colour waits for its one pick
 };
 

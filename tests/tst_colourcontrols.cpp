@@ -382,13 +382,20 @@ void TestColourControls::pickColourIsOnePickThenTheToolBefore()
     work.press(QPointF(-30, 10)); // beside the photo: nothing, still picking
     QCOMPARE(work.view->toolMode, int(CZefGraphicsView::Picker));
     const QPointF at = work.view->mapToScene(work.view->mapFromScene(QPointF(70.5, 50.5)));
+    // The photo pixel that holds the point.
+    const QRgb under = work.doc->photo().pixel(int(std::floor(at.x())), int(std::floor(at.y()))) | 0xFF000000u;
     work.press(at);
-    QCOMPARE(work.doc->style().brush,
-             work.doc->photo().pixel(at.toPoint() - QPoint(at.x() < at.toPoint().x(), at.y() < at.toPoint().y()))
-                 | 0xFF000000u);
+    QCOMPARE(work.doc->style().brush, under);
     QCOMPARE(work.view->toolMode, int(CZefGraphicsView::KeepMarker));
     QCOMPARE(work.doc->history()->count(), steps); // no mark laid by the pick
     QVERIFY(work.doc->marks()->pixels(Mark::Keep, work.doc->photo().size()).isEmpty());
+
+    // The key starts a pick and Esc gives it up, back to the tool before.
+    QTest::keyClick(&work.window, Qt::Key_I);
+    QCOMPARE(work.view->toolMode, int(CZefGraphicsView::Picker));
+    QTest::keyClick(&work.window, Qt::Key_Escape);
+    QCOMPARE(work.view->toolMode, int(CZefGraphicsView::KeepMarker));
+    QCOMPARE(work.doc->style().brush, under); // Esc took nothing
 
     // A tool chosen while picking stays chosen after a later pick.
     pick->trigger();
