@@ -151,7 +151,7 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         if (path == Path::Today) {
             item.init(photoWidth, photoHeight, 0xFF2060E0, 0);
             *item.maskImage = layer;
-            item.beginRecording(qint64(512) * 1024 * 1024);
+            item.layer()->beginRecording(qint64(512) * 1024 * 1024);
         } else {
             StrokeStyle style;
             style.model = model;
@@ -215,7 +215,7 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         if (buffer)
             benchmark::DoNotOptimize(buffer->takeRecord().bytes());
         else
-            benchmark::DoNotOptimize(item.endRecording().bytes());
+            benchmark::DoNotOptimize(item.layer()->endRecording().bytes());
         state.ResumeTiming();
     }
     state.counters["median_ms"] = percentile(f.move, 0.5);
