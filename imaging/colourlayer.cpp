@@ -206,6 +206,13 @@ LayerTileRecord ColourLayer::endRecording()
     return kept;
 }
 
+void ColourLayer::setFg(QRgb fg)
+{
+    brush = fg;
+    if (stroke)
+        stroke->setBrush(fg);
+}
+
 void ColourLayer::beginStroke(const StrokeStyle &style, const QImage *photo, qint64 maxBytes)
 {
     stroke.reset();

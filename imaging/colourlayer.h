@@ -58,7 +58,8 @@ public:
 
     // The brush colour: strokes take its hue and saturation.
     QRgb fg() const { return brush; }
-    void setFg(QRgb fg) { brush = fg; }
+    // A stroke under way lays the rest of its pixels in the new colour.
+    void setFg(QRgb fg);
     QRgb bg() const { return background; }
 
     // Colourises the pixels of `newfg` from the photo, then clears those of

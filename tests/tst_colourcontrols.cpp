@@ -116,6 +116,8 @@ private slots:
     void defaultsLayTheFormerPixels();
     void eachStrokeAndFillKeepsTheStyleItWasMadeWith();
     void softStrokeFadesTowardsItsRimAndUndoesExactly();
+    void aColourChosenDuringAStrokeColoursTheRestOfIt_data();
+    void aColourChosenDuringAStrokeColoursTheRestOfIt();
     void pickingFromTheCanvasTakesWhatIsShown_data();
     void pickingFromTheCanvasTakesWhatIsShown();
     void pickColourIsOnePickThenTheToolBefore();
@@ -311,6 +313,44 @@ void TestColourControls::softStrokeFadesTowardsItsRimAndUndoesExactly()
 
     work.doc->history()->undo();
     QCOMPARE(work.layer(), before);
+}
+
+// The colour dialog can open while the button is held; the rest of the
+// stroke takes the new colour, but not a new model or strength.
+void TestColourControls::aColourChosenDuringAStrokeColoursTheRestOfIt_data()
+{
+    QTest::addColumn<bool>("natural");
+    QTest::newRow("classic") << false;
+    QTest::newRow("natural") << true;
+}
+
+void TestColourControls::aColourChosenDuringAStrokeColoursTheRestOfIt()
+{
+    QFETCH(bool, natural);
+    Work work(greyPhoto(QSize(160, 120)));
+    work.action("actionNaturalColour")->setChecked(natural);
+    const QRgb first = qRgb(220, 60, 30);
+    const QRgb second = qRgb(30, 90, 230);
+    work.controls->setBrushColour(first);
+    QWidget *port = work.view->viewport();
+    TestSupport::sendMouse(port, QEvent::MouseButtonPress, work.view->mapFromScene(QPointF(30, 60)), Qt::LeftButton,
+                           Qt::LeftButton);
+    work.controls->setBrushColour(second);
+    work.controls->strengthSlider()->setValue(20);
+    work.action("actionNaturalColour")->setChecked(!natural);
+    TestSupport::sendMouse(port, QEvent::MouseMove, work.view->mapFromScene(QPointF(130, 60)), Qt::NoButton,
+                           Qt::LeftButton);
+    TestSupport::sendMouse(port, QEvent::MouseButtonRelease, work.view->mapFromScene(QPointF(130, 60)), Qt::LeftButton,
+                           Qt::NoButton);
+    QCOMPARE(work.doc->history()->count(), 1);
+
+    const QImage &photo = work.doc->photo();
+    const auto laid = [&](QRgb brush, const QPoint &p) {
+        return natural ? Reference::natural(brush, photo.pixel(p), 220) : Reference::colourised(brush, photo, p);
+    };
+    const QPoint start(22, 60), end(135, 60);
+    QCOMPARE(hex(work.layer().pixel(start)), hex(laid(first, start)));
+    QCOMPARE(hex(work.layer().pixel(end)), hex(laid(second, end)));
 }
 
 void TestColourControls::pickingFromTheCanvasTakesWhatIsShown_data()
