@@ -87,8 +87,7 @@ Document::OpenResult Document::open(QImage image, QImage original, const QString
     photoOriginal = std::move(original);
     pixmap = std::move(shownPixmap);
     // Cannot fail: both images are allocated, of the photo's size.
-    layer->init(std::move(layerImage), std::move(smoothedImage), QColor(Qt::red).rgba(),
-                QColor(Qt::transparent).rgba());
+    layer->init(std::move(layerImage), std::move(smoothedImage), openingBrushColour, QColor(Qt::transparent).rgba());
     photoFileName = fileName;
     emit photoChanged();
     emit opened(fileName);
@@ -127,7 +126,16 @@ void Document::paint(const QList<QPoint> &newfg, const QList<QPoint> &newbg)
 
 void Document::paintSpans(const RowSpans &newfg, const RowSpans &newbg)
 {
-    layer->paintSpans(newfg, newbg, &photoImage);
+    if (layer->isStroking())
+        layer->paintStroke(CoverageSpans(strokeErases ? newbg : newfg));
+    else
+        layer->paintSpans(newfg, newbg, &photoImage);
+}
+
+void Document::paintShape(const CoverageSpans &shape)
+{
+    if (layer->isStroking())
+        layer->paintStroke(shape);
 }
 
 void Document::beginStroke(bool erase)
@@ -136,7 +144,10 @@ void Document::beginStroke(bool erase)
         return;
     stroking = true;
     strokeErases = erase;
-    layer->beginRecording(maxHistoryBytes);
+    // The stroke keeps the style it began with, whatever changes while it runs.
+    StrokeStyle strokeStyle = style();
+    strokeStyle.erase = erase;
+    layer->beginStroke(strokeStyle, &photoImage, maxHistoryBytes);
 }
 
 void Document::endStroke()
@@ -145,7 +156,7 @@ void Document::endStroke()
         return;
     stroking = false;
     auto change = std::make_shared<LayerChange>();
-    change->record = layer->endRecording();
+    change->record = layer->endStroke();
     if (change->record.overflowed()) {
         endHistory();
         emit historyLost(tr("This stroke was too large to record: it cannot be undone."));
@@ -166,10 +177,14 @@ bool Document::fill(const RowSpans &region)
 {
     if (!hasPhoto())
         return false;
-    layer->beginRecording(maxHistoryBytes);
-    layer->paintSpans(region, {}, &photoImage);
+    // The fill's own region is hard; it takes the model and strength, not the
+    // brush's softness.
+    StrokeStyle fillStyle = style();
+    fillStyle.softness = 0;
+    layer->beginStroke(fillStyle, &photoImage, maxHistoryBytes);
+    layer->paintStroke(CoverageSpans(region));
     auto change = std::make_shared<LayerChange>();
-    change->record = layer->endRecording();
+    change->record = layer->endStroke();
     if (change->record.overflowed()) {
         endHistory();
         markSet->clear(); // used up, with no step that could bring them back

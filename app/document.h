@@ -64,6 +64,8 @@ public:
     QString fileName() const { return photoFileName; }
     bool isModified() const;
 
+    // The brush colour every photo opens with.
+    static constexpr QRgb openingBrushColour = 0xFFFF0000u;
     // The brush colour: strokes and fills take its hue and saturation.
     void setBrushColour(QRgb colour);
     // How the next stroke, fill or spread lays its pixels: the colour model,
@@ -76,6 +78,8 @@ public:
 
     void beginStroke(bool erase) override;
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg) override;
+    void paintShape(const CoverageSpans &shape) override;
+    int strokeSoftness() const override { return brushStyle.clampedSoftness(); }
     void endStroke() override;
     bool isStroking() const override { return stroking; }
     void push(QUndoCommand *step) override;

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/busycursor.h"
+#include "app/colourcontrols.h"
 #include "app/document.h"
 #include "app/fillrunner.h"
 #include "app/photofile.h"
@@ -113,6 +114,10 @@ MainWindow::MainWindow(QWidget *parent)
     // instance writing the store never changes this window's brush.
     QSettings().setValue(toolSizeKey, ui->horizontalSlider->value());
     view->setToolSize(ui->horizontalSlider->value());
+
+    colours = new ColourControls(this, ui->mainToolBar,
+                                 {ui->actionNaturalColour, ui->actionPickColour, ui->actionOpenReference}, view, doc);
+    connect(colours, &ColourControls::message, this, [this](const QString &text) { statusBar()->showMessage(text); });
 
     fillRunner = new FillRunner(this);
     recovery = new RecoveryScheduler(doc, this);
@@ -291,8 +296,7 @@ void MainWindow::on_pushButtonColor_clicked()
         return;
 
     const QRgb opaque = colour.rgb();
-    if (doc->hasPhoto())
-        doc->setBrushColour(opaque);
+    colours->setBrushColour(opaque);
 
     const int slot = QColorDialog::customCount() > customColorCount ? customColorCount : 0;
     QColorDialog::setCustomColor(slot, QColor::fromRgb(opaque));

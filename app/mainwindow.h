@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPoint>
 
+class ColourControls;
 class Document;
 class FillRunner;
 class RecoveryScheduler;
@@ -41,6 +42,7 @@ public:
     void setRecoveryInterval(int msec);
 
     Document *document() const { return doc; }
+    ColourControls *colourControls() const { return colours; }
 
 public slots:
     // Offers what a window that died left unsaved; called once the window
@@ -80,6 +82,7 @@ private:
     RecoveryScheduler *recovery = nullptr;
     FillRunner *fillRunner = nullptr;
     ToolChooser *tools = nullptr;
+    ColourControls *colours = nullptr;
 };
 
 #endif // MAINWINDOW_H

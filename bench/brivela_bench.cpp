@@ -6,6 +6,7 @@
 #include "testsupport.h"
 #include "windowbench.h"
 
+#include "app/document.h"
 #include "app/mainwindow.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 
@@ -105,10 +106,14 @@ double percentile(std::vector<double> times, double p)
     return times.empty() ? 0 : times[std::min(times.size() - 1, size_t(p * double(times.size())))];
 }
 
-void strokes(benchmark::State &state, const char *name, int brush, bool fit, int moves, bool pointLists)
+void strokes(benchmark::State &state, const char *name, int brush, bool fit, int moves, bool pointLists,
+             bool natural = false, int softness = 0)
 {
     WindowBench &bench = windowBench();
     bench.setBrush(brush, fit);
+    Document *document = bench.mainWindow()->document();
+    document->setModel(natural ? StrokeStyle::Model::Natural : StrokeStyle::Model::Classic);
+    document->setSoftness(softness);
     std::vector<double> &all = moveTimes[name];
     for (auto _ : state) {
         const std::vector<double> times = pointLists ? bench.pointListDrag(moves, 200) : bench.drag(moves, 200);
@@ -123,30 +128,15 @@ void strokes(benchmark::State &state, const char *name, int brush, bool fit, int
     state.counters["p95_ms"] = percentile(all, 0.95);
 }
 
-void BM_Stroke_Brush40_Scale1(benchmark::State &state)
-{
-    strokes(state, "brush 40, scale 1", 40, false, 120, false);
-}
-void BM_Stroke_Brush300_Fit(benchmark::State &state)
-{
-    strokes(state, "brush 300, fit", 300, true, 120, false);
-}
-void BM_Stroke_Brush999_Fit(benchmark::State &state)
-{
-    strokes(state, "brush 999, fit", 999, true, 120, false);
-}
-void BM_PointLists_Brush40_Scale1(benchmark::State &state)
-{
-    strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true);
-}
-void BM_PointLists_Brush300_Fit(benchmark::State &state)
-{
-    strokes(state, "point lists: brush 300, fit", 300, true, 20, true);
-}
-void BM_PointLists_Brush999_Fit(benchmark::State &state)
-{
-    strokes(state, "point lists: brush 999, fit", 999, true, 6, true);
-}
+void BM_Stroke_Brush40_Scale1(benchmark::State &state) { strokes(state, "brush 40, scale 1", 40, false, 120, false); }
+void BM_Stroke_Brush300_Fit(benchmark::State &state) { strokes(state, "brush 300, fit", 300, true, 120, false); }
+void BM_Stroke_Brush999_Fit(benchmark::State &state) { strokes(state, "brush 999, fit", 999, true, 120, false); }
+void BM_Stroke_Brush40_Scale1_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 40, scale 1", 40, false, 120, false, true, 50); }
+void BM_Stroke_Brush300_Fit_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 300, fit", 300, true, 120, false, true, 50); }
+void BM_Stroke_Brush999_Fit_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 999, fit", 999, true, 120, false, true, 50); }
+void BM_PointLists_Brush40_Scale1(benchmark::State &state) { strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true); }
+void BM_PointLists_Brush300_Fit(benchmark::State &state) { strokes(state, "point lists: brush 300, fit", 300, true, 20, true); }
+void BM_PointLists_Brush999_Fit(benchmark::State &state) { strokes(state, "point lists: brush 999, fit", 999, true, 6, true); }
 
 // Undo of a 60-move stroke of brush 300 at the fitting zoom, to the end of
 // its repaint. The baseline is the point-list step of the same brush.
@@ -211,6 +201,9 @@ void BM_SoftenedPicture_Stroke_Brush999_Fit(benchmark::State &state)
 BENCHMARK(BM_Stroke_Brush40_Scale1)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Stroke_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Stroke_Brush999_Fit)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_Stroke_Brush40_Scale1_NaturalSoft50)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Stroke_Brush300_Fit_NaturalSoft50)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Stroke_Brush999_Fit_NaturalSoft50)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_PointLists_Brush40_Scale1)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PointLists_Brush300_Fit)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PointLists_Brush999_Fit)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -3,6 +3,7 @@
 #include "canvas/canvasdocument.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/czefgraphicsview.h"
+#include "canvas/pickertool.h"
 
 #include <QGraphicsScene>
 
@@ -72,6 +73,11 @@ void BrushTool::showCursor(const ToolEvent &event)
 
 void BrushTool::press(const ToolEvent &event)
 {
+    // Alt+click takes the colour under the pointer instead of painting.
+    if (stroke == NoStroke && event.button == Qt::LeftButton && (event.modifiers & Qt::AltModifier)) {
+        PickerTool::pick(view, event.scenePos);
+        return;
+    }
     emitDisc(event);
     startStroke(event);
 }
@@ -139,7 +145,13 @@ void BrushTool::startStroke(const ToolEvent &event)
     // The photo does not change during a stroke; its area is found once, not
     // over all the scene's items (marks included) at every move.
     strokeArea = paintableArea();
-    deliver(BrushGeometry::strokeSweep({strokeDisc}, nullptr, strokeArea));
+    // Like the colour, the softness stays what it was when the stroke began.
+    CanvasDocument *document = view->document();
+    strokeSoftness = document ? document->strokeSoftness() : 0;
+    if (strokeSoftness > 0)
+        deliver(BrushGeometry::softSweep({strokeDisc}, nullptr, strokeArea, strokeSoftness));
+    else
+        deliver(BrushGeometry::strokeSweep({strokeDisc}, nullptr, strokeArea));
 }
 
 void BrushTool::continueStroke(const ToolEvent &event)
@@ -169,6 +181,14 @@ void BrushTool::continueStroke(const ToolEvent &event)
     }
     // The disc painted last is already on the layer. It is kept as painted, not
     // recomputed, in case the view was zoomed or scrolled in between.
+    if (strokeSoftness > 0) {
+        const CoverageSpans shape = BrushGeometry::softSweep(BrushGeometry::thinnedDiscs(discs, strokeSoftness),
+                                                             &strokeDisc, strokeArea, strokeSoftness);
+        strokePosition = to;
+        strokeDisc = discAt(to);
+        deliver(shape);
+        return;
+    }
     const RowSpans spans = BrushGeometry::strokeSweep(discs, &strokeDisc, strokeArea);
     strokePosition = to;
     strokeDisc = discAt(to);
@@ -185,6 +205,19 @@ void BrushTool::deliver(const RowSpans &spans)
     if (CanvasDocument *document = view->document())
         document->paintSpans(fg, bg);
     emit view->brushSpans(fg, bg);
+}
+
+void BrushTool::deliver(const CoverageSpans &shape)
+{
+    if (shape.isEmpty())
+        return;
+    if (CanvasDocument *document = view->document())
+        document->paintShape(shape);
+    const RowSpans none;
+    if (stroke == Erasing)
+        emit view->brushSpans(none, shape.spans());
+    else
+        emit view->brushSpans(shape.spans(), none);
 }
 
 void BrushTool::finishStroke()

@@ -54,6 +54,7 @@ private:
     void continueStroke(const ToolEvent &event);
     void finishStroke();
     void deliver(const RowSpans &spans);
+    void deliver(const CoverageSpans &shape);
 
     const bool removeBrush;
     enum Stroke { NoStroke, Painting, Erasing };
@@ -62,6 +63,7 @@ private:
     QPoint strokePosition;          // the last pointer position of the stroke
     BrushGeometry::Disc strokeDisc; // the disc painted there
     QRect strokeArea;               // what the stroke can paint: the photo
+    int strokeSoftness = 0;
 };
 
 #endif // BRUSHTOOL_H

@@ -1,6 +1,7 @@
 #ifndef CANVASDOCUMENT_H
 #define CANVASDOCUMENT_H
 
+#include "imaging/coveragespans.h"
 #include "imaging/rowspan.h"
 
 #include <QImage>
@@ -35,7 +36,12 @@ public:
     // one step of the history.
     virtual void beginStroke(bool erase) = 0;
     virtual void paintSpans(const RowSpans &newfg, const RowSpans &newbg) = 0;
+    // A soft brush's shape, each pixel with its coverage, laid the way the
+    // stroke began (colouring or clearing).
+    virtual void paintShape(const CoverageSpans &shape) = 0;
     virtual void endStroke() = 0;
+    // How far the brush feathers its rim, 0 (hard) to 100 %.
+    virtual int strokeSoftness() const = 0;
     virtual bool isStroking() const = 0;
 
     // Adds a step the canvas made (a drag of marks) to the history; it has

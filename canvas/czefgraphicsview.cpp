@@ -7,6 +7,7 @@
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/markertool.h"
 #include "canvas/viewscale.h"
+#include "canvas/pickertool.h"
 #include "imaging/markset.h"
 
 #include <QGraphicsPixmapItem>
@@ -33,6 +34,7 @@ CZefGraphicsView::CZefGraphicsView(QWidget *parent)
     addTool(KeepBrush, new BrushTool(this, false));
     addTool(RemoveBrush, new BrushTool(this, true));
     keys = new CanvasKeys(this);
+    addTool(Picker, new PickerTool(this));
 }
 
 // A cursor that the scene still holds belongs to the scene; one taken out was

@@ -28,8 +28,8 @@ struct ToolEvent;
 // into calls on the document.
 //
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
-// brush; any other value is no tool, and the mouse is then ignored. More
-// tools are added with addTool().
+// brush, 7 colour picker; any other value is no tool, and the mouse is then
+// ignored. More tools are added with addTool().
 //
 // The zoom is the view's transformation: the window's zoom buttons and keys
 // scale about the view's centre, Ctrl + wheel about the pointer, and each new
@@ -44,7 +44,7 @@ class CZefGraphicsView : public QGraphicsView
     Q_OBJECT
 
 public:
-    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6 };
+    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6, Picker = 7 };
     // The factor of one zoom step: a zoom button, a zoom key, a wheel notch.
     static constexpr qreal zoomStep = 1.2;
 
@@ -123,6 +123,8 @@ signals:
     void strokeFinished();
     void zoomChanged(qreal zoom);
     void colouringShownChanged(bool shown);
+    // The colour shown under the pointer was taken (the picker, Alt+click).
+    void colourPicked(QRgb colour);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

@@ -2,6 +2,7 @@
 
 #include "imaging/colourisetable.h"
 #include "imaging/edgesmoothing.h"
+#include "imaging/strokebuffer.h"
 
 #include <algorithm>
 #include <limits>
@@ -69,6 +70,7 @@ bool ColourLayer::init(QImage layer, QImage smoothed, QRgb fg, QRgb bg)
     staleTiles = QBitArray(tileColumns * ((pixels.height() + tile - 1) / tile));
     reducedCopies.reset(pixels.size());
     recording.reset();
+    stroke.reset();
     emit changed(pixels.rect());
     return true;
 }
@@ -199,6 +201,44 @@ LayerTileRecord ColourLayer::endRecording()
     if (recording)
         kept = std::move(*recording);
     recording.reset();
+    return kept;
+}
+
+void ColourLayer::setFg(QRgb fg)
+{
+    brush = fg;
+    if (stroke)
+        stroke->setBrush(fg);
+}
+
+void ColourLayer::beginStroke(const StrokeStyle &style, const QImage *photo, qint64 maxBytes)
+{
+    stroke.reset();
+    if (pixels.isNull())
+        return;
+    static const QImage noPhoto;
+    stroke = std::make_unique<StrokeBuffer>(pixels, photo ? *photo : noPhoto, style, background, maxBytes);
+}
+
+void ColourLayer::paintStroke(const CoverageSpans &shape)
+{
+    if (!stroke)
+        return;
+    const QRect written = stroke->paint(shape);
+    if (written.isEmpty())
+        return;
+    // Only the tiles along the spans go stale, as in paintSpans.
+    for (const RowSpan &span : shape.spans())
+        markStale(QRect(span.left - 1, span.y - 1, span.right - span.left + 3, 3));
+    emit changed(written.adjusted(-1, -1, 1, 1) & pixels.rect());
+}
+
+LayerTileRecord ColourLayer::endStroke()
+{
+    LayerTileRecord kept;
+    if (stroke)
+        kept = stroke->takeRecord();
+    stroke.reset();
     return kept;
 }
 

@@ -1,9 +1,11 @@
 #ifndef COLOURLAYER_H
 #define COLOURLAYER_H
 
+#include "imaging/coveragespans.h"
 #include "imaging/layertilerecord.h"
 #include "imaging/reducedlayer.h"
 #include "imaging/rowspan.h"
+#include "imaging/strokestyle.h"
 
 #include <QBitArray>
 #include <QImage>
@@ -29,6 +31,8 @@
 //
 // While a change is being recorded, every write first keeps the earlier
 // content of the tiles it reaches (LayerTileRecord), so it can be undone.
+class StrokeBuffer;
+
 class ColourLayer : public QObject
 {
     Q_OBJECT
@@ -55,7 +59,8 @@ public:
 
     // The brush colour: strokes take its hue and saturation.
     QRgb fg() const { return brush; }
-    void setFg(QRgb fg) { brush = fg; }
+    // A stroke under way lays the rest of its pixels in the new colour.
+    void setFg(QRgb fg);
     QRgb bg() const { return background; }
 
     // Colourises the pixels of `newfg` from the photo, then clears those of
@@ -78,6 +83,16 @@ public:
     void beginRecording(qint64 maxBytes);
     LayerTileRecord endRecording();
     bool isRecording() const { return recording != nullptr; }
+    // A stroke or fill laid in `style` over `photo` (which must outlive it):
+    // its shapes go through a StrokeBuffer, so that within it no pixel builds
+    // up past the stroke's own alpha, and its record is what endStroke hands
+    // over, keeping at most `maxBytes`. A stroke at the default style lays
+    // the pixels paintSpans does.
+    void beginStroke(const StrokeStyle &style, const QImage *photo, qint64 maxBytes);
+    void paintStroke(const CoverageSpans &shape);
+    LayerTileRecord endStroke();
+    bool isStroking() const { return stroke != nullptr; }
+
     // Exchanges a record's tiles with the layer's (undo, then redo).
     void swapRecord(LayerTileRecord &record);
 
@@ -104,6 +119,7 @@ private:
     int tileColumns = 0;
     ReducedLayer reducedCopies;
     std::unique_ptr<LayerTileRecord> recording;
+    std::unique_ptr<StrokeBuffer> stroke;
 };
 
 #endif // COLOURLAYER_H

@@ -49,6 +49,14 @@ StrokeBuffer::StrokeBuffer(QImage &layer, const QImage &photo, const StrokeStyle
     }
 }
 
+void StrokeBuffer::setBrush(QRgb brush)
+{
+    if (brush == strokeStyle.brush)
+        return;
+    strokeStyle.brush = brush;
+    colour = BrushColour(strokeStyle, colour.uncoloured());
+}
+
 quint8 *StrokeBuffer::coverageTile(int tx, int ty)
 {
     std::unique_ptr<quint8[]> &tile = coverage[size_t(ty) * size_t(columns) + size_t(tx)];

@@ -49,6 +49,9 @@ public:
     QRect paint(const RowSpans &shape);
 
     const StrokeStyle &style() const { return strokeStyle; }
+    // Lays the rest of the stroke in another brush colour; what the stroke
+    // has laid stays as it is, unless it is covered again more fully.
+    void setBrush(QRgb brush);
 
     // The layer as it was, for every tile the stroke reached: swap() it with
     // the layer to take the stroke back. The buffer paints no more after this.

@@ -98,6 +98,15 @@ void TestHelpDialog::pageReadsAsDescribed()
                        "The area between the marks is found along the photo's own edges "
                        "and coloured with the brush colour; Edit->Undo gives the marks "
                        "back."),
+        QStringLiteral("For colour that looks like a colour photo, switch on Natural "
+                       "colour on the tool bar: the colour then keeps the brightness of "
+                       "the photo under it. Strength sets how much colour a stroke lays "
+                       "and Softness how far in from its rim the brush fades. To take a "
+                       "colour from the picture, hold Alt and click with the brush, or "
+                       "choose Pick colour (I) and click; File->Open reference photo... "
+                       "shows a colour photo beside yours to click colours from. The "
+                       "swatches on the tool bar hold the brush colour and the last 12 "
+                       "colours used; click one to paint with it again."),
         QStringLiteral("Keyboard and mouse: the left button paints and the right button erases; B chooses the brush, K "
                        "keep marks, R remove marks, and F or Return fills. [ and ] make the brush smaller and larger. "
                        "Space held with the left button, or the middle button, drags the photo with any tool. The wheel"

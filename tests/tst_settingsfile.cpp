@@ -61,7 +61,9 @@ void TestSettingsFile::startsAndWorks_data()
 
     // One value for every key the window keeps.
     const auto every = [](const QByteArray &value) {
-        return "[General]\nTOOLSIZE=" + value + "\nCurrDir=" + value + "\nCurrSaveDir=" + value + "\n";
+        return "[General]\nTOOLSIZE=" + value + "\nCurrDir=" + value + "\nCurrSaveDir=" + value
+            + "\nNaturalColour=" + value + "\nStrength=" + value + "\nSoftness=" + value + "\nRecentColours=" + value
+            + "\nReferenceDir=" + value + "\n";
     };
     QTest::newRow("text for a number") << every("brush") << false;
     QTest::newRow("zero") << every("0") << false;
