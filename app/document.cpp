@@ -160,12 +160,12 @@ void Document::push(QUndoCommand *step)
     undoHistory->push(step);
 }
 
-bool Document::fill(const RowSpans &region)
+bool Document::fill(const CoverageSpans &region)
 {
     if (!hasPhoto())
         return false;
     layer->beginRecording(maxHistoryBytes);
-    layer->paintSpans(region, {}, &photoImage);
+    layer->paintShape(region, style(), photoImage);
     auto change = std::make_shared<LayerChange>();
     change->record = layer->endRecording();
     if (change->record.overflowed()) {

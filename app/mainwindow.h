@@ -68,7 +68,6 @@ private slots:
     void on_actionQuit_triggered();
     void on_actionZoom_In_triggered();
     void on_actionZoom_Out_triggered();
-    void on_actionFill_triggered();
 
 private:
     // Save As; true when the file was written.

@@ -2,6 +2,7 @@
 
 #include "imaging/colourisetable.h"
 #include "imaging/edgesmoothing.h"
+#include "imaging/strokebuffer.h"
 
 #include <algorithm>
 #include <limits>
@@ -112,6 +113,28 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
     const QRect written = area.rect();
     if (!written.isEmpty())
         emit changed(written.adjusted(-1, -1, 1, 1) & layerRect);
+}
+
+void ColourLayer::paintShape(const CoverageSpans &shape, const StrokeStyle &style, const QImage &photo)
+{
+    if (pixels.isNull() || shape.isEmpty())
+        return;
+    const QRect inside = photo.rect() & pixels.rect();
+    if (recording) {
+        for (const RowSpan &span : shape.spans()) {
+            const int left = std::max(span.left, inside.left());
+            const int right = std::min(span.right, inside.right());
+            if (span.y >= inside.top() && span.y <= inside.bottom() && left <= right)
+                recording->captureRow(pixels, span.y, left, right);
+        }
+    }
+    // The buffer honours partial coverage only for a soft style; it keeps no
+    // record of its own, as the layer's recording already holds every tile,
+    // and each pixel is laid once, so it blends from the pixel as it was.
+    StrokeStyle shapeStyle = style;
+    shapeStyle.softness = std::max(shapeStyle.softness, 1);
+    StrokeBuffer buffer(pixels, photo, shapeStyle, background, 0);
+    layerChanged(buffer.paint(shape), true);
 }
 
 void ColourLayer::paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo)

@@ -1,8 +1,10 @@
 #ifndef COLOURLAYER_H
 #define COLOURLAYER_H
 
+#include "imaging/coveragespans.h"
 #include "imaging/layertilerecord.h"
 #include "imaging/rowspan.h"
+#include "imaging/strokestyle.h"
 
 #include <QBitArray>
 #include <QImage>
@@ -61,6 +63,10 @@ public:
     // `newbg`; a pixel in both ends uncoloured. Spans are cut to the layer,
     // and the colouring ones to the photo too.
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
+    // Lays `shape` over the photo in `style` as one stroke (see StrokeBuffer),
+    // its partly covered pixels partly, whatever the style's softness. The
+    // brush colour is the style's, not the layer's.
+    void paintShape(const CoverageSpans &shape, const StrokeStyle &style, const QImage &photo);
     // The same for point lists; points outside are skipped.
     void paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo);
     // Sets the points of `newfg` to the brush colour itself and those of
