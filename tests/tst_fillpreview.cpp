@@ -138,6 +138,8 @@ private slots:
     void previewIsWhatFillColours_data();
     void previewIsWhatFillColours();
     void previewFollowsToolAndMarks();
+    void fillGoesOnFromTheShownPreview_data();
+    void fillGoesOnFromTheShownPreview();
     void latePreviewIsDropped_data();
     void latePreviewIsDropped();
     void fillSaysWhatItDid_data();
@@ -259,6 +261,48 @@ void TestFillPreview::previewFollowsToolAndMarks()
     s.settle();
     QVERIFY(!s.previewShown());
     QVERIFY(!s.fill->preview());
+}
+
+void TestFillPreview::fillGoesOnFromTheShownPreview_data()
+{
+    QTest::addColumn<bool>("marksChanged");
+    QTest::newRow("the preview of these marks") << false;
+    QTest::newRow("marks laid since the preview") << true;
+}
+
+// Fill colours the region previewed for the very marks it fills, even where a
+// fresh cut would differ (here the preview is made to see a wall of remove
+// marks across the disc); once the marks have changed it cuts afresh.
+void TestFillPreview::fillGoesOnFromTheShownPreview()
+{
+    QFETCH(bool, marksChanged);
+    Session s;
+    s.fill->setPreviewComputation([](const QImage &photo, const QList<QPoint> &keep, QList<QPoint> remove,
+                                     qint64 pixels, const std::atomic_bool *cancel) {
+        for (int y = 0; y < 180; ++y)
+            remove.append(QPoint(110, y));
+        return RegionFill::preview(photo, keep, remove, pixels, cancel);
+    });
+    s.mark("actionKeepMarks", 80, 80, 100, 100);
+    s.mark("actionRemoveMarks", 200, 20, 210, 120);
+    s.settle();
+    QVERIFY(s.fill->preview());
+    const RegionFill::Result previewed = RegionFill::refine(s.photo, *s.fill->preview());
+    const RegionFill::Result fresh =
+        RegionFill::compute(s.photo, s.window.document()->marks()->pixels(Mark::Keep, s.photo.size()),
+                            s.window.document()->marks()->pixels(Mark::Remove, s.photo.size()));
+    QVERIFY(previewed.spans != fresh.spans);
+    if (marksChanged) {
+        s.fill->setPreviewComputation(endlessPreview);
+        s.mark("actionRemoveMarks", 230, 170, 230, 170); // a corner, changing nothing of the region
+        QTRY_VERIFY(s.fill->previewRunner()->isBusy());
+    }
+    s.action("actionFill")->trigger();
+    const QImage filled = s.layer->image();
+    const std::vector<quint8> expected = coverageOf(marksChanged ? fresh.region : previewed.region, s.photo.size());
+    for (int y = 0; y < s.photo.height(); ++y)
+        for (int x = 0; x < s.photo.width(); ++x)
+            QCOMPARE(qAlpha(filled.pixel(x, y)) == 0, expected[size_t(y) * size_t(s.photo.width()) + size_t(x)] == 0);
 }
 
 void TestFillPreview::latePreviewIsDropped_data()
