@@ -17,9 +17,11 @@
 namespace {
 
 constexpr int messageTimeout = 3000;
-// Amber stands out on a grey photo and from the keep and remove marks.
+// Amber stands out on a grey photo and from the keep and remove marks; the
+// dark line beside it keeps the boundary seen on light grey too.
 constexpr QRgb outlineColour = qRgb(255, 176, 0);
-constexpr int tintAlpha = 56;
+constexpr QRgb shadowColour = qRgba(0, 0, 0, 150);
+constexpr int tintAlpha = 40;
 
 } // namespace
 
@@ -35,6 +37,8 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
              const std::atomic_bool *cancel) { return RegionFill::preview(photo, keep, remove, pixels, cancel); })
 {
     runner->setTimeLimit(previewTimeLimitMs);
+    // The picture carries its own translucency: the outline must stay seen.
+    item->setOpacity(1);
     item->setVisible(false);
     view->scene()->addItem(item);
 
@@ -183,6 +187,7 @@ QImage FillController::outline(const RegionFill::Preview &preview)
     picture.fill(Qt::transparent);
     const QRgb line = outlineColour;
     const QRgb tint = qPremultiply(qRgba(qRed(line), qGreen(line), qBlue(line), tintAlpha));
+    const QRgb shadow = qPremultiply(shadowColour);
     for (int y = 0; y < height; ++y) {
         auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -193,7 +198,7 @@ QImage FillController::outline(const RegionFill::Preview &preview)
             const bool edge = at(x - 1, y) != in || at(x + 1, y) != in || at(x, y - 1) != in || at(x, y + 1) != in
                 || (in && (x == 0 || y == 0 || x == width - 1 || y == height - 1));
             if (edge)
-                row[x] = line;
+                row[x] = in ? line : shadow;
             else if (in)
                 row[x] = tint;
         }

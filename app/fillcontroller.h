@@ -59,8 +59,9 @@ public:
     // The preview shown, or null.
     const RegionFill::Preview *preview() const { return shown ? &shown->preview : nullptr; }
 
-    // The outline picture of a preview's region: its boundary a colour,
-    // two pixels wide, its inside faintly tinted, the rest clear.
+    // The outline picture of a preview's region: its boundary two pixels
+    // wide, a colour inside and a translucent dark line outside, its inside
+    // faintly tinted, the rest clear.
     static QImage outline(const RegionFill::Preview &preview);
 
 public slots:

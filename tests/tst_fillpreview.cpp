@@ -439,10 +439,10 @@ void TestFillPreview::outlineDrawsTheBoundary()
     QCOMPARE(picture.size(), preview.size);
     const auto alphaAt = [&](int x, int y) { return qAlpha(picture.pixel(x, y)); };
     QCOMPARE(alphaAt(0, 0), 0);                          // outside, away from the region
-    QCOMPARE(alphaAt(4, 3), 255);                        // just outside its left side
+    QVERIFY(alphaAt(4, 3) >= 128);                       // just outside its left side
     QCOMPARE(alphaAt(5, 3), 255);                        // just inside it
     QCOMPARE(alphaAt(10, 0), 255);                       // along the photo's edge
-    QCOMPARE(alphaAt(10, 6), 255);                       // just below it
+    QVERIFY(alphaAt(10, 6) >= 128);                      // just below it
     QVERIFY(alphaAt(10, 3) > 0 && alphaAt(10, 3) < 128); // a faint tint inside
     QCOMPARE(alphaAt(10, 8), 0);
     preview.outcome = RegionFill::Outcome::NoEdgeToStopAt;
