@@ -60,6 +60,9 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
     connect(marks, &MarkSet::hiddenChanged, this, &FillController::scheduleRefresh);
     connect(doc->history(), &QUndoStack::indexChanged, this, &FillController::scheduleRefresh);
     connect(doc, &Document::photoChanged, this, [this] {
+        // A preview of the former photo must not arrive over this one.
+        runner->cancel();
+        requested = false;
         forgetPreview();
         scheduleRefresh();
     });
@@ -168,18 +171,18 @@ QImage FillController::outline(const RegionFill::Preview &preview)
         return QImage();
     const int width = preview.size.width();
     const int height = preview.size.height();
-    std::vector<quint8> inside(size_t(width) * size_t(height), 0);
+    // The region with a frame of outside pixels around it, so that the photo's
+    // edge reads as outside without a test per pixel.
+    const qsizetype stride = qsizetype(width) + 2;
+    std::vector<quint8> inside(size_t(stride) * size_t(height + 2), 0);
     for (const RowSpan &span : preview.spans) {
         if (span.y < 0 || span.y >= height)
             continue;
         const int left = std::max(span.left, 0);
         const int right = std::min(span.right, width - 1);
         if (left <= right)
-            std::fill_n(inside.begin() + qsizetype(span.y) * width + left, right - left + 1, quint8(1));
+            std::fill_n(inside.begin() + (span.y + 1) * stride + left + 1, right - left + 1, quint8(1));
     }
-    const auto at = [&](int x, int y) {
-        return x >= 0 && y >= 0 && x < width && y < height && inside[size_t(y) * size_t(width) + size_t(x)];
-    };
 
     QImage picture(preview.size, QImage::Format_ARGB32_Premultiplied);
     if (picture.isNull())
@@ -190,13 +193,16 @@ QImage FillController::outline(const RegionFill::Preview &preview)
     const QRgb shadow = qPremultiply(shadowColour);
     for (int y = 0; y < height; ++y) {
         auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        const quint8 *above = inside.data() + y * stride + 1;
+        const quint8 *here = above + stride;
+        const quint8 *below = here + stride;
         for (int x = 0; x < width; ++x) {
-            const bool in = at(x, y);
+            const quint8 in = here[x];
             // A pixel on either side of the boundary: one inside with a
             // neighbour outside (the photo's edge counts as outside), or the
             // reverse.
-            const bool edge = at(x - 1, y) != in || at(x + 1, y) != in || at(x, y - 1) != in || at(x, y + 1) != in
-                || (in && (x == 0 || y == 0 || x == width - 1 || y == height - 1));
+            const bool edge = in ? !(here[x - 1] & here[x + 1] & above[x] & below[x])
+                                 : (here[x - 1] | here[x + 1] | above[x] | below[x]);
             if (edge)
                 row[x] = in ? line : shadow;
             else if (in)
