@@ -173,16 +173,16 @@ void Document::push(QUndoCommand *step)
     undoHistory->push(step);
 }
 
-bool Document::fill(const RowSpans &region)
+bool Document::fill(const CoverageSpans &region)
 {
     if (!hasPhoto())
         return false;
-    // The fill's own region is hard; it takes the model and strength, not the
-    // brush's softness.
+    // The region carries its own soft rim, which a stroke honours only when
+    // soft; the brush's softness itself has no part in it.
     StrokeStyle fillStyle = style();
-    fillStyle.softness = 0;
+    fillStyle.softness = 1;
     layer->beginStroke(fillStyle, &photoImage, maxHistoryBytes);
-    layer->paintStroke(CoverageSpans(region));
+    layer->paintStroke(region);
     auto change = std::make_shared<LayerChange>();
     change->record = layer->endStroke();
     if (change->record.overflowed()) {

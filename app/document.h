@@ -2,6 +2,7 @@
 #define DOCUMENT_H
 
 #include "canvas/canvasdocument.h"
+#include "imaging/coveragespans.h"
 #include "imaging/rowspan.h"
 #include "imaging/strokestyle.h"
 
@@ -86,11 +87,13 @@ public:
 
     // Colours (newfg) and clears (newbg) the listed photo pixels.
     void paint(const QList<QPoint> &newfg, const QList<QPoint> &newbg);
-    // Colours the region with the brush colour as one step of the history,
-    // which also takes the marks off (and gives them back on undo). False
-    // when the step was too large to record: the region stays coloured, the
-    // marks are gone and the history before it is given up.
-    bool fill(const RowSpans &region);
+    // Colours the region in the current style (model, strength, brush colour)
+    // as one step of the history, which also takes the marks off (and gives
+    // them back on undo); a partly covered pixel takes that share of the
+    // strength. False when the step was too large to record: the region stays
+    // coloured, the marks are gone and the history before it is given up.
+    bool fill(const CoverageSpans &region);
+    bool fill(const RowSpans &region) { return fill(CoverageSpans(region)); }
     // Puts a whole colour layer (ARGB32, the photo's size) on the photo as one
     // step of the history, so the work is unsaved and Undo takes it off; false
     // when the sizes differ or there is no memory to record the step.

@@ -3,6 +3,7 @@
 #include "app/busycursor.h"
 #include "app/colourcontrols.h"
 #include "app/document.h"
+#include "app/fillcontroller.h"
 #include "app/fillrunner.h"
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
@@ -120,6 +121,15 @@ MainWindow::MainWindow(QWidget *parent)
     connect(colours, &ColourControls::message, this, [this](const QString &text) { statusBar()->showMessage(text); });
 
     fillRunner = new FillRunner(this);
+    auto *fill = new FillController(view, doc, fillRunner, this);
+    connect(ui->actionFill, &QAction::triggered, fill, &FillController::fill);
+    connect(fill, &FillController::message, statusBar(), &QStatusBar::showMessage);
+    connect(fill, &FillController::closeRequested, this, &QWidget::close);
+    const auto markerChosen = [this, fill] {
+        fill->setMarkerToolActive(ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked());
+    };
+    connect(ui->actionKeepMarks, &QAction::toggled, fill, markerChosen);
+    connect(ui->actionRemoveMarks, &QAction::toggled, fill, markerChosen);
     recovery = new RecoveryScheduler(doc, this);
     connect(recovery, &RecoveryScheduler::writeFailed, this,
             [this](const QString &message) { statusBar()->showMessage(message); });
@@ -183,33 +193,6 @@ void MainWindow::setUpShortcuts()
                 {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
-}
-
-void MainWindow::on_actionFill_triggered()
-{
-    if (!doc->hasPhoto()) {
-        statusBar()->showMessage(tr("Open a photo first"), nothingToSaveTimeout);
-        return;
-    }
-    if (ui->graphicsView->isStroking() || fillRunner->isRunning())
-        return;
-    const QList<QPoint> keep = doc->marks()->pixels(Mark::Keep, doc->photo().size());
-    const QList<QPoint> remove = doc->marks()->pixels(Mark::Remove, doc->photo().size());
-    const RegionFill::Result result = fillRunner->run(doc->photo(), keep, remove);
-    if (fillRunner->closeRequested()) {
-        // The window was closed while the fill ran; the fill has stopped.
-        close();
-        return;
-    }
-    if (result.outcome != RegionFill::Outcome::Filled) {
-        statusBar()->showMessage(RegionFill::outcomeText(result.outcome));
-        return;
-    }
-    if (!doc->fill(result.spans)) {
-        statusBar()->showMessage(tr("The fill was too large to record: it cannot be undone."));
-        return;
-    }
-    statusBar()->clearMessage();
 }
 
 void MainWindow::showDocumentName()

@@ -66,7 +66,6 @@ private slots:
     void on_actionVisit_Website_triggered();
     void on_pushButtonWebsite_clicked();
     void on_actionQuit_triggered();
-    void on_actionFill_triggered();
 
 private:
     // Save As; true when the file was written.

@@ -1,12 +1,14 @@
 // Speed and peak memory of filling a region from one keep and one remove
-// scribble, on a 1-megapixel and a 24-megapixel photo, and of the preview
-// at view resolution. Baselines measured in
+// scribble, on a 1-megapixel and a 24-megapixel photo, of the preview at
+// view resolution (alone, and with the outline the window shows of it), and
+// of a fill that goes on from a preview of the same marks. Baselines measured in
 // the same run: the whole photo cut at full resolution in one go (1 MP), and
 // a plain copy of the photo (24 MP), so that the figures can be read as
 // ratios on a noisy machine.
 
 #include "memorystatus.h"
 
+#include "app/fillcontroller.h"
 #include "imaging/regionfill.h"
 
 #include <QElapsedTimer>
@@ -63,7 +65,8 @@ FillScene fillScene(int w, int h)
     const double cx = 4.0 * unit;
     const double cy = 5.0 * unit;
     const double radius = 3.0 * unit;
-    const double coins[][3] = {{8.5, 2.0, 1.0}, {9.0, 5.0, 1.2}, {8.2, 8.0, 0.9}, {w / unit - 1.5, 8.3, 1.1}, {w / unit - 1.5, 2.0, 0.8}};
+    const double coins[][3] = {
+        {8.5, 2.0, 1.0}, {9.0, 5.0, 1.2}, {8.2, 8.0, 0.9}, {w / unit - 1.5, 8.3, 1.1}, {w / unit - 1.5, 2.0, 0.8}};
     for (int y = 0; y < h; ++y) {
         auto *line = reinterpret_cast<QRgb *>(s.photo.scanLine(y));
         for (int x = 0; x < w; ++x) {
@@ -76,7 +79,8 @@ FillScene fillScene(int w, int h)
                 const double dx = (x - c[0] * unit) / (c[2] * unit);
                 const double dy = (y - c[1] * unit) / (c[2] * unit);
                 if (dx * dx + dy * dy < 1)
-                    v = 175 - 17 * (dx + dy) - 20 * (dx * dx + dy * dy) + 20 * (valueNoise(x * 3 / unit, y * 3 / unit, 5) - 0.5);
+                    v = 175 - 17 * (dx + dy) - 20 * (dx * dx + dy * dy)
+                        + 20 * (valueNoise(x * 3 / unit, y * 3 / unit, 5) - 0.5);
             }
             const int g = std::clamp(int(v), 0, 255);
             line[x] = qRgb(g, g, g);
@@ -100,10 +104,11 @@ FillScene patchScene(int w, int h)
     for (int y = 0; y < h; ++y) {
         auto *line = reinterpret_cast<QRgb *>(s.photo.scanLine(y));
         for (int x = 0; x < w; ++x) {
-            const double f = 0.6 * valueNoise(x / scale, y / scale, 11) + 0.3 * valueNoise(2 * x / scale, 2 * y / scale, 12)
-                             + 0.1 * valueNoise(4 * x / scale, 4 * y / scale, 13);
+            const double f = 0.6 * valueNoise(x / scale, y / scale, 11)
+                + 0.3 * valueNoise(2 * x / scale, 2 * y / scale, 12)
+                + 0.1 * valueNoise(4 * x / scale, 4 * y / scale, 13);
             const int g = (f > 0.5 ? 150 : 105) + int(20 * (valueNoise(x / scale, y / scale, 14) - 0.5))
-                          + int(8 * (grain(x, y, 15) - 0.5));
+                + int(8 * (grain(x, y, 15) - 0.5));
             line[x] = qRgb(g, g, g);
         }
     }
@@ -130,7 +135,8 @@ void fill(benchmark::State &state, const char *name, int width, int height, qint
     QElapsedTimer timer;
     for (auto _ : state) {
         timer.start();
-        const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels);
+        const RegionFill::Result result =
+            RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels);
         times.push_back(timer.nsecsElapsed() / 1e6);
         if (result.outcome != RegionFill::Outcome::Filled)
             state.SkipWithError("nothing filled");
@@ -157,6 +163,59 @@ void preview(benchmark::State &state, const char *name, int width, int height, q
     record(state, name, times);
 }
 
+// What a drag of marks costs until the window can show its outline: the
+// preview and the outline picture made of it (on the preview's worker).
+void previewShown(benchmark::State &state, const char *name, int width, int height, qint64 viewPixels)
+{
+    const FillScene scene = fillScene(width, height);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        const RegionFill::Preview result = RegionFill::preview(scene.photo, scene.keep, scene.remove, viewPixels);
+        const QImage picture = FillController::outline(result);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (picture.isNull())
+            state.SkipWithError("nothing previewed");
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    record(state, name, times);
+}
+
+// The outline picture alone, of a preview made beforehand.
+void outlineOnly(benchmark::State &state, const char *name, int width, int height, qint64 viewPixels)
+{
+    const FillScene scene = fillScene(width, height);
+    const RegionFill::Preview shown = RegionFill::preview(scene.photo, scene.keep, scene.remove, viewPixels);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        const QImage picture = FillController::outline(shown);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    record(state, name, times);
+}
+
+// Fill once the preview of the same marks is shown: only the refinement.
+void fillFromPreview(benchmark::State &state, const char *name, int width, int height, qint64 viewPixels)
+{
+    const FillScene scene = fillScene(width, height);
+    const RegionFill::Preview shown = RegionFill::preview(scene.photo, scene.keep, scene.remove, viewPixels);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        const RegionFill::Result result = RegionFill::refine(scene.photo, shown);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (result.outcome != RegionFill::Outcome::Filled)
+            state.SkipWithError("nothing filled");
+        benchmark::DoNotOptimize(result.spans.size());
+    }
+    record(state, name, times);
+}
+
 void photoCopy(benchmark::State &state, const char *name, int width, int height)
 {
     const FillScene scene = fillScene(width, height);
@@ -173,15 +232,56 @@ void photoCopy(benchmark::State &state, const char *name, int width, int height)
 
 constexpr qint64 wholePhoto = std::numeric_limits<qint64>::max();
 
-void BM_Fill_1MP(benchmark::State &state) { fill(state, "BM_Fill_1MP", 1224, 816, RegionFill::defaultCutPixels); }
-void BM_FillSingleCut_1MP(benchmark::State &state) { fill(state, "BM_FillSingleCut_1MP", 1224, 816, wholePhoto); }
-void BM_Fill_24MP(benchmark::State &state) { fill(state, "BM_Fill_24MP", 6000, 4000, RegionFill::defaultCutPixels); }
-void BM_FillPatches_24MP(benchmark::State &state) { fill(state, "BM_FillPatches_24MP", 6000, 4000, RegionFill::defaultCutPixels, patchScene); }
-void BM_PhotoCopy_24MP(benchmark::State &state) { photoCopy(state, "BM_PhotoCopy_24MP", 6000, 4000); }
+void BM_Fill_1MP(benchmark::State &state)
+{
+    fill(state, "BM_Fill_1MP", 1224, 816, RegionFill::defaultCutPixels);
+}
+void BM_FillSingleCut_1MP(benchmark::State &state)
+{
+    fill(state, "BM_FillSingleCut_1MP", 1224, 816, wholePhoto);
+}
+void BM_Fill_24MP(benchmark::State &state)
+{
+    fill(state, "BM_Fill_24MP", 6000, 4000, RegionFill::defaultCutPixels);
+}
+void BM_FillPatches_24MP(benchmark::State &state)
+{
+    fill(state, "BM_FillPatches_24MP", 6000, 4000, RegionFill::defaultCutPixels, patchScene);
+}
+void BM_PhotoCopy_24MP(benchmark::State &state)
+{
+    photoCopy(state, "BM_PhotoCopy_24MP", 6000, 4000);
+}
 // A 1-megapixel photo shown whole, and a 24-megapixel one fitted in a 1920 x
 // 1080 view (1620 x 1080 pixels of it on screen).
-void BM_Preview_1MP(benchmark::State &state) { preview(state, "BM_Preview_1MP", 1224, 816, 1224 * 816); }
-void BM_Preview_24MP_View(benchmark::State &state) { preview(state, "BM_Preview_24MP_View", 6000, 4000, 1620 * 1080); }
+void BM_Preview_1MP(benchmark::State &state)
+{
+    preview(state, "BM_Preview_1MP", 1224, 816, 1224 * 816);
+}
+void BM_Preview_24MP_View(benchmark::State &state)
+{
+    preview(state, "BM_Preview_24MP_View", 6000, 4000, 1620 * 1080);
+}
+void BM_PreviewShown_1MP(benchmark::State &state)
+{
+    previewShown(state, "BM_PreviewShown_1MP", 1224, 816, 1224 * 816);
+}
+void BM_PreviewShown_24MP_View(benchmark::State &state)
+{
+    previewShown(state, "BM_PreviewShown_24MP_View", 6000, 4000, 1620 * 1080);
+}
+void BM_PreviewOutline_1MP(benchmark::State &state)
+{
+    outlineOnly(state, "BM_PreviewOutline_1MP", 1224, 816, 1224 * 816);
+}
+void BM_FillFromPreview_1MP(benchmark::State &state)
+{
+    fillFromPreview(state, "BM_FillFromPreview_1MP", 1224, 816, 1224 * 816);
+}
+void BM_FillFromPreview_24MP(benchmark::State &state)
+{
+    fillFromPreview(state, "BM_FillFromPreview_24MP", 6000, 4000, 1620 * 1080);
+}
 
 // Peak resident memory of one fill above what the open photo already holds,
 // against the photo's size as a 32-bit image. Each in a process of its own,
@@ -223,6 +323,11 @@ BENCHMARK(BM_FillPatches_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_PhotoCopy_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_Preview_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Preview_24MP_View)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PreviewShown_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PreviewShown_24MP_View)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_PreviewOutline_1MP)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_FillFromPreview_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FillFromPreview_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv)
 {
@@ -247,11 +352,20 @@ int main(int argc, char **argv)
                 median("BM_Fill_1MP"), median("BM_Fill_24MP"), median("BM_FillPatches_24MP"));
     std::printf("Median previews: 1 MP %.1f ms (target 150), 24 MP in a 1920 x 1080 view %.1f ms (target 500)\n",
                 median("BM_Preview_1MP"), median("BM_Preview_24MP_View"));
+    std::printf("Median previews with their outline, after a drag: 1 MP %.1f ms (target 150), 24 MP in a 1920 x 1080 "
+                "view %.1f ms (target 500)\n",
+                median("BM_PreviewShown_1MP"), median("BM_PreviewShown_24MP_View"));
     std::printf("Ratios of medians (same run):\n");
     ratio("BM_FillSingleCut_1MP", "BM_Fill_1MP");
     ratio("BM_Fill_24MP", "BM_PhotoCopy_24MP");
     ratio("BM_Fill_24MP", "BM_Fill_1MP");
     ratio("BM_FillPatches_24MP", "BM_PhotoCopy_24MP");
     ratio("BM_Preview_24MP_View", "BM_PhotoCopy_24MP");
+    ratio("BM_Preview_1MP", "BM_Fill_1MP");
+    ratio("BM_Preview_24MP_View", "BM_Fill_24MP");
+    ratio("BM_PreviewShown_1MP", "BM_Fill_1MP");
+    ratio("BM_PreviewShown_24MP_View", "BM_Fill_24MP");
+    ratio("BM_FillFromPreview_1MP", "BM_Fill_1MP");
+    ratio("BM_FillFromPreview_24MP", "BM_Fill_24MP");
     return 0;
 }

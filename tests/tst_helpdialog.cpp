@@ -95,9 +95,13 @@ void TestHelpDialog::pageReadsAsDescribed()
         QStringLiteral("To colour a whole area at once, choose Keep marks on the tool bar "
                        "(K) and scribble inside the area, choose Remove marks (R) and "
                        "scribble outside it, then choose Fill marked area (F or Return). "
-                       "The area between the marks is found along the photo's own edges "
-                       "and coloured with the brush colour; Edit->Undo gives the marks "
-                       "back."),
+                       "While a marker tool is chosen, an amber outline shows after each "
+                       "scribble the area that Fill will colour, found along the photo's "
+                       "own edges: add marks until it is right. Fill colours that area "
+                       "with the brush colour, softly where the photo's edge is soft; "
+                       "Edit->Undo gives the marks back. When the fill reaches the "
+                       "photo's edge or colours only a small area, the status bar says "
+                       "so: undo and add marks."),
         QStringLiteral("For colour that looks like a colour photo, switch on Natural "
                        "colour on the tool bar: the colour then keeps the brightness of "
                        "the photo under it. Strength sets how much colour a stroke lays "
