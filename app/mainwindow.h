@@ -9,6 +9,7 @@
 class Document;
 class FillRunner;
 class RecoveryScheduler;
+class SaveController;
 class ToolChooser;
 class Ui_MainWindow;
 
@@ -41,6 +42,7 @@ public:
     void setRecoveryInterval(int msec);
 
     Document *document() const { return doc; }
+    SaveController *saveController() const { return saver; }
 
 public slots:
     // Offers what a window that died left unsaved; called once the window
@@ -60,6 +62,7 @@ private slots:
     void on_horizontalSlider_valueChanged(int value);
     void on_pushButtonZoomPlus_clicked();
     void on_pushButtonZoomMinus_clicked();
+    void on_actionSave_triggered();
     void on_actionSave_As_triggered();
     void on_actionAbout_triggered();
     void on_actionIndex_triggered();
@@ -71,8 +74,6 @@ private slots:
     void on_actionFill_triggered();
 
 private:
-    // Save As; true when the file was written.
-    bool saveAs();
     void setUpShortcuts();
     void showDocumentName();
     void openWebsite();
@@ -84,6 +85,7 @@ private:
     RecoveryScheduler *recovery = nullptr;
     FillRunner *fillRunner = nullptr;
     ToolChooser *tools = nullptr;
+    SaveController *saver = nullptr;
 };
 
 #endif // MAINWINDOW_H

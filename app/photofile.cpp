@@ -354,7 +354,8 @@ QString PhotoFile::openFilter()
     QStringList patterns;
     QList<QByteArray> formats = QImageReader::supportedImageFormats();
     formats << "heic"
-            << "heif";
+            << "heif"
+            << "ora"; // work files
     for (const QByteArray &format : std::as_const(formats))
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
     return tr("All images (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;")

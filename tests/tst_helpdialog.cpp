@@ -70,7 +70,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 14);
+    QCOMPARE(page->blockCount(), 15);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -96,7 +96,16 @@ void TestHelpDialog::pageReadsAsDescribed()
                                                  "scribble outside it, then choose Fill marked area (F or Return). "
                                                  "The area between the marks is found along the photo's own edges "
                                                  "and coloured with the brush colour; Edit->Undo gives the marks "
-                                                 "back.")};
+                                                 "back."),
+                                  QStringLiteral("File->Save (Ctrl+S) writes your work to the file it was last saved "
+                                                 "to, in that file's format; the first time it asks for a name, as "
+                                                 "File->Save As (Ctrl+Shift+S) always does. To go on another day, "
+                                                 "save as Brivela work (.ora): it keeps the photo, its colouring and "
+                                                 "the marks, so the eraser still brings the photo back, and other "
+                                                 "painting programs open it as layers. JPG (quality 100, full colour "
+                                                 "detail) and PNG hold the coloured photo only, with the photo's "
+                                                 "date, camera, colour profile and XMP; the marks are not kept in "
+                                                 "them. Painting goes on while a file is written.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.
