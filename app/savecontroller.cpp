@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTimer>
 #include <QUndoStack>
@@ -32,6 +33,9 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
 constexpr int progressInterval = 100;
+// Milliseconds a save may hold the window before its events run again: well
+// below what a hand notices.
+constexpr int quietWait = 30;
 
 QString canonicalDirOf(const QString &fileName)
 {
@@ -196,7 +200,8 @@ bool SaveController::write(const QString &fileName)
     const bool asWork =
         WorkFile::hasWorkFileName(fileName) || (doc->isWorkFile() && sameFile(fileName, doc->fileName()));
     running = true;
-    pending = QtConcurrent::run([work, fileName, asWork, progress, outcome] {
+    auto finished = std::make_shared<QSemaphore>();
+    pending = QtConcurrent::run([work, fileName, asWork, progress, outcome, finished] {
         if (asWork) {
             WorkFile file(fileName);
             outcome->saved =
@@ -209,6 +214,7 @@ bool SaveController::write(const QString &fileName)
             outcome->error = file.errorString();
             outcome->notes = file.notes();
         }
+        finished->release();
     });
     emit saveStarted(fileName);
 
@@ -239,7 +245,9 @@ bool SaveController::write(const QString &fileName)
     });
     shower.start(delay);
     ticker.start(progressInterval);
-    if (!pending.isFinished())
+    // A small file is done before anyone could notice the wait; only a
+    // longer save lets the window's events run meanwhile.
+    if (!finished->tryAcquire(1, quietWait))
         loop.exec();
     // An application quitting ends every loop early; the save still ends here.
     pending.waitForFinished();
