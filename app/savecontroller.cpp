@@ -119,6 +119,13 @@ bool SaveController::saveAs()
     return write(fileName);
 }
 
+bool SaveController::saveTo(const QString &fileName)
+{
+    if (running || !doc->hasPhoto())
+        return false;
+    return write(fileName);
+}
+
 QString SaveController::askFileName()
 {
     const QString currDir = QSettings().value(currDirKey, QString()).toString();

@@ -38,6 +38,8 @@ public:
     bool save();
     // Save As: asks for a name, then saves there.
     bool saveAs();
+    // Saves to `fileName` as Save As does once its dialog is answered.
+    bool saveTo(const QString &fileName);
 
     bool isSaving() const { return running; }
     // The file last saved to, or the work file opened; empty otherwise.
