@@ -3,6 +3,7 @@
 #include "app/markscodec.h"
 #include "app/savecontroller.h"
 #include "app/workfile.h"
+#include "filesamples.h"
 #include "imaging/colourlayer.h"
 #include "imaging/markset.h"
 #include "testsupport.h"
@@ -197,6 +198,8 @@ private slots:
     void closingDuringASaveWaits();
     void windowAnswersDuringABigSave();
     void typedNameKeptWhileTheFolderLoads();
+    void metadataSurvivesTheWindow_data();
+    void metadataSurvivesTheWindow();
     void marksCodecRefusesDamage_data();
     void marksCodecRefusesDamage();
 
@@ -662,6 +665,49 @@ void TestSaving::typedNameKeptWhileTheFolderLoads()
     QCOMPARE(kept, QStringLiteral("mine"));
     QCOMPARE(asked, QString());
     QVERIFY2(QFile::exists(folder + QStringLiteral("/mine.jpg")), qPrintable(s.status()));
+}
+
+void TestSaving::metadataSurvivesTheWindow_data()
+{
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("jpg") << "jpg";
+    QTest::newRow("png") << "png";
+    QTest::newRow("through a work file") << "ora";
+}
+
+// A camera photo opened in the window and saved keeps its date, camera, XMP
+// and profile, upright; so does one saved through a work file first.
+void TestSaving::metadataSurvivesTheWindow()
+{
+    QFETCH(QString, saved);
+    QImage upright = photoOfKind(QStringLiteral("rgb"), QSize(48, 32));
+    const QImage stored = upright.transformed(QTransform().rotate(-90));
+    const PhotoMetadata metadata = FileSamples::cameraMetadata(6, stored.size());
+    const QString photo = dir.filePath(QStringLiteral("camera-shot.jpg"));
+    writeFile(photo, FileSamples::jpegWith(stored, metadata));
+    Session s;
+    QVERIFY(s.window.openFile(photo));
+    QCOMPARE(s.doc()->photo().size(), upright.size());
+    s.stroke(3, 0, 20);
+    QString name = dir.filePath(QStringLiteral("camera-kept.") + saved);
+    QFile::remove(name);
+    s.saveAs(name);
+    QVERIFY2(QFile::exists(name), qPrintable(s.status()));
+    if (saved == QLatin1String("ora")) {
+        // Reopened the next day, then saved as a photo.
+        Session next;
+        QVERIFY(next.window.openFile(name));
+        name = dir.filePath(QStringLiteral("camera-kept-from-work.jpg"));
+        QFile::remove(name);
+        next.saveAs(name);
+        QVERIFY2(QFile::exists(name), qPrintable(next.status()));
+    }
+    const PhotoMetadata back = FileSamples::readBack(name);
+    QCOMPARE(PhotoMetadata::exifOrientation(back.exif), 1);
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Photo.DateTimeOriginal"), QStringLiteral("2019:07:14 16:32:05"));
+    QCOMPARE(PhotoMetadata::exifValue(back.exif, "Exif.Image.Model"), QStringLiteral("FX-100"));
+    QVERIFY2(back.xmp.contains("Harbour at dusk"), back.xmp.constData());
+    QCOMPARE(back.icc, FileSamples::srgbProfile());
 }
 
 void TestSaving::marksCodecRefusesDamage_data()
