@@ -167,7 +167,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (fileName.isEmpty())
         return;
     event->acceptProposedAction();
-    if (!saver->isSaving() && maybeSave())
+    if (!saver->refuseWhileSaving() && maybeSave())
         openFile(fileName);
 }
 
@@ -242,7 +242,7 @@ bool MainWindow::maybeSave()
 
 void MainWindow::on_actionOpen_triggered()
 {
-    if (saver->isSaving() || !maybeSave())
+    if (saver->refuseWhileSaving() || !maybeSave())
         return;
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());

@@ -101,12 +101,17 @@ bool SaveController::save()
     return saveAs();
 }
 
+bool SaveController::refuseWhileSaving()
+{
+    if (running)
+        emit message(tr("Still saving: wait until the save has finished."), nothingToSaveTimeout);
+    return running;
+}
+
 bool SaveController::saveAs()
 {
-    if (running) {
-        emit message(tr("Still saving: wait until the save has finished."), nothingToSaveTimeout);
+    if (refuseWhileSaving())
         return false;
-    }
     if (!doc->hasPhoto()) {
         emit message(tr("Nothing to save yet"), nothingToSaveTimeout);
         return false;

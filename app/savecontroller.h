@@ -42,6 +42,9 @@ public:
     bool saveTo(const QString &fileName);
 
     bool isSaving() const { return running; }
+    // True, saying so in the status bar, while a save runs: what replaces
+    // the document waits until it has ended.
+    bool refuseWhileSaving();
     // The file last saved to, or the work file opened; empty otherwise.
     QString savedFile() const { return lastSaved; }
     // The name the window shows: the file last saved to, else the photo's.

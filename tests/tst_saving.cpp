@@ -196,6 +196,7 @@ private slots:
     void paintingDuringASaveStaysUnsaved_data();
     void paintingDuringASaveStaysUnsaved();
     void closingDuringASaveWaits();
+    void commandsDuringASaveWait();
     void windowAnswersDuringABigSave();
     void typedNameKeptWhileTheFolderLoads();
     void metadataSurvivesTheWindow_data();
@@ -573,6 +574,34 @@ void TestSaving::closingDuringASaveWaits()
     WorkFile back(target);
     QVERIFY2(back.read(), qPrintable(back.errorString()));
     QCOMPARE(back.layer(), s.doc()->colourLayer()->image());
+}
+
+// Open, Save and Save As while a save runs say so and change nothing.
+void TestSaving::commandsDuringASaveWait()
+{
+    const QString photo =
+        writePhoto(dir, QStringLiteral("busy.png"), photoOfKind(QStringLiteral("rgb"), QSize(40, 30)));
+    const QString target = dir.filePath(QStringLiteral("busy.ora"));
+    QFile::remove(target);
+    Session s;
+    QVERIFY(s.window.openFile(photo));
+    s.stroke(3, 0, 20);
+    QStringList said;
+    QString dialogs;
+    connect(s.saver(), &SaveController::saveStarted, this, [&] {
+        for (const char *command : {"actionOpen", "actionSave", "actionSave_As"}) {
+            NoDialog none;
+            s.trigger(command);
+            QCoreApplication::processEvents();
+            dialogs += none.seen;
+            said.append(s.status());
+        }
+    });
+    s.saveAs(target);
+    QCOMPARE(dialogs, QString());
+    QCOMPARE(said, QStringList(3, QStringLiteral("Still saving: wait until the save has finished.")));
+    QCOMPARE(s.doc()->fileName(), photo);
+    QCOMPARE(s.status(), QStringLiteral("Saved busy.ora"));
 }
 
 // While a large photo is written the window's own events go on being
