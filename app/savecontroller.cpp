@@ -25,6 +25,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -190,7 +191,7 @@ bool SaveController::write(const QString &fileName)
 
     // What is written is the work as it stands now; whatever changes while
     // it is written keeps the work unsaved.
-    const Document::Snapshot work = doc->snapshot();
+    Document::Snapshot work = doc->snapshot();
     bool changed = false;
     bool reopened = false;
     QList<QMetaObject::Connection> watches;
@@ -213,7 +214,8 @@ bool SaveController::write(const QString &fileName)
         WorkFile::hasWorkFileName(fileName) || (doc->isWorkFile() && sameFile(fileName, doc->fileName()));
     running = true;
     auto finished = std::make_shared<QSemaphore>();
-    pending = QtConcurrent::run([work, fileName, asWork, progress, outcome, finished] {
+    // The worker holds the only copies, and lets each go as soon as it can.
+    pending = QtConcurrent::run([work = std::move(work), fileName, asWork, progress, outcome, finished]() mutable {
         if (asWork) {
             WorkFile file(fileName);
             outcome->saved =
@@ -222,10 +224,12 @@ bool SaveController::write(const QString &fileName)
             outcome->notes = file.notes();
         } else {
             PhotoFile file(fileName);
-            outcome->saved = file.write(work.photo, work.original, work.layer, work.metadata, progress.get());
+            outcome->saved = file.writeReleasing(std::move(work.photo), std::move(work.original), std::move(work.layer),
+                                                 work.metadata, progress.get());
             outcome->error = file.errorString();
             outcome->notes = file.notes();
         }
+        work = Document::Snapshot();
         finished->release();
     });
     emit saveStarted(fileName);

@@ -1,8 +1,8 @@
 // How long the window waits on a save of a 24-megapixel photo, as JPG, PNG
 // and work file: the whole save through the window's Save, the longest time
 // the window's event loop went without running (a 1 ms timer's largest gap),
-// and the file's size. With the argument "stroke", a stroke painted while
-// the save runs, and its time. The photo is a real one scaled up to 6000 x 4000, grey
+// and the file's size. With the argument "stroke", a stroke painted 5 ms
+// into the save, and its time; with "late", 1 s into it. The photo is a real one scaled up to 6000 x 4000, grey
 // as the photos Brivela colours are, with its left half coloured.
 
 #include "app/document.h"
@@ -24,7 +24,9 @@ int main(int argc, char *argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // With "stroke", a stroke is painted while each save runs.
-    const bool withStroke = QApplication::arguments().contains(QStringLiteral("stroke"));
+    // With "late", 1 s after the save began, once the picture is composed.
+    const bool late = QApplication::arguments().contains(QStringLiteral("late"));
+    const bool withStroke = late || QApplication::arguments().contains(QStringLiteral("stroke"));
     QTemporaryDir dir;
     const QImage source(QStringLiteral("/usr/lib/python3/dist-packages/skimage/data/astronaut.png"));
     if (source.isNull() || !dir.isValid()) {
@@ -68,7 +70,7 @@ int main(int argc, char *argv[])
             ticker.start(1);
             if (!withStroke)
                 return;
-            QTimer::singleShot(5, &ticker, [&] {
+            QTimer::singleShot(late ? 1000 : 5, &ticker, [&] {
                 QElapsedTimer stroke;
                 stroke.start();
                 doc->beginStroke(false);

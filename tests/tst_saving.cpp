@@ -1,6 +1,7 @@
 #include "app/document.h"
 #include "app/mainwindow.h"
 #include "app/markscodec.h"
+#include "app/photofile.h"
 #include "app/savecontroller.h"
 #include "app/workfile.h"
 #include "filesamples.h"
@@ -28,6 +29,8 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -199,6 +202,7 @@ private slots:
     void commandsDuringASaveWait();
     void windowAnswersDuringABigSave();
     void typedNameKeptWhileTheFolderLoads();
+    void photoSaveLetsGoOfTheLayerOnceComposed();
     void metadataSurvivesTheWindow_data();
     void metadataSurvivesTheWindow();
     void marksCodecRefusesDamage_data();
@@ -694,6 +698,36 @@ void TestSaving::typedNameKeptWhileTheFolderLoads()
     QCOMPARE(kept, QStringLiteral("mine"));
     QCOMPARE(asked, QString());
     QVERIFY2(QFile::exists(folder + QStringLiteral("/mine.jpg")), qPrintable(s.status()));
+}
+
+// Once the picture is composed, a photo save holds no share of the colour
+// layer, so painting on while it encodes copies nothing.
+void TestSaving::photoSaveLetsGoOfTheLayerOnceComposed()
+{
+    QImage photo(1500, 1000, QImage::Format_RGB32);
+    QRandomGenerator random(3);
+    for (int y = 0; y < photo.height(); ++y) {
+        auto *line = reinterpret_cast<quint32 *>(photo.scanLine(y));
+        for (int x = 0; x < photo.width(); ++x)
+            line[x] = random.generate() | 0xff000000u;
+    }
+    QImage layer(photo.size(), QImage::Format_ARGB32);
+    layer.fill(qRgba(200, 0, 0, 255));
+    QImage shared = layer;
+    QVERIFY(!layer.isDetached());
+    SaveProgress progress;
+    bool saved = false;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        PhotoFile file(dir.filePath(QStringLiteral("released.png")));
+        saved = file.writeReleasing(QImage(photo), QImage(), std::move(shared), PhotoMetadata(), &progress);
+        done = true;
+    });
+    QTRY_VERIFY(progress.permille() > 150 || done);
+    const bool alone = layer.isDetached();
+    worker.join();
+    QVERIFY(saved);
+    QVERIFY(alone);
 }
 
 void TestSaving::metadataSurvivesTheWindow_data()
