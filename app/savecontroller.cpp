@@ -218,8 +218,8 @@ bool SaveController::write(const QString &fileName)
     pending = QtConcurrent::run([work = std::move(work), fileName, asWork, progress, outcome, finished]() mutable {
         if (asWork) {
             WorkFile file(fileName);
-            outcome->saved =
-                file.write(work.photo, work.original, work.layer, work.marks, work.metadata, progress.get());
+            outcome->saved = file.writeReleasing(std::move(work.photo), std::move(work.original), std::move(work.layer),
+                                                 work.marks, work.metadata, progress.get());
             outcome->error = file.errorString();
             outcome->notes = file.notes();
         } else {

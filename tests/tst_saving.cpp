@@ -202,7 +202,8 @@ private slots:
     void commandsDuringASaveWait();
     void windowAnswersDuringABigSave();
     void typedNameKeptWhileTheFolderLoads();
-    void photoSaveLetsGoOfTheLayerOnceComposed();
+    void saveLetsGoOfTheLayerEarly_data();
+    void saveLetsGoOfTheLayerEarly();
     void metadataSurvivesTheWindow_data();
     void metadataSurvivesTheWindow();
     void marksCodecRefusesDamage_data();
@@ -700,10 +701,21 @@ void TestSaving::typedNameKeptWhileTheFolderLoads()
     QVERIFY2(QFile::exists(folder + QStringLiteral("/mine.jpg")), qPrintable(s.status()));
 }
 
-// Once the picture is composed, a photo save holds no share of the colour
-// layer, so painting on while it encodes copies nothing.
-void TestSaving::photoSaveLetsGoOfTheLayerOnceComposed()
+void TestSaving::saveLetsGoOfTheLayerEarly_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("after"); // thousandths of the save by which the layer is let go
+    QTest::newRow("png") << "released.png" << 150;
+    QTest::newRow("work file") << "released.ora" << 250;
+}
+
+// A save holds no share of the colour layer once it no longer needs it (a
+// photo once composed, a work file once the layer is encoded), so painting
+// on while the rest is written copies nothing.
+void TestSaving::saveLetsGoOfTheLayerEarly()
+{
+    QFETCH(QString, name);
+    QFETCH(int, after);
     QImage photo(1500, 1000, QImage::Format_RGB32);
     QRandomGenerator random(3);
     for (int y = 0; y < photo.height(); ++y) {
@@ -718,12 +730,19 @@ void TestSaving::photoSaveLetsGoOfTheLayerOnceComposed()
     SaveProgress progress;
     bool saved = false;
     std::atomic<bool> done{false};
+    const QString fileName = dir.filePath(name);
     std::thread worker([&] {
-        PhotoFile file(dir.filePath(QStringLiteral("released.png")));
-        saved = file.writeReleasing(QImage(photo), QImage(), std::move(shared), PhotoMetadata(), &progress);
+        if (WorkFile::hasWorkFileName(fileName)) {
+            WorkFile file(fileName);
+            saved = file.writeReleasing(QImage(photo), QImage(), std::move(shared), MarksCodec::encode({}),
+                                        PhotoMetadata(), &progress);
+        } else {
+            PhotoFile file(fileName);
+            saved = file.writeReleasing(QImage(photo), QImage(), std::move(shared), PhotoMetadata(), &progress);
+        }
         done = true;
     });
-    QTRY_VERIFY(progress.permille() > 150 || done);
+    QTRY_VERIFY(progress.permille() > after || done);
     const bool alone = layer.isDetached();
     worker.join();
     QVERIFY(saved);
