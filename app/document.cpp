@@ -2,11 +2,14 @@
 
 #include "app/hidemarkscommand.h"
 #include "app/layercommand.h"
+#include "app/markscodec.h"
 #include "app/photofile.h"
+#include "app/workfile.h"
 #include "imaging/colourlayer.h"
 #include "imaging/markset.h"
 
 #include <QColor>
+#include <QDir>
 #include <QUndoStack>
 
 #include <algorithm>
@@ -47,6 +50,8 @@ QImage Document::allocate(const QSize &size, QImage::Format format)
 
 Document::OpenResult Document::open(const QString &fileName)
 {
+    if (WorkFile::hasWorkFileName(fileName) || WorkFile::looksLikeWorkFile(fileName))
+        return openWork(fileName);
     PhotoFile file(fileName);
     if (!file.read()) {
         lastError = file.errorString();
@@ -54,10 +59,56 @@ Document::OpenResult Document::open(const QString &fileName)
         return OpenResult::Unreadable;
     }
     QImage image = file.takePhoto();
-    return open(std::move(image), file.original(), fileName);
+    const OpenResult result = open(std::move(image), file.original(), fileName);
+    if (result == OpenResult::Opened) {
+        photoMetadata = file.metadata();
+        lastNotes = file.notes();
+    }
+    return result;
+}
+
+Document::OpenResult Document::openWork(const QString &fileName)
+{
+    WorkFile file(fileName);
+    QList<Mark> savedMarks;
+    QString reason;
+    if (!file.read()) {
+        lastError = file.errorString();
+    } else if (!file.isForeign() && !MarksCodec::decode(file.marks(), &savedMarks, &reason)) {
+        lastError = tr("Could not open %1: %2.").arg(QDir::toNativeSeparators(fileName), reason);
+    } else {
+        QImage colouring = file.takeLayer();
+        const OpenResult result = adopt(file.takePhoto(), file.original(), fileName, true);
+        if (result != OpenResult::Opened)
+            return result;
+        photoMetadata = file.metadata();
+        lastNotes = file.notes();
+        // The saved colouring is where this work starts, not a step of it.
+        if (colouring.size() == photoImage.size() && colouring.format() == ColourLayer::format) {
+            LayerTileRecord record(colouring.size());
+            record.capture(colouring, colouring.rect());
+            colouring = QImage();
+            if (!record.overflowed())
+                layer->swapRecord(record);
+        }
+        for (Mark mark : std::as_const(savedMarks)) {
+            // Used up by a fill before the save: hidden under a tag no step owns.
+            if (mark.isHidden())
+                mark.hiddenBy = MarkSet::newTag();
+            markSet->insert(mark);
+        }
+        return result;
+    }
+    lastRefusedSize = QSize();
+    return OpenResult::Unreadable;
 }
 
 Document::OpenResult Document::open(QImage image, QImage original, const QString &fileName)
+{
+    return adopt(std::move(image), std::move(original), fileName, false);
+}
+
+Document::OpenResult Document::adopt(QImage image, QImage original, const QString &fileName, bool work)
 {
     // Everything the new photo needs, before anything of the current one goes.
     QPixmap shownPixmap = pixmapFor(image);
@@ -89,6 +140,9 @@ Document::OpenResult Document::open(QImage image, QImage original, const QString
     // Cannot fail: both images are allocated, of the photo's size.
     layer->init(std::move(layerImage), std::move(smoothedImage), openingBrushColour, QColor(Qt::transparent).rgba());
     photoFileName = fileName;
+    photoMetadata = PhotoMetadata();
+    lastNotes.clear();
+    openedWork = work;
     emit photoChanged();
     emit opened(fileName);
     return OpenResult::Opened;
@@ -98,13 +152,40 @@ bool Document::save(const QString &fileName)
 {
     if (!hasPhoto())
         return false;
-    PhotoFile file(fileName);
-    if (!file.write(photoImage, photoOriginal, layer->image())) {
-        lastError = file.errorString();
-        return false;
+    const Snapshot work = snapshot();
+    if (WorkFile::hasWorkFileName(fileName)) {
+        WorkFile file(fileName);
+        if (!file.write(work.photo, work.original, work.layer, work.marks, work.metadata)) {
+            lastError = file.errorString();
+            return false;
+        }
+    } else {
+        PhotoFile file(fileName);
+        if (!file.write(work.photo, work.original, work.layer, work.metadata)) {
+            lastError = file.errorString();
+            return false;
+        }
     }
-    undoHistory->setClean();
+    setSaved();
     return true;
+}
+
+Document::Snapshot Document::snapshot() const
+{
+    Snapshot work;
+    if (!hasPhoto())
+        return work;
+    work.photo = photoImage;
+    work.original = photoOriginal;
+    work.layer = layer->image();
+    work.marks = MarksCodec::encode(markSet->all());
+    work.metadata = photoMetadata;
+    return work;
+}
+
+void Document::setSaved()
+{
+    undoHistory->setClean();
 }
 
 void Document::setBrushColour(QRgb colour)

@@ -1,6 +1,7 @@
 #ifndef DOCUMENT_H
 #define DOCUMENT_H
 
+#include "app/photometadata.h"
 #include "canvas/canvasdocument.h"
 #include "imaging/coveragespans.h"
 #include "imaging/rowspan.h"
@@ -12,6 +13,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -45,12 +47,34 @@ public:
     explicit Document(QObject *parent = nullptr);
     ~Document() override;
 
+    // What a save needs of the document, as implicitly shared copies that
+    // a worker thread may read while painting goes on.
+    struct Snapshot {
+        QImage photo;
+        QImage original;
+        QImage layer;
+        QByteArray marks;
+        PhotoMetadata metadata;
+    };
+
+    // Opens a photo or a work file (.ora): a work file of this program gives
+    // back the photo, the colour layer and the marks as they were saved.
     OpenResult open(const QString &fileName);
     // Opens a photo already read: `photo` in a form the colouriser reads,
     // `original` its deeper pixels or null.
     OpenResult open(QImage photo, QImage original, const QString &fileName);
-    // Writes the photo with its colouring; on success the work counts as saved.
+    // Writes the photo with its colouring, or the whole work where the name
+    // ends in .ora; on success the work counts as saved.
     bool save(const QString &fileName);
+    Snapshot snapshot() const;
+    // The photo's EXIF, XMP and colour profile as opened, for saved files.
+    const PhotoMetadata &metadata() const { return photoMetadata; }
+    // Whether the document was opened from a work file.
+    bool isWorkFile() const { return openedWork; }
+    // What the last open that worked left out, for the status bar.
+    QStringList openNotes() const { return lastNotes; }
+    // The work as it stands counts as saved.
+    void setSaved();
     // Why the last open or save failed, naming the file, for the status bar.
     QString errorString() const { return lastError; }
     // The pixel size of the photo the last open found no memory for.
@@ -122,6 +146,8 @@ private:
     void pushChange(QUndoCommand *step, std::shared_ptr<LayerChange> change);
     void limitHistory();
     void endHistory();
+    OpenResult openWork(const QString &fileName);
+    OpenResult adopt(QImage photo, QImage original, const QString &fileName, bool work);
 
     ColourLayer *layer;
     MarkSet *markSet;
@@ -132,6 +158,9 @@ private:
     QImage photoOriginal;
     QPixmap pixmap;
     QString photoFileName;
+    PhotoMetadata photoMetadata;
+    QStringList lastNotes;
+    bool openedWork = false;
     QString lastError;
     QSize lastRefusedSize;
     StrokeStyle brushStyle; // all but the brush colour, which the layer keeps

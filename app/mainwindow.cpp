@@ -7,6 +7,7 @@
 #include "app/fillrunner.h"
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
+#include "app/savecontroller.h"
 #include "app/toolchooser.h"
 #include "app/viewcommands.h"
 #include "app/windowgeometry.h"
@@ -38,10 +39,8 @@ namespace {
 
 const QString toolSizeKey = QStringLiteral("TOOLSIZE");
 const QString currDirKey = QStringLiteral("CurrDir");
-const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 
 constexpr int nothingToSaveTimeout = 3000;
-constexpr int savedTimeout = 5000;
 
 // The largest image, in megabytes of decoded pixels, that Open accepts. The
 // toolkit's default (128 MB) refuses photos above about 32 megapixels. The
@@ -91,7 +90,9 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menuEdit->addAction(redo);
 
     connect(doc, &Document::modifiedChanged, this, &QWidget::setWindowModified);
-    connect(doc, &Document::opened, this, &MainWindow::showDocumentName);
+    saver = new SaveController(doc, this);
+    connect(saver, &SaveController::nameChanged, this, &MainWindow::showDocumentName);
+    connect(saver, &SaveController::message, statusBar(), &QStatusBar::showMessage);
     connect(doc, &Document::historyLost, this, [this](const QString &why) { statusBar()->showMessage(why); });
     // A file dropped anywhere, the canvas included, reaches the window.
     setAcceptDrops(true);
@@ -139,6 +140,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    delete saver; // waits for a save still running
     // The record goes with a normal end; the document's history goes with the
     // document, and nothing of this half-destroyed window may hear of it.
     delete recovery;
@@ -158,7 +160,11 @@ void MainWindow::changeEvent(QEvent *e)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (maybeSave()) {
+    if (saver->isSaving()) {
+        // Closes once the file is complete.
+        saver->closeWhenDone();
+        event->ignore();
+    } else if (maybeSave()) {
         // A normal end leaves nothing to recover.
         recovery->finish();
         WindowGeometry::save(this);
@@ -180,7 +186,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (fileName.isEmpty())
         return;
     event->acceptProposedAction();
-    if (maybeSave())
+    if (!saver->refuseWhileSaving() && maybeSave())
         openFile(fileName);
 }
 
@@ -188,9 +194,8 @@ void MainWindow::setUpShortcuts()
 {
     ui->actionOpen->setShortcuts(QKeySequence::Open);
     // Not every key scheme binds Save As (the generic one binds nothing).
-    ui->actionSave_As->setShortcuts(
-        keysFor(QKeySequence::SaveAs,
-                {QKeySequence(Qt::CTRL | Qt::Key_S), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
+    ui->actionSave->setShortcuts(keysFor(QKeySequence::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
 }
@@ -201,7 +206,7 @@ void MainWindow::showDocumentName()
         // An empty title lets the window show the file's name with its
         // modified marker.
         setWindowTitle(QString());
-        setWindowFilePath(doc->fileName());
+        setWindowFilePath(saver->workName());
     }
     setWindowModified(doc->isModified());
 }
@@ -211,12 +216,12 @@ bool MainWindow::maybeSave()
     if (!doc->isModified())
         return true;
     QMessageBox question(QMessageBox::Warning, tr("Brivela"),
-                         tr("Save changes to %1?").arg(QFileInfo(doc->fileName()).fileName()),
+                         tr("Save changes to %1?").arg(QFileInfo(saver->workName()).fileName()),
                          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     question.setDefaultButton(QMessageBox::Save);
     switch (question.exec()) {
     case QMessageBox::Save:
-        return saveAs();
+        return saver->save();
     case QMessageBox::Discard:
         recovery->discard();
         return true;
@@ -227,7 +232,7 @@ bool MainWindow::maybeSave()
 
 void MainWindow::on_actionOpen_triggered()
 {
-    if (!maybeSave())
+    if (saver->refuseWhileSaving() || !maybeSave())
         return;
     const QString startDir = QSettings().value(currDirKey, QString()).toString();
     const QString fileName = QFileDialog::getOpenFileName(this, tr("Open File"), startDir, PhotoFile::openFilter());
@@ -252,7 +257,10 @@ bool MainWindow::openFile(const QString &fileName)
         ui->graphicsView->showWholeScene();
         // A new photo starts with the brush.
         tools->choose(CZefGraphicsView::KeepBrush);
-        statusBar()->clearMessage();
+        if (doc->openNotes().isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(doc->openNotes().join(QLatin1Char(' ')));
         return true;
     case Document::OpenResult::OutOfMemory:
         statusBar()->showMessage(tr("Not enough memory to open %1, a photo of %2 x %3 pixels.")
@@ -292,53 +300,14 @@ void MainWindow::on_horizontalSlider_valueChanged(int value)
     ui->graphicsView->setToolSize(value);
 }
 
-void MainWindow::on_actionSave_As_triggered()
+void MainWindow::on_actionSave_triggered()
 {
-    saveAs();
+    saver->save();
 }
 
-bool MainWindow::saveAs()
+void MainWindow::on_actionSave_As_triggered()
 {
-    if (!doc->hasPhoto()) {
-        statusBar()->showMessage(tr("Nothing to save yet"), nothingToSaveTimeout);
-        return false;
-    }
-
-    const QString currDir = QSettings().value(currDirKey, QString()).toString();
-    const QString startDir = QSettings().value(currSaveDirKey, currDir).toString();
-    QFileDialog dialog(this, tr("Save Image"), startDir, tr("JPG Files (*.jpg);;PNG Files (*.png)"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // A typed name without a suffix takes the selected filter's; the dialog
-    // itself swaps the suggested name's suffix when the filter changes.
-    dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(dialog.selectedNameFilter()));
-    connect(&dialog, &QFileDialog::filterSelected, &dialog,
-            [&dialog](const QString &filter) { dialog.setDefaultSuffix(PhotoFile::suffixOfFilter(filter)); });
-    dialog.selectFile(QFileInfo(doc->fileName()).completeBaseName() + QLatin1Char('.') + dialog.defaultSuffix());
-    const QString fileName = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-        ? dialog.selectedFiles().constFirst()
-        : QString();
-    if (fileName.isEmpty()) {
-        statusBar()->showMessage(tr("No file selected"));
-        return false;
-    }
-
-    bool saved = false;
-    {
-        BusyCursor busy;
-        saved = doc->save(fileName);
-    }
-
-    // Where nothing of that name exists after the attempt, there is no
-    // directory to remember and the next dialog starts at its default.
-    const QFileInfo written(fileName);
-    QSettings().setValue(currSaveDirKey, written.exists() ? canonicalDirOf(fileName) : QString());
-
-    if (!saved) {
-        statusBar()->showMessage(doc->errorString());
-        return false;
-    }
-    statusBar()->showMessage(tr("Saved %1").arg(written.fileName()), savedTimeout);
-    return true;
+    saver->saveAs();
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -10,6 +10,7 @@ class ColourControls;
 class Document;
 class FillRunner;
 class RecoveryScheduler;
+class SaveController;
 class ToolChooser;
 class Ui_MainWindow;
 
@@ -43,6 +44,7 @@ public:
 
     Document *document() const { return doc; }
     ColourControls *colourControls() const { return colours; }
+    SaveController *saveController() const { return saver; }
 
 public slots:
     // Offers what a window that died left unsaved; called once the window
@@ -60,6 +62,7 @@ private slots:
     void updatemask(QList<QPoint> newfg, QList<QPoint> newbg);
     void on_pushButtonColor_clicked();
     void on_horizontalSlider_valueChanged(int value);
+    void on_actionSave_triggered();
     void on_actionSave_As_triggered();
     void on_actionAbout_triggered();
     void on_actionIndex_triggered();
@@ -68,8 +71,6 @@ private slots:
     void on_actionQuit_triggered();
 
 private:
-    // Save As; true when the file was written.
-    bool saveAs();
     void setUpShortcuts();
     void showDocumentName();
     void openWebsite();
@@ -82,6 +83,7 @@ private:
     FillRunner *fillRunner = nullptr;
     ToolChooser *tools = nullptr;
     ColourControls *colours = nullptr;
+    SaveController *saver = nullptr;
 };
 
 #endif // MAINWINDOW_H

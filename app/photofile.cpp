@@ -185,6 +185,12 @@ bool PhotoFile::keep(QImage image)
 bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage &layer, const PhotoMetadata &metadata,
                       SaveProgress *progress)
 {
+    return writeReleasing(QImage(photo), QImage(original), QImage(layer), metadata, progress);
+}
+
+bool PhotoFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const PhotoMetadata &metadata,
+                               SaveProgress *progress)
+{
     failure = NoError;
     message.clear();
     remarks.clear();
@@ -203,6 +209,9 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
         return failWrite(
             tr("there is not enough memory to compose it (%1 x %2 pixels)").arg(photo.width()).arg(photo.height()));
     }
+    layer = QImage();
+    original = QImage();
+    photo = QImage();
 
     // Written beside the target and renamed over it only when complete, so a
     // failed save leaves an existing file intact; where the folder takes no
@@ -354,7 +363,8 @@ QString PhotoFile::openFilter()
     QStringList patterns;
     QList<QByteArray> formats = QImageReader::supportedImageFormats();
     formats << "heic"
-            << "heif";
+            << "heif"
+            << "ora"; // work files
     for (const QByteArray &format : std::as_const(formats))
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
     return tr("All images (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;")

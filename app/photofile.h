@@ -67,6 +67,11 @@ public:
     // stop it, which fails it with the progress's reason.
     bool write(const QImage &photo, const QImage &original, const QImage &layer,
                const PhotoMetadata &metadata = PhotoMetadata(), SaveProgress *progress = nullptr);
+    // The same, taking the images over and letting each go as soon as the
+    // save no longer needs it: the layer once the picture is composed, so
+    // that painting on the caller's layer meanwhile need not copy it.
+    bool writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const PhotoMetadata &metadata,
+                        SaveProgress *progress = nullptr);
 
     // Encodes an image composed for `format` onto `device`, as write() does
     // after composing; false with `error` on failure. `tooLarge` is set when

@@ -683,6 +683,12 @@ private:
 bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &marks,
                      const PhotoMetadata &metadata, SaveProgress *progress)
 {
+    return writeReleasing(QImage(photo), QImage(original), QImage(layer), marks, metadata, progress);
+}
+
+bool WorkFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const QByteArray &marks,
+                              const PhotoMetadata &metadata, SaveProgress *progress)
+{
     failure = NoError;
     message.clear();
     remarks.clear();
@@ -692,8 +698,7 @@ bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &
         return stopped();
     if (photo.isNull() || layer.size() != photo.size())
         return failWrite(tr("the colour layer does not fit the photo"));
-    const QImage colour =
-        layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
+    QImage colour = layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
     const QImage flat = PhotoFile::composed(photo, original, colour, "png");
     if (flat.isNull() || colour.isNull()) {
         return failWrite(
@@ -706,10 +711,13 @@ bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &
     QByteArray colourPng;
     QByteArray mergedPng;
     QByteArray thumbnailPng;
-    // What the photo layer cannot carry is kept in the entries of its own.
-    if (!encodePng(original.isNull() ? photo : original, metadata, whole.part(50, 350), &photoPng, &reason, nullptr))
+    // The colour layer first: past it, the caller's layer is no longer shared.
+    if (!encodePng(colour, PhotoMetadata(), whole.part(50, 200), &colourPng, &reason, nullptr))
         return progress && progress->isCancelled() ? stopped() : failWrite(lowerFirst(reason));
-    if (!encodePng(colour, PhotoMetadata(), whole.part(350, 500), &colourPng, &reason, nullptr))
+    colour = QImage();
+    layer = QImage();
+    // What the photo layer cannot carry is kept in the entries of its own.
+    if (!encodePng(original.isNull() ? photo : original, metadata, whole.part(200, 500), &photoPng, &reason, nullptr))
         return progress && progress->isCancelled() ? stopped() : failWrite(lowerFirst(reason));
     // What a flat PNG save writes, byte for byte.
     if (!encodePng(flat, metadata, whole.part(500, 850), &mergedPng, &reason, &remarks))

@@ -82,6 +82,11 @@ public:
 
     bool write(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &marks,
                const PhotoMetadata &metadata, SaveProgress *progress = nullptr);
+    // The same, taking the images over: the colour layer is let go as soon
+    // as it is encoded, so that painting on the caller's layer meanwhile
+    // need not copy it.
+    bool writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const QByteArray &marks,
+                        const PhotoMetadata &metadata, SaveProgress *progress = nullptr);
 
     Error error() const { return failure; }
     // A sentence for the status bar naming the file and the reason.

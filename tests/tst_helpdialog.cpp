@@ -70,7 +70,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 16);
+    QCOMPARE(page->blockCount(), 17);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -111,6 +111,15 @@ void TestHelpDialog::pageReadsAsDescribed()
                        "shows a colour photo beside yours to click colours from. The "
                        "swatches on the tool bar hold the brush colour and the last 12 "
                        "colours used; click one to paint with it again."),
+        QStringLiteral("File->Save (Ctrl+S) writes your work to the file it was last saved "
+                       "to, in that file's format; the first time it asks for a name, as "
+                       "File->Save As (Ctrl+Shift+S) always does. To go on another day, "
+                       "save as Brivela work (.ora): it keeps the photo, its colouring and "
+                       "the marks, so the eraser still brings the photo back, and other "
+                       "painting programs open it as layers. JPG (quality 100, full colour "
+                       "detail) and PNG hold the coloured photo only, with the photo's "
+                       "date, camera, colour profile and XMP; the marks are not kept in "
+                       "them. Painting goes on while a file is written."),
         QStringLiteral("Keyboard and mouse: the left button paints and the right button erases; B chooses the brush, K "
                        "keep marks, R remove marks, and F or Return fills. [ and ] make the brush smaller and larger. "
                        "Space held with the left button, or the middle button, drags the photo with any tool. The wheel"
