@@ -25,7 +25,7 @@ struct ToolEvent;
 // into calls on the document.
 //
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
-// brush; any other value is no tool, and the mouse is then ignored. More
+// brush, 7 colour marker; any other value is no tool, and the mouse is then ignored. More
 // tools are added with addTool().
 //
 // The zoom is the view's transformation: the window's zoom buttons and keys
@@ -36,7 +36,7 @@ class CZefGraphicsView : public QGraphicsView
     Q_OBJECT
 
 public:
-    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6 };
+    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6, ColourMarker = 7 };
     // The factor of one zoom step: a zoom button, a zoom key, a wheel notch.
     static constexpr qreal zoomStep = 1.2;
 

@@ -40,8 +40,7 @@ inline QRgb *pixelAt(QImage &image, const QPoint &p)
 
 ColourLayer::ColourLayer(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 ColourLayer::~ColourLayer() = default;
 
@@ -102,16 +101,27 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
     };
     if (!newfg.isEmpty()) {
         const ColouriseTable colours(brush);
-        each(newfg, photoRect, [&](QRgb *row, int y, int left, int right) {
-            colours.colouriseRow(*photo, y, left, right, row + left);
-        });
+        each(newfg, photoRect,
+             [&](QRgb *row, int y, int left, int right) { colours.colouriseRow(*photo, y, left, right, row + left); });
     }
-    each(newbg, layerRect, [this](QRgb *row, int, int left, int right) {
-        std::fill(row + left, row + right + 1, background);
-    });
+    each(newbg, layerRect,
+         [this](QRgb *row, int, int left, int right) { std::fill(row + left, row + right + 1, background); });
     const QRect written = area.rect();
     if (!written.isEmpty())
         emit changed(written.adjusted(-1, -1, 1, 1) & layerRect);
+}
+
+void ColourLayer::writeRows(const std::function<void(int y, QRgb *row)> &write)
+{
+    if (pixels.isNull())
+        return;
+    for (int y = 0; y < pixels.height(); ++y) {
+        if (recording)
+            recording->captureRow(pixels, y, 0, pixels.width() - 1);
+        write(y, reinterpret_cast<QRgb *>(pixels.scanLine(y)));
+    }
+    markStale(pixels.rect());
+    emit changed(pixels.rect());
 }
 
 void ColourLayer::paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo)

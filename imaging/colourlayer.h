@@ -12,6 +12,7 @@
 #include <QRect>
 #include <QRgb>
 
+#include <functional>
 #include <memory>
 
 // The colour layer's pixels: one ARGB32 image (not premultiplied) the size of
@@ -63,6 +64,9 @@ public:
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
     // The same for point lists; points outside are skipped.
     void paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo);
+    // Hands every row of the layer to `write`, top to bottom, which may change
+    // any of its pixels (a spread over the whole photo).
+    void writeRows(const std::function<void(int y, QRgb *row)> &write);
     // Sets the points of `newfg` to the brush colour itself and those of
     // `newbg` to the background value.
     void setPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg);
@@ -95,7 +99,7 @@ private:
     QImage pixels;
     QRgb brush = 0;
     QRgb background = 0;
-    QImage smoothedPixels;  // valid outside the stale tiles
+    QImage smoothedPixels; // valid outside the stale tiles
     QBitArray staleTiles;
     int tileColumns = 0;
     std::unique_ptr<LayerTileRecord> recording;

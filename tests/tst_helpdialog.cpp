@@ -96,7 +96,17 @@ void TestHelpDialog::pageReadsAsDescribed()
                                                  "scribble outside it, then choose Fill marked area (F or Return). "
                                                  "The area between the marks is found along the photo's own edges "
                                                  "and coloured with the brush colour; Edit->Undo gives the marks "
-                                                 "back.")};
+                                                 "back."),
+                                  QStringLiteral("To colour the whole photo from a few scribbles, choose Colour marks "
+                                                 "(C) and scribble a short line in each area in the colour it should "
+                                                 "have, picking the colour with Color between lines; the right mouse "
+                                                 "button takes colour marks off again. While Colour marks is chosen, "
+                                                 "a preview of the result shows over the photo after each line. "
+                                                 "Spread colours (S or Return) then colours every pixel that is not "
+                                                 "coloured yet: colour flows through areas of even brightness and "
+                                                 "stops at the photo's edges. Brush work and fills stay as they are, "
+                                                 "and a white, grey or black mark keeps its area uncoloured. "
+                                                 "Edit->Undo takes the spread back and gives the marks back.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.

@@ -1,0 +1,134 @@
+#include "imaging/spreadcolouring.h"
+
+#include "imaging/markset.h"
+#include "imaging/photopixels.h"
+
+#include <QColor>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <vector>
+
+SpreadColouring::SpreadColouring(const StrokeStyle &style, QRgb uncoloured)
+    : model(style.model)
+    , alpha(style.alpha())
+    , uncoloured(uncoloured)
+{ }
+
+QRgb SpreadColouring::pixel(QRgb photoPixel, float y, int redDifference, int blueDifference) const
+{
+    return pixel(std::max({qRed(photoPixel), qGreen(photoPixel), qBlue(photoPixel)}), y, redDifference, blueDifference);
+}
+
+QRgb SpreadColouring::pixel(int value, float y, int redDifference, int blueDifference) const
+{
+    if (redDifference == 0 && blueDifference == 0)
+        return uncoloured;
+    const QRgb colour = ColourSpread::colourFor(double(y), redDifference, blueDifference);
+    if (model == StrokeStyle::Model::Natural)
+        return qRgba(qRed(colour), qGreen(colour), qBlue(colour), alpha);
+    const QColor c(colour);
+    return QColor::fromHsv(c.hsvHue(), c.hsvSaturation(), std::clamp(value, 0, 255), alpha).rgba();
+}
+
+void SpreadColouring::writeRow(const QImage &photo, const ColourSpread::Chroma &chroma, int y, QRgb *layerRow,
+                               float *luma) const
+{
+    const int width = std::min(photo.width(), chroma.width);
+    ColourSpread::luminanceRow(photo, y, luma);
+    int x = 0;
+    PhotoPixels::visitRow(photo, y, 0, width - 1, [&](int r, int g, int b) {
+        if (layerRow[x] == uncoloured)
+            layerRow[x] = pixel(std::max({r, g, b}), luma[x], chroma.redDifference(x, y), chroma.blueDifference(x, y));
+        ++x;
+    });
+}
+
+QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,
+                                const ColourSpread::Brightness *brightness, const std::atomic_bool *cancel) const
+{
+    const auto stopped = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
+    if (chroma.isNull() || layer.size() != photo.size())
+        return {};
+    QImage picture(chroma.width, chroma.height, QImage::Format_ARGB32);
+    if (picture.isNull())
+        return {};
+    const int level = chroma.level;
+    try {
+        if (level == 0) {
+            std::vector<float> luma(size_t(photo.width()));
+            for (int y = 0; y < chroma.height; ++y) {
+                auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+                const auto *below = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
+                std::copy(below, below + chroma.width, row);
+                writeRow(photo, chroma, y, row, luma.data());
+                // What the layer holds already is not the preview's.
+                for (int x = 0; x < chroma.width; ++x)
+                    if (below[x] != uncoloured || row[x] == uncoloured)
+                        row[x] = 0;
+                if (stopped())
+                    return {};
+            }
+            return picture;
+        }
+
+        std::shared_ptr<const ColourSpread::Brightness> made;
+        if (!brightness || brightness->photoSize != photo.size() || level < brightness->firstLevel
+            || level - brightness->firstLevel >= int(brightness->levels.size())) {
+            made = ColourSpread::brightness(photo, level, cancel);
+            if (!made || made->levels.empty())
+                return {};
+            brightness = made.get();
+        }
+        const std::vector<float> &grey = brightness->levels[size_t(level - brightness->firstLevel)];
+        if (grey.size() != size_t(chroma.width) * size_t(chroma.height))
+            return {};
+
+        // Which level pixels still cover an uncoloured photo pixel.
+        std::vector<char> open(size_t(chroma.width) * size_t(chroma.height), 0);
+        for (int y = 0; y < layer.height(); ++y) {
+            const auto *row = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
+            char *cells = open.data() + size_t(y >> level) * size_t(chroma.width);
+            for (int x = 0; x < layer.width(); ++x)
+                if (row[x] == uncoloured)
+                    cells[x >> level] = 1;
+            if ((y & 63) == 0 && stopped())
+                return {};
+        }
+        for (int y = 0; y < chroma.height; ++y) {
+            auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
+            for (int x = 0; x < chroma.width; ++x) {
+                const size_t i = size_t(y) * size_t(chroma.width) + size_t(x);
+                const float luminance = grey[i];
+                const QRgb p = pixel(int(std::lround(luminance)), luminance, chroma.redDifference(x, y),
+                                     chroma.blueDifference(x, y));
+                row[x] = open[i] && p != uncoloured ? p : 0;
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    return picture;
+}
+
+QList<ColourSpread::Mark> SpreadColouring::marksOf(const MarkSet &marks, QSize photoSize)
+{
+    QList<ColourSpread::Mark> list;
+    const QList<Mark> all = marks.all();
+    for (const Mark &mark : all) {
+        if (mark.kind != Mark::Colour || mark.isHidden())
+            continue;
+        // The same pixels MarkSet::indices gives for a mark.
+        const int rx = int(mark.rect.x());
+        const int ry = int(mark.rect.y());
+        const int side = int(mark.rect.width());
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i) {
+                const QPoint p(rx + i, ry + j);
+                if (p.x() >= 0 && p.y() >= 0 && p.x() < photoSize.width() && p.y() < photoSize.height())
+                    list.append({p, mark.colour});
+            }
+    }
+    return list;
+}
