@@ -28,8 +28,14 @@ SpreadController::SpreadController(QWidget *window, CZefGraphicsView *view, Docu
     , cache(std::make_shared<BrightnessCache>())
 {
     previews->setTimeLimit(previewTimeLimitMs);
-    if (view->scene())
-        view->scene()->addItem(item);
+    // At the layer's and the marks' height but in the scene before either
+    // (they come with the first photo): the colour marks stay on top, and
+    // the preview, only ever where the layer is uncoloured, shows through.
+    item->setZValue(previewZ);
+    scene = view->scene();
+    inScene = scene != nullptr;
+    if (scene)
+        scene->addItem(item);
     connect(previews, &PreviewRunner::timedOut, this, [this] {
         // What shows is of marks that have changed since.
         item->clear();
@@ -48,10 +54,12 @@ SpreadController::~SpreadController()
 {
     // No job may deliver to the item once it is gone.
     delete previews;
-    // The scene may go first or after; the item is its own until then.
-    if (item->scene())
-        item->scene()->removeItem(item);
-    delete item;
+    // A scene deletes its items as it goes: the item is left to a scene
+    // that went first, and taken back from one that is still there.
+    if (scene)
+        scene->removeItem(item);
+    if (scene || !inScene)
+        delete item;
 }
 
 qint64 SpreadController::previewPixels() const

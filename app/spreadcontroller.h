@@ -15,6 +15,7 @@ class Document;
 class PreviewItem;
 class PreviewRunner;
 class QAction;
+class QGraphicsScene;
 class QWidget;
 class WorkRunner;
 
@@ -35,6 +36,8 @@ class SpreadController : public QObject
 public:
     // How long a preview may take before it is dropped.
     static constexpr int previewTimeLimitMs = 1500;
+    // The preview's place in the scene: that of the colour layer and marks.
+    static constexpr qreal previewZ = 10;
 
     SpreadController(QWidget *window, CZefGraphicsView *view, Document *document, QAction *colourMarksTool);
     ~SpreadController() override;
@@ -73,6 +76,8 @@ private:
     WorkRunner *work;
     PreviewRunner *previews;
     PreviewItem *item;
+    QPointer<QGraphicsScene> scene; // the item's, while it lasts
+    bool inScene = false;
     std::shared_ptr<BrightnessCache> cache;
     bool previewing = false;
 };

@@ -14,7 +14,7 @@ namespace {
 
 constexpr qreal photoZ = 5;
 constexpr qreal colourLayerZ = 10;
-constexpr qreal markZ = 11; // above a preview over the layer
+constexpr qreal markZ = 10;
 
 } // namespace
 

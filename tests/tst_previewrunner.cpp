@@ -71,13 +71,13 @@ void TestPreviewRunner::onlyTheNewestRequestIsDelivered()
     PreviewRunner runner;
     QStringList log;
     Gate first;
-    runner.request(gated(&first, &log, "first"));
+    runner.request(gated(&first, &log, QStringLiteral("first")));
     QTRY_VERIFY(first.started);
-    runner.request(immediate(&log, "second"));
-    runner.request(immediate(&log, "third"));
+    runner.request(immediate(&log, QStringLiteral("second")));
+    runner.request(immediate(&log, QStringLiteral("third")));
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
     QVERIFY(delivered.wait(5000));
-    QCOMPARE(log, QStringList{"third"});
+    QCOMPARE(log, QStringList{QStringLiteral("third")});
     QVERIFY(!runner.isBusy());
 }
 
@@ -89,7 +89,7 @@ void TestPreviewRunner::aJobPastTheLimitIsDropped()
     Gate never;
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
     QSignalSpy timedOut(&runner, &PreviewRunner::timedOut);
-    runner.request(gated(&never, &log, "slow"));
+    runner.request(gated(&never, &log, QStringLiteral("slow")));
     QVERIFY(timedOut.wait(5000));
     QVERIFY(log.isEmpty());
     QCOMPARE(delivered.count(), 0);
@@ -102,8 +102,8 @@ void TestPreviewRunner::cancelDropsRunningAndWaiting()
     QStringList log;
     Gate first;
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
-    runner.request(gated(&first, &log, "first"));
-    runner.request(immediate(&log, "second"));
+    runner.request(gated(&first, &log, QStringLiteral("first")));
+    runner.request(immediate(&log, QStringLiteral("second")));
     runner.cancel();
     runner.waitForIdle();
     QCoreApplication::processEvents();
@@ -118,12 +118,12 @@ void TestPreviewRunner::aDeliveryMayAskForTheNext()
     QSignalSpy delivered(&runner, &PreviewRunner::delivered);
     runner.request([&](const std::atomic_bool *) -> PreviewRunner::Deliver {
         return [&] {
-            log.append("first");
-            runner.request(immediate(&log, "second"));
+            log.append(QStringLiteral("first"));
+            runner.request(immediate(&log, QStringLiteral("second")));
         };
     });
     QTRY_COMPARE(delivered.count(), 2);
-    QCOMPARE(log, (QStringList{"first", "second"}));
+    QCOMPARE(log, (QStringList{QStringLiteral("first"), QStringLiteral("second")}));
 }
 
 void TestPreviewRunner::destroyedWhileRunning()
@@ -132,7 +132,7 @@ void TestPreviewRunner::destroyedWhileRunning()
     Gate never;
     {
         PreviewRunner runner;
-        runner.request(gated(&never, &log, "never"));
+        runner.request(gated(&never, &log, QStringLiteral("never")));
         QTRY_VERIFY(never.started);
     }
     QCoreApplication::processEvents();
@@ -150,7 +150,7 @@ void TestPreviewRunner::pictureCoversThePhoto()
     scene.addItem(item);
     item->setPicture(picture, 3);
     QVERIFY(item->boundingRect().contains(QRectF(0, 0, 601, 401)));
-    QVERIFY(item->zValue() > 10);
+    QVERIFY(item->QGraphicsItem::zValue() > 10);
     QImage shown(60, 60, QImage::Format_ARGB32_Premultiplied);
     shown.fill(Qt::white);
     QPainter painter(&shown);

@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/previewrunner.h"
 #include "app/spreadcontroller.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "canvas/previewitem.h"
 #include "imaging/colourlayer.h"
@@ -11,6 +12,7 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QGraphicsScene>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUndoStack>
@@ -417,6 +419,12 @@ void TestSpread::previewHidesWithAnotherTool()
     s.scribble(red, QPointF(90, 80), QPointF(120, 100));
     s.settlePreview();
     QVERIFY(!s.controller->previewItem()->picture().isNull());
+    // The colour marks are drawn over the preview.
+    const Mark mark = s.shownMarks(Mark::Colour).constFirst();
+    const QList<QGraphicsItem *> stack = s.view->scene()->items(mark.rect.center());
+    const auto *preview = static_cast<const QGraphicsItem *>(s.controller->previewItem());
+    QVERIFY(stack.contains(preview));
+    QVERIFY(stack.indexOf(s.view->documentItems()->markItem(mark.id)) < stack.indexOf(preview));
     QTest::keyClick(&s.window, Qt::Key_B);
     QVERIFY(s.controller->previewItem()->picture().isNull());
     QVERIFY(!s.controller->previewRunner()->isBusy());
