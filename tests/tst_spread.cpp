@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/previewrunner.h"
 #include "app/spreadcontroller.h"
+#include "app/workrunner.h"
 #include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "canvas/previewitem.h"
@@ -123,6 +124,7 @@ private slots:
     void nothingToSpreadSaysWhy_data();
     void nothingToSpreadSaysWhy();
     void unrecordableSpreadChangesNothing();
+    void escStopsASpread();
     void spreadWritesWhatThePreviewShowed_data();
     void spreadWritesWhatThePreviewShowed();
     void previewHidesWithAnotherTool();
@@ -327,6 +329,35 @@ void TestSpread::unrecordableSpreadChangesNothing()
     QCOMPARE(s.doc->history()->count(), steps);
     QCOMPARE(s.shownMarks(Mark::Colour).size(), marks);
     QVERIFY2(s.status().contains(QStringLiteral("unchanged")), qPrintable(s.status()));
+}
+
+// Esc while a spread runs stops it: nothing is written, the marks stay, and
+// the window takes no other key meanwhile.
+void TestSpread::escStopsASpread()
+{
+    Session s(10);
+    s.action("actionColourMarks")->trigger();
+    s.scribble(red, QPointF(900, 800), QPointF(1200, 1000));
+    s.scribble(blue, QPointF(200, 200), QPointF(600, 150));
+    s.settlePreview();
+    const QImage layer = s.layer->image().copy();
+    const int steps = s.doc->history()->count();
+    const qsizetype marks = s.shownMarks(Mark::Colour).size();
+    bool tried = false;
+    QTimer::singleShot(0, &s.window, [&] {
+        QVERIFY(s.controller->runner()->isRunning());
+        QTest::keyClick(&s.window, Qt::Key_B);
+        QTest::keyClick(&s.window, Qt::Key_Escape);
+        tried = true;
+    });
+    s.action("actionSpread")->trigger();
+    QVERIFY(tried);
+    QVERIFY(!s.controller->runner()->isRunning());
+    QCOMPARE(s.status(), ColourSpread::outcomeText(ColourSpread::Outcome::Cancelled));
+    QCOMPARE(s.layer->image(), layer);
+    QCOMPARE(s.doc->history()->count(), steps);
+    QCOMPARE(s.shownMarks(Mark::Colour).size(), marks);
+    QCOMPARE(s.view->toolMode, int(CZefGraphicsView::ColourMarker));
 }
 
 void TestSpread::spreadWritesWhatThePreviewShowed_data()
