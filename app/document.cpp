@@ -11,6 +11,7 @@
 #include <QUndoStack>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 Document::Document(QObject *parent)
@@ -209,14 +210,12 @@ bool Document::spread(const ColourSpread::Chroma &chroma)
                 return false;
         }
     }
-    std::vector<float> luma;
-    try {
-        luma.resize(size_t(photoImage.width()));
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
     const SpreadColouring colouring(style(), uncoloured);
-    layer->writeRows([&](int y, QRgb *row) { colouring.writeRow(photoImage, chroma, y, row, luma.data()); });
+    try {
+        layer->rewrite([&](QImage &image) { colouring.write(photoImage, chroma, image); });
+    } catch (const std::bad_alloc &) {
+        return false; // before anything was written
+    }
     auto *step = new LayerCommand(layer, change, tr("spread"));
     new HideMarksCommand(markSet, {Mark::Colour}, step);
     pushChange(step, change);

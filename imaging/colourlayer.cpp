@@ -111,15 +111,13 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
         emit changed(written.adjusted(-1, -1, 1, 1) & layerRect);
 }
 
-void ColourLayer::writeRows(const std::function<void(int y, QRgb *row)> &write)
+void ColourLayer::rewrite(const std::function<void(QImage &pixels)> &write)
 {
     if (pixels.isNull())
         return;
-    for (int y = 0; y < pixels.height(); ++y) {
-        if (recording)
-            recording->captureRow(pixels, y, 0, pixels.width() - 1);
-        write(y, reinterpret_cast<QRgb *>(pixels.scanLine(y)));
-    }
+    if (recording)
+        recording->capture(pixels, pixels.rect());
+    write(pixels);
     markStale(pixels.rect());
     emit changed(pixels.rect());
 }

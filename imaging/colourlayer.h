@@ -64,9 +64,9 @@ public:
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
     // The same for point lists; points outside are skipped.
     void paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo);
-    // Hands every row of the layer to `write`, top to bottom, which may change
-    // any of its pixels (a spread over the whole photo).
-    void writeRows(const std::function<void(int y, QRgb *row)> &write);
+    // Hands the whole image to `write`, which may change any of its pixels
+    // (a spread over the whole photo).
+    void rewrite(const std::function<void(QImage &pixels)> &write);
     // Sets the points of `newfg` to the brush colour itself and those of
     // `newbg` to the background value.
     void setPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg);

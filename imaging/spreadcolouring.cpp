@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 SpreadColouring::SpreadColouring(const StrokeStyle &style, QRgb uncoloured)
@@ -28,7 +30,7 @@ QRgb SpreadColouring::pixel(int value, float y, int redDifference, int blueDiffe
     const QRgb colour = ColourSpread::colourFor(double(y), redDifference, blueDifference);
     if (model == StrokeStyle::Model::Natural)
         return qRgba(qRed(colour), qGreen(colour), qBlue(colour), alpha);
-    const QColor c(colour);
+    const QColor c = QColor(colour).toHsv(); // once: hsvHue() and hsvSaturation() would each convert
     return QColor::fromHsv(c.hsvHue(), c.hsvSaturation(), std::clamp(value, 0, 255), alpha).rgba();
 }
 
@@ -43,6 +45,67 @@ void SpreadColouring::writeRow(const QImage &photo, const ColourSpread::Chroma &
             layerRow[x] = pixel(std::max({r, g, b}), luma[x], chroma.redDifference(x, y), chroma.blueDifference(x, y));
         ++x;
     });
+}
+
+namespace {
+
+// Whether ColourSpread reads the format's luminance straight from the rows;
+// any other it converts whole for every row it is asked for.
+bool readsRows(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGB888:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Indexed8:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void SpreadColouring::write(const QImage &given, const ColourSpread::Chroma &chroma, QImage &layer) const
+{
+    const QImage photo = readsRows(given.format())
+        ? given
+        : given.convertToFormat(given.depth() > 32 ? QImage::Format_RGBX64 : QImage::Format_RGB32);
+    if (photo.isNull() && !given.isNull())
+        throw std::bad_alloc();
+    const int height = std::min({photo.height(), chroma.height, layer.height()});
+    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
+    std::vector<float> luma(size_t(bands) * size_t(photo.width()));
+    // Detached once, here: the bands then write through plain pointers.
+    uchar *const bits = layer.bits();
+    if (bits == nullptr)
+        throw std::bad_alloc();
+    const qsizetype stride = layer.bytesPerLine();
+    const auto run = [&](int band) {
+        float *room = luma.data() + size_t(band) * size_t(photo.width());
+        for (int y = height * band / bands; y < height * (band + 1) / bands; ++y)
+            writeRow(photo, chroma, y, reinterpret_cast<QRgb *>(bits + y * stride), room);
+    };
+    std::vector<std::thread> threads;
+    int band = 1;
+    try {
+        threads.reserve(size_t(bands));
+        for (; band < bands; ++band)
+            threads.emplace_back(run, band);
+    } catch (const std::system_error &) {
+        // No thread to be had: the rest on this one.
+    } catch (const std::bad_alloc &) { }
+    for (int rest = band; rest < bands; ++rest)
+        run(rest);
+    run(0);
+    for (std::thread &t : threads)
+        t.join();
 }
 
 QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,

@@ -38,6 +38,10 @@ public:
     // holding the uncoloured value takes its colour; `luma` is room for one
     // photo row.
     void writeRow(const QImage &photo, const ColourSpread::Chroma &chroma, int y, QRgb *layerRow, float *luma) const;
+    // The same for every row of `layer` (the photo's size), in bands of rows
+    // on all cores. Throws std::bad_alloc, having written nothing, when the
+    // room for the photo's rows cannot be had.
+    void write(const QImage &photo, const ColourSpread::Chroma &chroma, QImage &layer) const;
 
     // The picture of a chroma at its own level over `layer` (the colour
     // layer, the photo's size): transparent where every photo pixel a level
