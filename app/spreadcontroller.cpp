@@ -3,8 +3,10 @@
 #include "app/document.h"
 #include "app/previewrunner.h"
 #include "app/workrunner.h"
+#include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "canvas/previewitem.h"
+#include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "imaging/colourlayer.h"
 #include "imaging/markset.h"
 #include "imaging/spreadcolouring.h"
@@ -28,14 +30,7 @@ SpreadController::SpreadController(QWidget *window, CZefGraphicsView *view, Docu
     , cache(std::make_shared<BrightnessCache>())
 {
     previews->setTimeLimit(previewTimeLimitMs);
-    // At the layer's and the marks' height but in the scene before either
-    // (they come with the first photo): the colour marks stay on top, and
-    // the preview, only ever where the layer is uncoloured, shows through.
     item->setZValue(previewZ);
-    scene = view->scene();
-    inScene = scene != nullptr;
-    if (scene)
-        scene->addItem(item);
     connect(previews, &PreviewRunner::timedOut, this, [this] {
         // What shows is of marks that have changed since.
         item->clear();
@@ -113,9 +108,8 @@ void SpreadController::requestPreview()
     const ColourSpread::Options settings = options(previewPixels());
     const int level = ColourSpread::levelFor(photo.size(), settings.maxPixels);
     const std::shared_ptr<BrightnessCache> holder = cache;
-    PreviewItem *target = item;
-    previews->request([photo, marks, layer, colouring, settings, level, holder,
-                       target](const std::atomic_bool *cancel) -> PreviewRunner::Deliver {
+    previews->request([this, photo, marks, layer, colouring, settings, level,
+                       holder](const std::atomic_bool *cancel) -> PreviewRunner::Deliver {
         std::shared_ptr<const ColourSpread::Brightness> brightness;
         {
             QMutexLocker lock(&holder->mutex);
@@ -137,8 +131,24 @@ void SpreadController::requestPreview()
         if (picture.isNull())
             return {};
         const qreal scale = qreal(qint64(1) << result.chroma.level);
-        return [target, picture, scale] { target->setPicture(picture, scale); };
+        return [this, picture, scale] { show(picture, scale); };
     });
+}
+
+void SpreadController::show(const QImage &picture, qreal scale)
+{
+    if (!inScene && view->scene()) {
+        // Only once there is something to show: the scene is the photo's.
+        // At the layer's and the marks' height, stacked just below the
+        // layer: the colour marks stay on top, and the preview, only ever
+        // where the layer is uncoloured, shows through it.
+        scene = view->scene();
+        scene->addItem(item);
+        inScene = true;
+        if (CanvasItems *items = view->documentItems(); items && items->layerItem())
+            item->stackBefore(items->layerItem());
+    }
+    item->setPicture(picture, scale);
 }
 
 void SpreadController::spread()

@@ -3,6 +3,7 @@
 
 #include "imaging/colourspread.h"
 
+#include <QImage>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -66,6 +67,8 @@ private:
     };
 
     void requestPreview();
+    // Shows a delivered preview, putting the item in the scene the first time.
+    void show(const QImage &picture, qreal scale);
     void photoChanged();
     ColourSpread::Options options(qint64 maxPixels) const;
 

@@ -6,11 +6,48 @@
 #include <QColor>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+namespace {
+
+// The classic model's HSV conversions cost most of a spread's pixels; the
+// same colour at the same value comes back often, so the last few are kept,
+// by colour and value. The result is what the conversion gives, bit for bit.
+class ClassicCache
+{
+public:
+    explicit ClassicCache(int alpha)
+        : alpha(alpha)
+    {
+        keys.fill(~quint64(0));
+    }
+
+    QRgb pixel(QRgb colour, int value)
+    {
+        const quint64 key = (quint64(colour & 0xFFFFFFu) << 8) | quint64(value & 0xFF);
+        const size_t slot = size_t((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+        if (keys[slot] != key) {
+            const QColor c = QColor(colour).toHsv(); // once: hsvHue() and hsvSaturation() would each convert
+            keys[slot] = key;
+            values[slot] = QColor::fromHsv(c.hsvHue(), c.hsvSaturation(), value & 0xFF, alpha).rgba();
+        }
+        return values[slot];
+    }
+
+private:
+    static constexpr int bits = 10;
+    std::array<quint64, size_t(1) << bits> keys;
+    std::array<QRgb, size_t(1) << bits> values;
+    int alpha;
+};
+
+} // namespace
 
 SpreadColouring::SpreadColouring(const StrokeStyle &style, QRgb uncoloured)
     : model(style.model)
@@ -39,10 +76,20 @@ void SpreadColouring::writeRow(const QImage &photo, const ColourSpread::Chroma &
 {
     const int width = std::min(photo.width(), chroma.width);
     ColourSpread::luminanceRow(photo, y, luma);
+    std::optional<ClassicCache> cache;
+    if (model == StrokeStyle::Model::Classic)
+        cache.emplace(alpha);
     int x = 0;
     PhotoPixels::visitRow(photo, y, 0, width - 1, [&](int r, int g, int b) {
-        if (layerRow[x] == uncoloured)
-            layerRow[x] = pixel(std::max({r, g, b}), luma[x], chroma.redDifference(x, y), chroma.blueDifference(x, y));
+        if (layerRow[x] == uncoloured) {
+            const int red = chroma.redDifference(x, y);
+            const int blue = chroma.blueDifference(x, y);
+            const int value = std::max({r, g, b});
+            if (cache && (red != 0 || blue != 0))
+                layerRow[x] = cache->pixel(ColourSpread::colourFor(double(luma[x]), red, blue), value);
+            else
+                layerRow[x] = pixel(value, luma[x], red, blue);
+        }
         ++x;
     });
 }
@@ -159,13 +206,20 @@ QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma 
             if ((y & 63) == 0 && stopped())
                 return {};
         }
+        std::optional<ClassicCache> cache;
+        if (model == StrokeStyle::Model::Classic)
+            cache.emplace(alpha);
         for (int y = 0; y < chroma.height; ++y) {
             auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
             for (int x = 0; x < chroma.width; ++x) {
                 const size_t i = size_t(y) * size_t(chroma.width) + size_t(x);
                 const float luminance = grey[i];
-                const QRgb p = pixel(int(std::lround(luminance)), luminance, chroma.redDifference(x, y),
-                                     chroma.blueDifference(x, y));
+                const int red = chroma.redDifference(x, y);
+                const int blue = chroma.blueDifference(x, y);
+                const int value = int(std::lround(luminance));
+                const QRgb p = cache && (red != 0 || blue != 0)
+                    ? cache->pixel(ColourSpread::colourFor(double(luminance), red, blue), value)
+                    : pixel(value, luminance, red, blue);
                 row[x] = open[i] && p != uncoloured ? p : 0;
             }
         }

@@ -128,6 +128,8 @@ private slots:
     void spreadWritesWhatThePreviewShowed_data();
     void spreadWritesWhatThePreviewShowed();
     void previewHidesWithAnotherTool();
+    void rowsAreThePixelsOfTheModel_data();
+    void rowsAreThePixelsOfTheModel();
 };
 
 void TestSpread::colourMarksLayAndRightButtonTakesThemOff_data()
@@ -462,6 +464,59 @@ void TestSpread::previewHidesWithAnotherTool()
     QTest::keyClick(&s.window, Qt::Key_C);
     s.settlePreview();
     QVERIFY(!s.controller->previewItem()->picture().isNull());
+}
+
+void TestSpread::rowsAreThePixelsOfTheModel_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::newRow("classic") << int(StrokeStyle::Model::Classic);
+    QTest::newRow("natural") << int(StrokeStyle::Model::Natural);
+}
+
+// A written row, whatever it keeps between pixels, is pixel() of each photo
+// pixel: here a real colour photo, whose HSV value is not its luminance,
+// spread from marks in its own colours, over a layer half coloured already.
+void TestSpread::rowsAreThePixelsOfTheModel()
+{
+    QFETCH(int, model);
+    const QImage photo = QImage(QFINDTESTDATA("data/spread/chelsea.png")).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!photo.isNull());
+    QList<ColourSpread::Mark> marks;
+    for (int i = 0; i < 12; ++i)
+        for (int t = 0; t < 20; ++t) {
+            const QPoint p((37 * i + t) % photo.width(), (53 * i + 5) % photo.height());
+            marks.append({p, photo.pixel(p)});
+        }
+    const ColourSpread::Result result = ColourSpread::compute(photo, marks);
+    QCOMPARE(result.outcome, ColourSpread::Outcome::Spread);
+    StrokeStyle style;
+    style.model = StrokeStyle::Model(model);
+    style.strength = 70;
+    const QRgb uncoloured = 0;
+    const SpreadColouring colouring(style, uncoloured);
+    QImage layer(photo.size(), QImage::Format_ARGB32);
+    layer.fill(uncoloured);
+    for (int y = 0; y < layer.height(); y += 2)
+        for (int x = 0; x < layer.width() / 2; ++x)
+            layer.setPixel(x, y, 0xDC20C040);
+    const QImage before = layer.copy();
+    colouring.write(photo, result.chroma, layer);
+
+    std::vector<float> luma(size_t(photo.width()));
+    int coloured = 0;
+    for (int y = 0; y < photo.height(); ++y) {
+        ColourSpread::luminanceRow(photo, y, luma.data());
+        for (int x = 0; x < photo.width(); ++x) {
+            const QRgb expected = before.pixel(x, y) != uncoloured
+                ? before.pixel(x, y)
+                : colouring.pixel(photo.pixel(x, y), luma[size_t(x)], result.chroma.redDifference(x, y),
+                                  result.chroma.blueDifference(x, y));
+            if (layer.pixel(x, y) != expected)
+                QFAIL(qPrintable(QStringLiteral("pixel %1, %2").arg(x).arg(y)));
+            coloured += qAlpha(expected) == style.alpha() ? 1 : 0;
+        }
+    }
+    QVERIFY(coloured > photo.width() * photo.height() / 2);
 }
 
 QTEST_MAIN(TestSpread)
