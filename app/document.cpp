@@ -7,12 +7,14 @@
 #include "app/workfile.h"
 #include "imaging/colourlayer.h"
 #include "imaging/markset.h"
+#include "imaging/spreadcolouring.h"
 
 #include <QColor>
 #include <QDir>
 #include <QUndoStack>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 Document::Document(QObject *parent)
@@ -272,7 +274,48 @@ bool Document::fill(const CoverageSpans &region)
         return false;
     }
     auto *step = new LayerCommand(layer, change, tr("fill"));
-    new HideMarksCommand(markSet, step);
+    // Colour marks are the spread's, not the fill's: they stay.
+    new HideMarksCommand(markSet, {Mark::Keep, Mark::Remove}, step);
+    pushChange(step, change);
+    return true;
+}
+
+bool Document::spread(const ColourSpread::Chroma &chroma)
+{
+    if (!hasPhoto() || chroma.level != 0 || chroma.width != photoImage.width() || chroma.height != photoImage.height()
+        || layer->image().size() != photoImage.size())
+        return false;
+    // Every tile the spread may change is kept before anything is written,
+    // so that a record that fails leaves the layer as it was. Tiles wholly
+    // coloured already are not changed and not kept.
+    const QImage &pixels = layer->image();
+    const QRgb uncoloured = layer->bg();
+    auto change = std::make_shared<LayerChange>();
+    change->record = LayerTileRecord(pixels.size());
+    change->record.setMaxBytes(maxHistoryBytes);
+    constexpr int tile = LayerTileRecord::tileSize;
+    for (int ty = 0; ty < pixels.height(); ty += tile) {
+        for (int tx = 0; tx < pixels.width(); tx += tile) {
+            const QRect area = QRect(tx, ty, tile, tile) & pixels.rect();
+            bool open = false;
+            for (int y = area.top(); y <= area.bottom() && !open; ++y) {
+                const auto *row = reinterpret_cast<const QRgb *>(pixels.constScanLine(y));
+                open = std::find(row + area.left(), row + area.right() + 1, uncoloured) != row + area.right() + 1;
+            }
+            if (open)
+                change->record.capture(pixels, area);
+            if (change->record.overflowed())
+                return false;
+        }
+    }
+    const SpreadColouring colouring(style(), uncoloured);
+    try {
+        layer->rewrite([&](QImage &image) { colouring.write(photoImage, chroma, image); });
+    } catch (const std::bad_alloc &) {
+        return false; // before anything was written
+    }
+    auto *step = new LayerCommand(layer, change, tr("spread"));
+    new HideMarksCommand(markSet, {Mark::Colour}, step);
     pushChange(step, change);
     return true;
 }

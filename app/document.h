@@ -4,6 +4,7 @@
 #include "app/photometadata.h"
 #include "canvas/canvasdocument.h"
 #include "imaging/coveragespans.h"
+#include "imaging/colourspread.h"
 #include "imaging/rowspan.h"
 #include "imaging/strokestyle.h"
 
@@ -118,6 +119,13 @@ public:
     // coloured, the marks are gone and the history before it is given up.
     bool fill(const CoverageSpans &region);
     bool fill(const RowSpans &region) { return fill(CoverageSpans(region)); }
+    // Writes a spread's full-resolution chroma through the current style into
+    // every pixel the layer has not coloured yet, as one step of the history
+    // that also hides the colour marks (and gives them back on undo). False,
+    // with the layer, the marks and the history untouched, when the chroma
+    // is not the photo's size or the step cannot be recorded (no memory, or
+    // more than the history may keep).
+    bool spread(const ColourSpread::Chroma &chroma);
     // Puts a whole colour layer (ARGB32, the photo's size) on the photo as one
     // step of the history, so the work is unsaved and Undo takes it off; false
     // when the sizes differ or there is no memory to record the step.

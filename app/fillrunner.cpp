@@ -1,107 +1,22 @@
 #include "app/fillrunner.h"
 
-#include <QApplication>
-#include <QEventLoop>
-#include <QFutureWatcher>
-#include <QKeyEvent>
-#include <QPointer>
-#include <QProgressDialog>
-#include <QtConcurrent>
-
 FillRunner::FillRunner(QWidget *window)
-    : QObject(window)
-    , window(window)
+    : WorkRunner(window)
     , compute([](const QImage &photo, const QList<QPoint> &keep, const QList<QPoint> &remove,
                  const std::atomic_bool *cancel, const RegionFill::Progress &progress) {
         return RegionFill::compute(photo, keep, remove, cancel, progress);
     })
 { }
 
-bool FillRunner::eventFilter(QObject *watched, QEvent *event)
-{
-    switch (event->type()) {
-    case QEvent::ShortcutOverride:
-        // Claimed as wanted by the widget, so no key of the window's menus
-        // and tools fires; the key press itself is held off below.
-        if (auto *widget = qobject_cast<QWidget *>(watched); widget && widget->window() == window) {
-            event->accept();
-            return true;
-        }
-        return false;
-    case QEvent::Shortcut:
-        return true; // a shortcut reached some other way: nothing may act now
-    case QEvent::KeyPress:
-        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
-            cancel();
-        Q_FALLTHROUGH();
-    case QEvent::KeyRelease:
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::Drop:
-    case QEvent::Close: {
-        // The window waits for the fill: it repaints, but painting, menus or
-        // another photo would work on what the fill is about to change.
-        auto *widget = qobject_cast<QWidget *>(watched);
-        if (widget && widget->window() == window) {
-            if (event->type() == QEvent::Close) {
-                closing = true;
-                cancel();
-            }
-            event->ignore();
-            return true;
-        }
-        return false;
-    }
-    default:
-        return false;
-    }
-}
-
 RegionFill::Result FillRunner::run(const QImage &photo, const QList<QPoint> &keepMarks,
                                    const QList<QPoint> &removeMarks)
 {
-    cancelled = false;
-    closing = false;
-    running = true;
-    QApplication::setOverrideCursor(Qt::BusyCursor);
-    qApp->installEventFilter(this);
-
-    QProgressDialog progress(tr("Filling the marked area..."), tr("Cancel"), 0, 100, window);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(progressDelayMs);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    connect(&progress, &QProgressDialog::canceled, this, &FillRunner::cancel);
-
-    QPointer<QProgressDialog> shown(&progress);
-    const auto report = [shown](int percent) {
-        // Called on the worker: the dialog is told on the UI thread, if it
-        // still exists by then.
-        QMetaObject::invokeMethod(
-            qApp,
-            [shown, percent] {
-                if (shown)
-                    shown->setValue(percent);
-            },
-            Qt::QueuedConnection);
-    };
-
-    QFutureWatcher<RegionFill::Result> watcher;
-    QEventLoop loop;
-    connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
-    watcher.setFuture(QtConcurrent::run([&photo, &keepMarks, &removeMarks, this, report] {
-        return compute(photo, keepMarks, removeMarks, &cancelled, report);
-    }));
-    loop.exec();
-
-    qApp->removeEventFilter(this);
-    QApplication::restoreOverrideCursor();
-    running = false;
-    RegionFill::Result result = watcher.result();
-    if (cancelled && result.outcome == RegionFill::Outcome::Filled)
+    RegionFill::Result result;
+    const bool finished = WorkRunner::run(tr("Filling the marked area..."),
+                                          [&](const std::atomic_bool *cancel, const Progress &progress) {
+                                              result = compute(photo, keepMarks, removeMarks, cancel, progress);
+                                          });
+    if (!finished && result.outcome == RegionFill::Outcome::Filled)
         result = RegionFill::Result{RegionFill::Outcome::Cancelled, {}};
     return result;
 }

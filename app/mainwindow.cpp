@@ -8,6 +8,7 @@
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
 #include "app/savecontroller.h"
+#include "app/spreadcontroller.h"
 #include "app/toolchooser.h"
 #include "app/viewcommands.h"
 #include "app/windowgeometry.h"
@@ -110,6 +111,13 @@ MainWindow::MainWindow(QWidget *parent)
     tools->addTool(ui->actionRemoveMarks, CZefGraphicsView::RemoveMarker, "remove-marks", QKeySequence(Qt::Key_R),
                    ui->actionFill);
     tools->addCommand(ui->actionFill, "fill", QKeySequence(Qt::Key_F));
+    tools->addTool(ui->actionColourMarks, CZefGraphicsView::ColourMarker, "colour-marks", QKeySequence(Qt::Key_C),
+                   ui->actionSpread);
+    tools->addCommand(ui->actionSpread, "spread", QKeySequence(Qt::Key_S));
+    auto *spreading = new SpreadController(this, view, doc, ui->actionColourMarks);
+    connect(ui->actionSpread, &QAction::triggered, spreading, &SpreadController::spread);
+    connect(spreading, &SpreadController::message, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
 
     // Every start stores the slider's own start value; the stored one is never
     // read back. The canvas takes the size from the slider itself, so another

@@ -9,7 +9,9 @@
 #include "exactspread.h"
 #include "memorystatus.h"
 
+#include "imaging/colourlayer.h"
 #include "imaging/colourspread.h"
+#include "imaging/spreadcolouring.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -123,14 +125,96 @@ void exact(benchmark::State &state, const char *name, int width, int height)
 
 constexpr qint64 viewPixels = 1920 * 1080;
 
-void BM_SpreadExact_013MP(benchmark::State &state) { exact(state, "BM_SpreadExact_013MP", 442, 294); }
-void BM_Spread_013MP(benchmark::State &state) { spread(state, "BM_Spread_013MP", 442, 294, 0); }
-void BM_Spread_1MP(benchmark::State &state) { spread(state, "BM_Spread_1MP", 1224, 816, 0); }
-void BM_Spread_24MP(benchmark::State &state) { spread(state, "BM_Spread_24MP", 6000, 4000, 0); }
-void BM_SpreadPreview_24MP(benchmark::State &state) { spread(state, "BM_SpreadPreview_24MP", 6000, 4000, viewPixels); }
+void BM_SpreadExact_013MP(benchmark::State &state)
+{
+    exact(state, "BM_SpreadExact_013MP", 442, 294);
+}
+void BM_Spread_013MP(benchmark::State &state)
+{
+    spread(state, "BM_Spread_013MP", 442, 294, 0);
+}
+void BM_Spread_1MP(benchmark::State &state)
+{
+    spread(state, "BM_Spread_1MP", 1224, 816, 0);
+}
+void BM_Spread_24MP(benchmark::State &state)
+{
+    spread(state, "BM_Spread_24MP", 6000, 4000, 0);
+}
+void BM_SpreadPreview_24MP(benchmark::State &state)
+{
+    spread(state, "BM_SpreadPreview_24MP", 6000, 4000, viewPixels);
+}
 void BM_SpreadPreviewCached_24MP(benchmark::State &state)
 {
     spread(state, "BM_SpreadPreviewCached_24MP", 6000, 4000, viewPixels, true);
+}
+
+// The window's preview job after a mark drag: the spread at the view's size
+// with the brightness the first preview kept, and its picture over an
+// uncoloured layer (which it reads whole, for what is coloured already).
+void BM_SpreadPreviewPicture_24MP(benchmark::State &state)
+{
+    const Scene s = scene(6000, 4000);
+    if (s.photo.isNull()) {
+        state.SkipWithError("the photo cannot be read");
+        return;
+    }
+    QImage layer(s.photo.size(), ColourLayer::format);
+    layer.fill(0);
+    ColourSpread::Options options;
+    options.maxPixels = viewPixels;
+    const std::shared_ptr<const ColourSpread::Brightness> brightness =
+        ColourSpread::brightness(s.photo, std::max(1, ColourSpread::levelFor(s.photo.size(), viewPixels)));
+    options.brightness = brightness.get();
+    const SpreadColouring colouring(StrokeStyle(), 0);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        const ColourSpread::Result result = ColourSpread::compute(s.photo, s.marks, options);
+        const QImage picture = colouring.preview(s.photo, result.chroma, layer, brightness.get());
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        if (picture.isNull())
+            state.SkipWithError("no preview");
+        benchmark::DoNotOptimize(picture.constBits());
+    }
+    record(state, "BM_SpreadPreviewPicture_24MP", times);
+}
+
+// Writing a full-resolution spread into an uncoloured 24-megapixel layer
+// through a colour model: the part of Spread that runs on the UI thread.
+void spreadWrite(benchmark::State &state, const char *name, StrokeStyle::Model model)
+{
+    const Scene s = scene(6000, 4000);
+    if (s.photo.isNull()) {
+        state.SkipWithError("the photo cannot be read");
+        return;
+    }
+    const ColourSpread::Result result = ColourSpread::compute(s.photo, s.marks);
+    QImage layer(s.photo.size(), ColourLayer::format);
+    StrokeStyle style;
+    style.model = model;
+    const SpreadColouring colouring(style, 0);
+    std::vector<double> times;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        layer.fill(0);
+        timer.start();
+        colouring.write(s.photo, result.chroma, layer);
+        times.push_back(timer.nsecsElapsed() / 1e6);
+        benchmark::DoNotOptimize(layer.constBits());
+    }
+    record(state, name, times);
+}
+
+void BM_SpreadWriteClassic_24MP(benchmark::State &state)
+{
+    spreadWrite(state, "BM_SpreadWriteClassic_24MP", StrokeStyle::Model::Classic);
+}
+void BM_SpreadWriteNatural_24MP(benchmark::State &state)
+{
+    spreadWrite(state, "BM_SpreadWriteNatural_24MP", StrokeStyle::Model::Natural);
 }
 
 // Peak resident memory of one spread above what the open photo already
@@ -170,6 +254,9 @@ BENCHMARK(BM_Spread_1MP)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Spread_24MP)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SpreadPreview_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_SpreadPreviewCached_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SpreadPreviewPicture_24MP)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SpreadWriteClassic_24MP)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SpreadWriteNatural_24MP)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {

@@ -16,9 +16,8 @@ class QGraphicsScene;
 // The scene items that show a document, kept in step with it: the photo
 // (z 5) with its colour layer (z 10) from the first photo on, and one item
 // per mark (z 10): a green square for a keep mark, a red circle for a remove
-// mark. The scene is the photo and nothing else, so that the brush outline
-// and strokes past the border never widen what the view scrolls over. The
-// items belong to the scene.
+// mark, a circle of its own colour for a colour mark. The scene is the photo and nothing else, so that the brush
+// outline and strokes past the border never widen what the view scrolls over. The items belong to the scene.
 class CanvasItems : public QObject
 {
     Q_OBJECT

@@ -31,6 +31,7 @@ CZefGraphicsView::CZefGraphicsView(QWidget *parent)
 {
     addTool(KeepMarker, new MarkerTool(this, Mark::Keep));
     addTool(RemoveMarker, new MarkerTool(this, Mark::Remove));
+    addTool(ColourMarker, new MarkerTool(this, Mark::Colour));
     addTool(KeepBrush, new BrushTool(this, false));
     addTool(RemoveBrush, new BrushTool(this, true));
     keys = new CanvasKeys(this);

@@ -28,8 +28,8 @@ struct ToolEvent;
 // into calls on the document.
 //
 // Tools (toolMode): 3 keep marker, 4 remove marker, 5 keep brush, 6 remove
-// brush, 7 colour picker; any other value is no tool, and the mouse is then
-// ignored. More tools are added with addTool().
+// brush, 7 colour picker, 8 colour marker; any other value is no tool, and the
+// mouse is then ignored. More tools are added with addTool().
 //
 // The zoom is the view's transformation: the window's zoom buttons and keys
 // scale about the view's centre, Ctrl + wheel about the pointer, and each new
@@ -44,7 +44,7 @@ class CZefGraphicsView : public QGraphicsView
     Q_OBJECT
 
 public:
-    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6, Picker = 7 };
+    enum Tool { KeepMarker = 3, RemoveMarker = 4, KeepBrush = 5, RemoveBrush = 6, Picker = 7, ColourMarker = 8 };
     // The factor of one zoom step: a zoom button, a zoom key, a wheel notch.
     static constexpr qreal zoomStep = 1.2;
 

@@ -3,7 +3,9 @@
 #include "canvas/canvasdocument.h"
 #include "canvas/cmarkercommand.h"
 #include "canvas/czefgraphicsview.h"
+#include "canvas/removemarkcommand.h"
 #include "imaging/brushgeometry.h"
+#include "imaging/colourlayer.h"
 
 #include "canvas/canvasitems.h"
 
@@ -66,12 +68,9 @@ bool MarkerTool::addMark(const QPointF &s)
     if (tx <= 0 || ty <= 0 || !(bounds.width() > tx) || !(bounds.height() > ty))
         return false;
 
-    const Mark mark = document->marks()->add(kind, QRectF(s, QSizeF(MarkSet::markSize, MarkSet::markSize)));
-    // The marks of one drag are one step; the step is open from its first mark.
-    if (dragging && !stepOpen) {
-        document->history()->beginMacro(kind == Mark::Keep ? tr("keep marks") : tr("remove marks"));
-        stepOpen = true;
-    }
+    const QRgb colour = kind == Mark::Colour && document->colourLayer() ? document->colourLayer()->fg() : 0;
+    const Mark mark = document->marks()->add(kind, QRectF(s, QSizeF(MarkSet::markSize, MarkSet::markSize)), colour);
+    openStep(kind == Mark::Keep ? tr("keep marks") : kind == Mark::Remove ? tr("remove marks") : tr("colour marks"));
     document->push(new CMarkerCommand(document->marks(), mark));
     return true;
 }
@@ -109,19 +108,61 @@ bool MarkerTool::cursor(QCursor *cursor) const
     return true;
 }
 
+void MarkerTool::openStep(const QString &text)
+{
+    // The changes of one drag are one step; the step is open from its first.
+    if (dragging && !stepOpen) {
+        view->document()->history()->beginMacro(text);
+        stepOpen = true;
+    }
+}
+
+void MarkerTool::removeMarksAt(const QPointF &s)
+{
+    CanvasDocument *document = view->document();
+    if (!document)
+        return;
+    // A mark is under the pointer when it overlaps a mark laid there.
+    const QRectF reach(s, QSizeF(MarkSet::markSize, MarkSet::markSize));
+    const QList<Mark> marks = document->marks()->all();
+    for (const Mark &mark : marks) {
+        if (mark.kind != kind || mark.isHidden() || !mark.rect.intersects(reach))
+            continue;
+        openStep(tr("erase colour marks"));
+        if (const std::optional<Mark> taken = document->marks()->take(mark.id))
+            document->push(new RemoveMarkCommand(document->marks(), *taken));
+    }
+}
+
 void MarkerTool::press(const ToolEvent &event)
 {
     // A press lays nothing yet; it anchors the drag's line of marks.
-    if (event.button != Qt::LeftButton)
+    const bool erase = event.button == Qt::RightButton && kind == Mark::Colour;
+    if (event.button != Qt::LeftButton && !erase)
         return;
     finishDrag();
     dragging = true;
+    erasing = erase;
     anchor = event.scenePos;
     anchorLaid = false;
+    if (erasing)
+        removeMarksAt(anchor);
 }
 
 void MarkerTool::move(const ToolEvent &event)
 {
+    if (erasing) {
+        if (!(event.buttons & Qt::RightButton))
+            return;
+        const QPoint from(BrushGeometry::truncated(anchor.x()), BrushGeometry::truncated(anchor.y()));
+        const QPoint to(BrushGeometry::truncated(event.scenePos.x()), BrushGeometry::truncated(event.scenePos.y()));
+        const QList<QPoint> steps = BrushGeometry::lineSteps(from, to);
+        for (qsizetype i = 1; i < steps.size(); ++i)
+            removeMarksAt(QPointF(steps[i]));
+        removeMarksAt(event.scenePos);
+        anchor = event.scenePos;
+        return;
+    }
     if (!(event.buttons & Qt::LeftButton) || !view->scene())
         return;
     const QPointF s = event.scenePos;
@@ -155,7 +196,7 @@ void MarkerTool::move(const ToolEvent &event)
 
 void MarkerTool::release(const ToolEvent &event)
 {
-    if (event.button == Qt::LeftButton)
+    if (event.button == (erasing ? Qt::RightButton : Qt::LeftButton))
         finishDrag();
 }
 
@@ -169,11 +210,13 @@ void MarkerTool::abandon()
     // The history that held the open step was cleared with it.
     stepOpen = false;
     dragging = false;
+    erasing = false;
 }
 
 void MarkerTool::finishDrag()
 {
     dragging = false;
+    erasing = false;
     if (stepOpen && view->document())
         view->document()->history()->endMacro();
     stepOpen = false;

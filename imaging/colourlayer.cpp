@@ -114,6 +114,17 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
         emit changed(written.adjusted(-1, -1, 1, 1) & layerRect);
 }
 
+void ColourLayer::rewrite(const std::function<void(QImage &pixels)> &write)
+{
+    if (pixels.isNull())
+        return;
+    if (recording)
+        recording->capture(pixels, pixels.rect());
+    write(pixels);
+    markStale(pixels.rect());
+    emit changed(pixels.rect());
+}
+
 void ColourLayer::paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo)
 {
     if (pixels.isNull())

@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QRgb>
 
+#include <functional>
 #include <memory>
 
 // The colour layer's pixels: one ARGB32 image (not premultiplied) the size of
@@ -69,6 +70,9 @@ public:
     void paintSpans(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
     // The same for point lists; points outside are skipped.
     void paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg, const QImage *photo);
+    // Hands the whole image to `write`, which may change any of its pixels
+    // (a spread over the whole photo).
+    void rewrite(const std::function<void(QImage &pixels)> &write);
     // Sets the points of `newfg` to the brush colour itself and those of
     // `newbg` to the background value.
     void setPoints(const QList<QPoint> &newfg, const QList<QPoint> &newbg);

@@ -52,11 +52,11 @@ void MarkSet::clear()
         take(marks.begin()->first);
 }
 
-int MarkSet::hide(quint64 tag)
+int MarkSet::hide(quint64 tag, const QList<Mark::Kind> &kinds)
 {
     int hidden = 0;
     for (auto &[id, mark] : marks) {
-        if (mark.isHidden())
+        if (mark.isHidden() || (!kinds.isEmpty() && !kinds.contains(mark.kind)))
             continue;
         mark.hiddenBy = tag;
         ++hidden;

@@ -52,8 +52,9 @@ public:
     void clear();
 
     // Hides every mark that shows, as used up by the step `tag`, and gives
-    // back how many; show() brings back exactly those.
-    int hide(quint64 tag);
+    // back how many; show() brings back exactly those. With `kinds` given,
+    // only marks of those kinds.
+    int hide(quint64 tag, const QList<Mark::Kind> &kinds = {});
     void show(quint64 tag);
     // A tag no step has used yet.
     static quint64 newTag();

@@ -70,7 +70,7 @@ void TestHelpDialog::pageReadsAsDescribed()
 {
     HelpDialog dialog;
     QTextDocument *page = dialog.findChild<QTextBrowser *>(QStringLiteral("textBrowser"))->document();
-    QCOMPARE(page->blockCount(), 17);
+    QCOMPARE(page->blockCount(), 18);
     QStringList lines;
     for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
         lines.append(block.text());
@@ -102,6 +102,16 @@ void TestHelpDialog::pageReadsAsDescribed()
                        "Edit->Undo gives the marks back. When the fill reaches the "
                        "photo's edge or colours only a small area, the status bar says "
                        "so: undo and add marks."),
+        QStringLiteral("To colour the whole photo from a few scribbles, choose Colour marks "
+                       "(C) and scribble a short line in each area in the colour it should "
+                       "have, picking the colour with Color between lines; the right mouse "
+                       "button takes colour marks off again. While Colour marks is chosen, "
+                       "a preview of the result shows over the photo after each line. "
+                       "Spread colours (S or Return) then colours every pixel that is not "
+                       "coloured yet: colour flows through areas of even brightness and "
+                       "stops at the photo's edges. Brush work and fills stay as they are, "
+                       "and a white, grey or black mark keeps its area uncoloured. "
+                       "Edit->Undo takes the spread back and gives the marks back."),
         QStringLiteral("For colour that looks like a colour photo, switch on Natural "
                        "colour on the tool bar: the colour then keeps the brightness of "
                        "the photo under it. Strength sets how much colour a stroke lays "

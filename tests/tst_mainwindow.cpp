@@ -149,10 +149,12 @@ void TestMainWindow::resourcesAreTheIconsAlone()
     names.removeAll(QStringLiteral("qt-project.org"));
     names.removeAll(QStringLiteral("qpdf"));
     QCOMPARE(names,
-             QStringList({QStringLiteral("brush-tool.png"), QStringLiteral("brush-tool@2x.png"),
-                          QStringLiteral("brush.png"), QStringLiteral("fill.png"), QStringLiteral("fill@2x.png"),
-                          QStringLiteral("keep-marks.png"), QStringLiteral("keep-marks@2x.png"),
-                          QStringLiteral("remove-marks.png"), QStringLiteral("remove-marks@2x.png")}));
+             QStringList(
+                 {QStringLiteral("brush-tool.png"), QStringLiteral("brush-tool@2x.png"), QStringLiteral("brush.png"),
+                  QStringLiteral("colour-marks.png"), QStringLiteral("colour-marks@2x.png"), QStringLiteral("fill.png"),
+                  QStringLiteral("fill@2x.png"), QStringLiteral("keep-marks.png"), QStringLiteral("keep-marks@2x.png"),
+                  QStringLiteral("remove-marks.png"), QStringLiteral("remove-marks@2x.png"),
+                  QStringLiteral("spread.png"), QStringLiteral("spread@2x.png")}));
 }
 
 void TestMainWindow::toolBarIconsLoad_data()
