@@ -40,7 +40,6 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
     // The picture carries its own translucency: the outline must stay seen.
     item->setOpacity(1);
     item->setVisible(false);
-    view->scene()->addItem(item);
 
     fillRunner->setComputation([this](const QImage &photo, const QList<QPoint> &keep, const QList<QPoint> &remove,
                                       const std::atomic_bool *cancel, const RegionFill::Progress &progress) {
@@ -70,8 +69,23 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
 
 FillController::~FillController()
 {
-    // The item belongs to the scene, which may go first or last.
     runner->cancel();
+    // Once shown, the item belongs to the scene, which may go first or last;
+    // one never shown is still ours.
+    if (!scene && !everShown)
+        delete item;
+}
+
+void FillController::showPicture(const QImage &picture, qreal scale)
+{
+    // The scene holds the photo and what shows it, so the item joins it
+    // only with its first picture.
+    if (!everShown && view->scene()) {
+        scene = view->scene();
+        scene->addItem(item);
+        everShown = true;
+    }
+    item->setPicture(picture, scale);
 }
 
 void FillController::setMarkerToolActive(bool active)
@@ -146,7 +160,7 @@ void FillController::refresh()
             if (picture.isNull()) {
                 self->hidePreview();
             } else {
-                self->item->setPicture(picture, made->preview.scale);
+                self->showPicture(picture, made->preview.scale);
                 self->item->setVisible(self->markerTool);
             }
         });

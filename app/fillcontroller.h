@@ -7,12 +7,14 @@
 #include <QList>
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
 #include <QTimer>
 
 #include <atomic>
 #include <functional>
 #include <memory>
 
+class QGraphicsScene;
 class CZefGraphicsView;
 class Document;
 class FillRunner;
@@ -90,7 +92,11 @@ private:
     Document *doc;
     FillRunner *fillRunner;
     PreviewRunner *runner;
+    void showPicture(const QImage &picture, qreal scale);
+
     PreviewItem *item;
+    QPointer<QGraphicsScene> scene;
+    bool everShown = false;
     QTimer refreshTimer;
     PreviewComputation computePreview;
     std::shared_ptr<const Shown> shown;

@@ -382,8 +382,9 @@ void TestMainWindow::menusAndToolBar()
              QStringList({QStringLiteral("actionIndex"), QStringLiteral("actionAbout"),
                           QStringLiteral("actionVisit_Website")}));
     // The first tools keep their icons; the later ones show their names.
-    const QStringList iconTools{QStringLiteral("actionBrush"), QStringLiteral("actionKeepMarks"),
-                                QStringLiteral("actionRemoveMarks"), QStringLiteral("actionFill")};
+    const QStringList iconTools{QStringLiteral("actionBrush"),       QStringLiteral("actionKeepMarks"),
+                                QStringLiteral("actionRemoveMarks"), QStringLiteral("actionColourMarks"),
+                                QStringLiteral("actionFill"),        QStringLiteral("actionSpread")};
     QStringList toolBar = names(window.findChild<QToolBar *>(QStringLiteral("mainToolBar"))->actions());
     toolBar.removeAll(QString()); // controls the window adds beside the tools
     QCOMPARE(toolBar.mid(0, 10),
