@@ -3,8 +3,8 @@
 
 #include "app/photometadata.h"
 #include "canvas/canvasdocument.h"
-#include "imaging/coveragespans.h"
 #include "imaging/colourspread.h"
+#include "imaging/coveragespans.h"
 #include "imaging/rowspan.h"
 #include "imaging/strokestyle.h"
 

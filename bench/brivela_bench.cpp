@@ -128,15 +128,42 @@ void strokes(benchmark::State &state, const char *name, int brush, bool fit, int
     state.counters["p95_ms"] = percentile(all, 0.95);
 }
 
-void BM_Stroke_Brush40_Scale1(benchmark::State &state) { strokes(state, "brush 40, scale 1", 40, false, 120, false); }
-void BM_Stroke_Brush300_Fit(benchmark::State &state) { strokes(state, "brush 300, fit", 300, true, 120, false); }
-void BM_Stroke_Brush999_Fit(benchmark::State &state) { strokes(state, "brush 999, fit", 999, true, 120, false); }
-void BM_Stroke_Brush40_Scale1_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 40, scale 1", 40, false, 120, false, true, 50); }
-void BM_Stroke_Brush300_Fit_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 300, fit", 300, true, 120, false, true, 50); }
-void BM_Stroke_Brush999_Fit_NaturalSoft50(benchmark::State &state) { strokes(state, "natural, soft 50: brush 999, fit", 999, true, 120, false, true, 50); }
-void BM_PointLists_Brush40_Scale1(benchmark::State &state) { strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true); }
-void BM_PointLists_Brush300_Fit(benchmark::State &state) { strokes(state, "point lists: brush 300, fit", 300, true, 20, true); }
-void BM_PointLists_Brush999_Fit(benchmark::State &state) { strokes(state, "point lists: brush 999, fit", 999, true, 6, true); }
+void BM_Stroke_Brush40_Scale1(benchmark::State &state)
+{
+    strokes(state, "brush 40, scale 1", 40, false, 120, false);
+}
+void BM_Stroke_Brush300_Fit(benchmark::State &state)
+{
+    strokes(state, "brush 300, fit", 300, true, 120, false);
+}
+void BM_Stroke_Brush999_Fit(benchmark::State &state)
+{
+    strokes(state, "brush 999, fit", 999, true, 120, false);
+}
+void BM_Stroke_Brush40_Scale1_NaturalSoft50(benchmark::State &state)
+{
+    strokes(state, "natural, soft 50: brush 40, scale 1", 40, false, 120, false, true, 50);
+}
+void BM_Stroke_Brush300_Fit_NaturalSoft50(benchmark::State &state)
+{
+    strokes(state, "natural, soft 50: brush 300, fit", 300, true, 120, false, true, 50);
+}
+void BM_Stroke_Brush999_Fit_NaturalSoft50(benchmark::State &state)
+{
+    strokes(state, "natural, soft 50: brush 999, fit", 999, true, 120, false, true, 50);
+}
+void BM_PointLists_Brush40_Scale1(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 40, scale 1", 40, false, 120, true);
+}
+void BM_PointLists_Brush300_Fit(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 300, fit", 300, true, 20, true);
+}
+void BM_PointLists_Brush999_Fit(benchmark::State &state)
+{
+    strokes(state, "point lists: brush 999, fit", 999, true, 6, true);
+}
 
 // Undo of a 60-move stroke of brush 300 at the fitting zoom, to the end of
 // its repaint. The baseline is the point-list step of the same brush.

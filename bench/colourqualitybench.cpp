@@ -97,8 +97,8 @@ int main(int argc, char **argv)
             const auto c = ColourQuality::paintObject(p.grey, p.colour, o.mask,
                                                       styleFor(StrokeStyle::Model::Classic, o.median), &classic);
             const QString name = p.name + QLatin1Char('/') + o.name;
-            std::printf("%-26s %12.2f %12.2f %+13.2f%% %+13.2f%% %12.2f %12.2f\n", qPrintable(name), n.deltaE,
-                        c.deltaE, 100 * n.lumaShift, 100 * c.lumaShift, n.lumaLevels, c.lumaLevels);
+            std::printf("%-26s %12.2f %12.2f %+13.2f%% %+13.2f%% %12.2f %12.2f\n", qPrintable(name), n.deltaE, c.deltaE,
+                        100 * n.lumaShift, 100 * c.lumaShift, n.lumaLevels, c.lumaLevels);
             dn.push_back(n.deltaE);
             dc.push_back(c.deltaE);
             ln.push_back(n.lumaShift);

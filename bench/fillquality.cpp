@@ -264,8 +264,8 @@ int main(int argc, char **argv)
                             photo.grey, truth, old, nullptr, keeps[s], removes[s]);
                 }
                 // grabCut is slow on grey photos; its regions may be kept between runs.
-                const QString cached = cache.isEmpty() ? QString()
-                                                       : QDir(cache).filePath(name + QStringLiteral("_%1.png").arg(s));
+                const QString cached =
+                    cache.isEmpty() ? QString() : QDir(cache).filePath(name + QStringLiteral("_%1.png").arg(s));
                 cv::Mat cut;
                 if (!cached.isEmpty() && QFileInfo::exists(cached))
                     cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
@@ -283,7 +283,7 @@ int main(int argc, char **argv)
                 row.grabCut[s] = iou(cut, truth);
                 if (!fillOnly)
                     overlay(folder, name + QStringLiteral("_") + QString::number(s) + QStringLiteral("_grabcut"),
-                        photo.grey, truth, cut, nullptr, keeps[s], removes[s]);
+                            photo.grey, truth, cut, nullptr, keeps[s], removes[s]);
             }
             if (!fillOnly) {
                 const auto [wand, tolerance] = oracleWand(grey, object.keep, truth);
@@ -310,7 +310,8 @@ int main(int argc, char **argv)
         }
         std::printf("%-18s median/worst: fill %.3f/%.3f  before %.3f/%.3f  grabCut %.3f/%.3f\n", settings[s],
                     median(ours), *std::min_element(ours.begin(), ours.end()), median(before),
-                    *std::min_element(before.begin(), before.end()), median(cut), *std::min_element(cut.begin(), cut.end()));
+                    *std::min_element(before.begin(), before.end()), median(cut),
+                    *std::min_element(cut.begin(), cut.end()));
     }
     std::vector<double> wands, boundaries;
     int behindGrabCut = 0;

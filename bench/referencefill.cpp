@@ -180,7 +180,8 @@ std::array<int32_t, 256> linkWeights(const Level &level, const PhotoGrey *photo)
     const double meanSquare = count > 0 ? std::max(sum / count, 1.0) : 1.0;
     std::array<int32_t, 256> weights{};
     for (int d = 0; d < 256; ++d)
-        weights[size_t(d)] = std::max<int32_t>(1, int32_t(std::lround(flatWeight * std::exp(-double(d) * d / (2 * meanSquare)))));
+        weights[size_t(d)] =
+            std::max<int32_t>(1, int32_t(std::lround(flatWeight * std::exp(-double(d) * d / (2 * meanSquare)))));
     return weights;
 }
 
@@ -214,8 +215,8 @@ struct Run {
 };
 
 struct Band {
-    std::vector<Run> runs;            // by row, then left
-    std::vector<uint32_t> rowStart;   // runs of row y: rowStart[y] to rowStart[y + 1]
+    std::vector<Run> runs;          // by row, then left
+    std::vector<uint32_t> rowStart; // runs of row y: rowStart[y] to rowStart[y + 1]
     uint32_t vertices = 0;
 
     void finish(int height)
@@ -463,8 +464,8 @@ bool cutBand(Level &level, const PhotoGrey *photo, const Band &band, bool outsid
     if (cancelled(cancel))
         return false;
 
-    Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges),
-                n + 2, edges);
+    Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges), n + 2,
+                edges);
     std::vector<uint32_t>().swap(targets);
     std::vector<uint32_t>().swap(offsets);
 
@@ -482,8 +483,8 @@ bool cutBand(Level &level, const PhotoGrey *photo, const Band &band, bool outsid
     boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
                                       boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
                                       boost::make_iterator_property_map(colour.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(distance.begin(), vertexIndex),
-                                      vertexIndex, source, sink);
+                                      boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
+                                      source, sink);
 
     // Pixels left in neither search tree could go either way at the same
     // cost; they go to the remove side, which keeps the region smallest.
@@ -673,7 +674,7 @@ RowSpans reachedSpans(Level &level, const std::vector<Seed> &seeds)
 }
 
 ReferenceFill::Result fill(const QImage &photo, const QList<QPoint> &keepMarks, const QList<QPoint> &removeMarks,
-                        const std::atomic_bool *cancel, const ReferenceFill::Progress &progress, qint64 cutPixels)
+                           const std::atomic_bool *cancel, const ReferenceFill::Progress &progress, qint64 cutPixels)
 {
     using Outcome = ReferenceFill::Outcome;
     const QRect bounds = photo.rect();
@@ -688,7 +689,8 @@ ReferenceFill::Result fill(const QImage &photo, const QList<QPoint> &keepMarks, 
     std::sort(removed.begin(), removed.end());
     bool anyKeep = false;
     for (const QPoint &p : keepMarks) {
-        if (bounds.contains(p) && !std::binary_search(removed.begin(), removed.end(), quint64(p.y()) << 32 | quint32(p.x()))) {
+        if (bounds.contains(p)
+            && !std::binary_search(removed.begin(), removed.end(), quint64(p.y()) << 32 | quint32(p.x()))) {
             seeds.push_back({p.x(), p.y(), true});
             anyKeep = true;
         }
@@ -724,8 +726,8 @@ ReferenceFill::Result fill(const QImage &photo, const QList<QPoint> &keepMarks, 
         } else {
             const int width = last.width;
             const uint8_t *grey = last.grey.data();
-            Level next = halved(last.width, last.height,
-                                [grey, width](int y) { return grey + size_t(y) * size_t(width); });
+            Level next =
+                halved(last.width, last.height, [grey, width](int y) { return grey + size_t(y) * size_t(width); });
             levels.push_back(std::move(next));
         }
         if (cancelled(cancel))
@@ -767,8 +769,8 @@ ReferenceFill::Result fill(const QImage &photo, const QList<QPoint> &keepMarks, 
 } // namespace
 
 ReferenceFill::Result ReferenceFill::compute(const QImage &photo, const QList<QPoint> &keepMarks,
-                                       const QList<QPoint> &removeMarks, const std::atomic_bool *cancel,
-                                       const Progress &progress, qint64 cutPixels)
+                                             const QList<QPoint> &removeMarks, const std::atomic_bool *cancel,
+                                             const Progress &progress, qint64 cutPixels)
 {
     // Every allocation here is sized by the photo; a photo too large for the
     // memory left ends the fill cleanly rather than the program.
@@ -787,8 +789,7 @@ QString ReferenceFill::outcomeText(Outcome outcome)
     case Outcome::NoKeepMark:
         return QCoreApplication::translate("ReferenceFill", "Nothing to fill: put a keep mark inside the area first");
     case Outcome::NoEdgeToStopAt:
-        return QCoreApplication::translate("ReferenceFill",
-                                           "No edge to stop at: put a remove mark outside the area");
+        return QCoreApplication::translate("ReferenceFill", "No edge to stop at: put a remove mark outside the area");
     case Outcome::Cancelled:
         return QCoreApplication::translate("ReferenceFill", "Fill cancelled");
     case Outcome::OutOfMemory:

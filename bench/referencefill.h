@@ -13,10 +13,9 @@
 
 // The region fill as it was before it had a model of the region's appearance,
 // kept for the benchmarks to measure against. The region that keep marks and
-// remove marks enclose along the photo's own edges: an interactive graph cut (Boykov and Jolly) on the photo's brightness,
-// with the marks as hard constraints and neighbouring pixels joined by
-// exp(-dI^2 / 2 sigma^2). The minimum cut is found with Boost Graph's
-// Boykov-Kolmogorov max-flow.
+// remove marks enclose along the photo's own edges: an interactive graph cut (Boykov and Jolly) on the photo's
+// brightness, with the marks as hard constraints and neighbouring pixels joined by exp(-dI^2 / 2 sigma^2). The minimum
+// cut is found with Boost Graph's Boykov-Kolmogorov max-flow.
 //
 // Large photos are cut as a multilevel banded graph cut (Lombaert et al.):
 // once on a reduced copy of at most `defaultCutPixels` pixels, then, halving
@@ -60,10 +59,8 @@ public:
     // graphs are built; a raised flag ends the computation with Cancelled.
     // `cutPixels` is for measurements: a value at least the photo's area cuts
     // the whole photo at full resolution in one go.
-    static Result compute(const QImage &photo, const QList<QPoint> &keepMarks,
-                          const QList<QPoint> &removeMarks,
-                          const std::atomic_bool *cancel = nullptr,
-                          const Progress &progress = {},
+    static Result compute(const QImage &photo, const QList<QPoint> &keepMarks, const QList<QPoint> &removeMarks,
+                          const std::atomic_bool *cancel = nullptr, const Progress &progress = {},
                           qint64 cutPixels = defaultCutPixels);
 
     // A one-line explanation of an outcome, for the status bar.

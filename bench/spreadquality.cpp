@@ -136,8 +136,8 @@ int main(int argc, char **argv)
         f.solverToExact.push_back(EvalSet::meanDeltaE2000(solverImage, exactImage));
         std::printf("%-18s %3dx%3d %6.2f %6.2f %7.2f %6.2f %6.2f %8.2f %8.2f %9.0f %8.1f %8.1f %8.1f\n",
                     qPrintable(photo.name), photo.grey.width(), photo.grey.height(), f.grey.back(), f.exact.back(),
-                    f.spread.back(), f.solver.back(), f.smoother.back(), f.spreadToExact.back(),
-                    f.solverToExact.back(), exactMs, spreadMs, solverMs, smootherMs);
+                    f.spread.back(), f.solver.back(), f.smoother.back(), f.spreadToExact.back(), f.solverToExact.back(),
+                    exactMs, spreadMs, solverMs, smootherMs);
         std::fflush(stdout);
 
         const int w = photo.grey.width();

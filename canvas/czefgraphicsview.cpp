@@ -6,8 +6,8 @@
 #include "canvas/canvaskeys.h"
 #include "canvas/czefgraphicsbrushcursoritem.h"
 #include "canvas/markertool.h"
-#include "canvas/viewscale.h"
 #include "canvas/pickertool.h"
+#include "canvas/viewscale.h"
 #include "imaging/markset.h"
 
 #include <QGraphicsPixmapItem>

@@ -33,6 +33,7 @@ void ColouriseTable::colouriseRow(const QImage &photo, int y, int left, int righ
             *out++ = table[line[x]];
         return;
     }
-    PhotoPixels::visitRow(photo, y, left, right,
-                          [this, &out](int r, int g, int b) { *out++ = table[std::max({r, g, b})]; });
+    PhotoPixels::visitRow(photo, y, left, right, [this, &out](int r, int g, int b) {
+        *out++ = table[std::max({r, g, b})];
+    });
 }

@@ -104,8 +104,8 @@ void levinWeights(const float *above, const float *row, const float *below, int 
     if (above && below && x > 0 && x + 1 < width) {
         // Inside the level, the common case: no neighbour is missing.
         const float c = row[x];
-        const float v[8] = {above[x - 1], above[x], above[x + 1], row[x - 1],
-                            row[x + 1],   below[x - 1], below[x], below[x + 1]};
+        const float v[8] = {above[x - 1], above[x],     above[x + 1], row[x - 1],
+                            row[x + 1],   below[x - 1], below[x],     below[x + 1]};
         float sum = c;
         float closest = std::numeric_limits<float>::max();
         float diff2[8];
@@ -424,7 +424,7 @@ void halveMarks(const Level &fine, Level &coarse)
 struct Operator {
     int width = 0;
     int height = 0;
-    std::vector<float> a; // 9 per padded cell: couplings by direction, then 1 / diagonal
+    std::vector<float> a;       // 9 per padded cell: couplings by direction, then 1 / diagonal
     std::vector<uint8_t> fixed; // per padded cell, 1 for fixed cells and the border
     std::array<ptrdiff_t, 8> offset{};
 
@@ -849,10 +849,10 @@ void upsample(const Level &level, const PhotoLuma *photo, const Level &coarse, c
     std::vector<float> columnSum(size_t(level.width) + 2, 0.0f);
     std::vector<float> columnSquares(columnSum.size(), 0.0f);
     std::vector<float> columnCount(columnSum.size(), 0.0f);
-    size_t nextMark = size_t(std::lower_bound(level.marks.begin(), level.marks.end(),
-                                              uint32_t(first) * uint32_t(level.width),
-                                              [](const MarkCell &m, uint32_t i) { return m.index < i; })
-                             - level.marks.begin());
+    size_t nextMark =
+        size_t(std::lower_bound(level.marks.begin(), level.marks.end(), uint32_t(first) * uint32_t(level.width),
+                                [](const MarkCell &m, uint32_t i) { return m.index < i; })
+               - level.marks.begin());
     for (int y = first; y < last; ++y) {
         if (y % rowsBetweenChecks == 0)
             check(cancel);
@@ -1048,7 +1048,8 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             std::vector<std::pair<uint32_t, uint32_t>> order; // (pixel, position in the list)
             for (int i = 0; i < marks.size(); ++i)
                 if (bounds.contains(marks[i].pixel))
-                    order.emplace_back(uint32_t(marks[i].pixel.y()) * uint32_t(top.width) + uint32_t(marks[i].pixel.x()),
+                    order.emplace_back(uint32_t(marks[i].pixel.y()) * uint32_t(top.width)
+                                           + uint32_t(marks[i].pixel.x()),
                                        uint32_t(i));
             std::sort(order.begin(), order.end());
             top.marked.resize(top.cells());
@@ -1070,7 +1071,7 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
         const Brightness *cache = options.brightness;
         const auto cached = [cache, &photo](int l) {
             return cache && cache->photoSize == photo.size() && l >= cache->firstLevel
-                   && l - cache->firstLevel < int(cache->levels.size());
+                && l - cache->firstLevel < int(cache->levels.size());
         };
         for (int l = 1; l <= solved; ++l) {
             Level &fine = levels[size_t(l) - 1];
@@ -1145,7 +1146,7 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
 }
 
 std::shared_ptr<const ColourSpread::Brightness> ColourSpread::brightness(const QImage &photo, int firstLevel,
-                                                                        const std::atomic_bool *cancel)
+                                                                         const std::atomic_bool *cancel)
 {
     try {
         auto made = std::make_shared<Brightness>();

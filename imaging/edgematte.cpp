@@ -76,8 +76,9 @@ private:
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const uint8_t side = inside[index(x, y)];
-                const bool edge = (x > 0 && inside[index(x - 1, y)] != side) || (x + 1 < w && inside[index(x + 1, y)] != side)
-                                  || (y > 0 && inside[index(x, y - 1)] != side) || (y + 1 < h && inside[index(x, y + 1)] != side);
+                const bool edge = (x > 0 && inside[index(x - 1, y)] != side)
+                    || (x + 1 < w && inside[index(x + 1, y)] != side) || (y > 0 && inside[index(x, y - 1)] != side)
+                    || (y + 1 < h && inside[index(x, y + 1)] != side);
                 if (edge)
                     distance[index(x, y)] = 1;
             }
@@ -124,7 +125,8 @@ private:
             }
         }
         const double nn = double(n);
-        const double coefficient = double(n * sumIP - sumI * sumP) / (double(n * sumII - sumI * sumI) + nn * nn * epsilon);
+        const double coefficient =
+            double(n * sumIP - sumI * sumP) / (double(n * sumII - sumI * sumI) + nn * nn * epsilon);
         a[i] = coefficient;
         b[i] = (double(sumP) - coefficient * double(sumI)) / nn;
         known[i] = 1;
@@ -218,8 +220,10 @@ CoverageSpans EdgeMatte::soften(const TextureFeatures::Plane &grey, const uint8_
             const bool edge = (x + 1 < width && isIn(x + 1, y) != in) || (y + 1 < height && isIn(x, y + 1) != in);
             if (!edge)
                 continue;
-            for (int ty = std::max(0, (y - band - 1) / tileSide); ty <= std::min(tilesY - 1, (y + band + 1) / tileSide); ++ty)
-                for (int tx = std::max(0, (x - band - 1) / tileSide); tx <= std::min(tilesX - 1, (x + band + 1) / tileSide); ++tx)
+            for (int ty = std::max(0, (y - band - 1) / tileSide); ty <= std::min(tilesY - 1, (y + band + 1) / tileSide);
+                 ++ty)
+                for (int tx = std::max(0, (x - band - 1) / tileSide);
+                     tx <= std::min(tilesX - 1, (x + band + 1) / tileSide); ++tx)
                     wanted[size_t(ty) * size_t(tilesX) + size_t(tx)] = 1;
         }
     }
@@ -242,8 +246,9 @@ CoverageSpans EdgeMatte::soften(const TextureFeatures::Plane &grey, const uint8_
         const int ty = y / tileSide;
         for (int x = 0; x < width; ++x) {
             const int32_t t = tileIndex[size_t(ty) * size_t(tilesX) + size_t(x / tileSide)];
-            row[size_t(x)] = t >= 0 ? tiles[size_t(t)].coverage[size_t(y - ty * tileSide) * tileSide + size_t(x % tileSide)]
-                                    : (isIn(x, y) ? 255 : 0);
+            row[size_t(x)] = t >= 0
+                ? tiles[size_t(t)].coverage[size_t(y - ty * tileSide) * tileSide + size_t(x % tileSide)]
+                : (isIn(x, y) ? 255 : 0);
         }
         for (int x = 0; x < width; ++x) {
             if (row[size_t(x)] == 0)

@@ -7,8 +7,7 @@ namespace EdgeSmoothing {
 
 namespace {
 
-template <bool premultiply>
-void smoothArea(const QImage &layer, QImage &out, const QRect &area)
+template <bool premultiply> void smoothArea(const QImage &layer, QImage &out, const QRect &area)
 {
     if (area.isEmpty())
         return;

@@ -20,8 +20,8 @@ inline quint32 average(quint32 centre, quint32 left, quint32 right, quint32 abov
 {
     constexpr quint32 low5 = 0x1F1F1F1Fu;
     constexpr quint32 low7 = 0x7F7F7F7Fu;
-    return ((centre >> 1) & low7) + ((left >> 3) & low5) + ((right >> 3) & low5)
-        + ((above >> 3) & low5) + ((below >> 3) & low5);
+    return ((centre >> 1) & low7) + ((left >> 3) & low5) + ((right >> 3) & low5) + ((above >> 3) & low5)
+        + ((below >> 3) & low5);
 }
 
 // Writes the smoothed picture of `layer` into `out` for the pixels of `rect`

@@ -73,13 +73,15 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
     std::vector<Vector> points(samples.size());
     for (size_t i = 0; i < samples.size(); ++i)
         points[i] = Eigen::Map<const Vector>(samples[i].data());
-    const int count = std::clamp(int(samples.size() / (4 * minimumMembers)), 1, std::min(components, maximumComponents));
+    const int count =
+        std::clamp(int(samples.size() / (4 * minimumMembers)), 1, std::min(components, maximumComponents));
 
     // Equal groups by brightness to start with: stable, and for grey photos
     // close to where the components end up.
     std::vector<int> order(points.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&points](int a, int b) { return points[size_t(a)][0] < points[size_t(b)][0]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&points](int a, int b) { return points[size_t(a)][0] < points[size_t(b)][0]; });
     std::vector<int> assignment(points.size());
     for (size_t i = 0; i < order.size(); ++i)
         assignment[size_t(order[i])] = int(i * size_t(count) / order.size());

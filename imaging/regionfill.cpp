@@ -240,8 +240,8 @@ struct Run {
 };
 
 struct Band {
-    std::vector<Run> runs;            // by row, then left
-    std::vector<uint32_t> rowStart;   // runs of row y: rowStart[y] to rowStart[y + 1]
+    std::vector<Run> runs;          // by row, then left
+    std::vector<uint32_t> rowStart; // runs of row y: rowStart[y] to rowStart[y + 1]
     uint32_t vertices = 0;
 
     void finish(int height)
@@ -359,7 +359,8 @@ struct Models {
 };
 
 // The eight neighbours, the four straight ones first.
-constexpr std::array<std::array<int, 2>, 8> neighbours{{{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
+constexpr std::array<std::array<int, 2>, 8> neighbours{
+    {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
 
 // How many of the links set in `mask` come before link k.
 uint32_t linksBefore(uint8_t mask, unsigned k)
@@ -448,8 +449,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
             } else if (!models.keep.isEmpty() && !models.remove.isEmpty()) {
                 const Sample f = features ? (*features)[size_t(y) * size_t(level.width) + size_t(x)]
                                           : TextureFeatures::at(grey, x, y);
-                const double d = std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit,
-                                            regionalLimit);
+                const double d =
+                    std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit, regionalLimit);
                 double prior = regionalScale * (d > 0 ? std::max(0.0, d - deadZone) : std::min(0.0, d + deadZone));
                 if (geodesic)
                     prior += geodesicWeight * (*geodesic)[size_t(y) * size_t(level.width) + size_t(x)];
@@ -521,8 +522,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     if (cancelled(cancel))
         return false;
 
-    Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges),
-                n + 2, edges);
+    Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges), n + 2,
+                edges);
     std::vector<uint32_t>().swap(targets);
     std::vector<uint32_t>().swap(offsets);
 
@@ -540,8 +541,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
                                       boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
                                       boost::make_iterator_property_map(colour.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(distance.begin(), vertexIndex),
-                                      vertexIndex, source, sink);
+                                      boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
+                                      source, sink);
 
     // Pixels left in neither search tree could go either way at the same
     // cost; they go to the remove side, which keeps the region smallest.
@@ -579,8 +580,7 @@ void placeSeeds(Level &level, const std::vector<Seed> &seeds, int shift)
 // Samples of the pixels on each side of the current labels, at most
 // `fitSamples` of each, taken at an even stride so that the choice is the
 // same on every run.
-template<typename Visit>
-void sampleSides(const Level &level, const Band &band, Visit &&visit)
+template <typename Visit> void sampleSides(const Level &level, const Band &band, Visit &&visit)
 {
     for (const Run &run : band.runs)
         for (int x = run.left; x <= run.right; ++x)
@@ -594,8 +594,7 @@ class EvenPick
 public:
     explicit EvenPick(size_t count)
         : count(count)
-    {
-    }
+    { }
 
     bool next()
     {
@@ -1077,7 +1076,8 @@ std::vector<Seed> seedsOf(const QRect &bounds, const QList<QPoint> &keepMarks, c
     anyKeep = false;
     anyRemove = !removed.empty();
     for (const QPoint &p : keepMarks) {
-        if (bounds.contains(p) && !std::binary_search(removed.begin(), removed.end(), quint64(p.y()) << 32 | quint32(p.x()))) {
+        if (bounds.contains(p)
+            && !std::binary_search(removed.begin(), removed.end(), quint64(p.y()) << 32 | quint32(p.x()))) {
             seeds.push_back({p.x(), p.y(), true});
             anyKeep = true;
         }
@@ -1313,8 +1313,7 @@ QString RegionFill::outcomeText(Outcome outcome)
     case Outcome::NoKeepMark:
         return QCoreApplication::translate("RegionFill", "Nothing to fill: put a keep mark inside the area first");
     case Outcome::NoEdgeToStopAt:
-        return QCoreApplication::translate("RegionFill",
-                                           "No edge to stop at: put a remove mark outside the area");
+        return QCoreApplication::translate("RegionFill", "No edge to stop at: put a remove mark outside the area");
     case Outcome::Cancelled:
         return QCoreApplication::translate("RegionFill", "Fill cancelled");
     case Outcome::OutOfMemory:

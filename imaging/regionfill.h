@@ -62,8 +62,7 @@ public:
             : outcome(outcome)
             , spans(spans)
             , region(spans)
-        {
-        }
+        { }
 
         Outcome outcome = Outcome::NoKeepMark;
         // The region as the cut found it, every pixel wholly covered: what a
@@ -81,9 +80,9 @@ public:
     // The region at a reduced size, and what a refinement needs to go on.
     struct Preview {
         Outcome outcome = Outcome::NoKeepMark;
-        int scale = 1;       // a preview pixel stands for scale x scale photo pixels
-        QSize size;          // the reduced photo's size
-        RowSpans spans;      // the region at the reduced size; empty unless Filled
+        int scale = 1;  // a preview pixel stands for scale x scale photo pixels
+        QSize size;     // the reduced photo's size
+        RowSpans spans; // the region at the reduced size; empty unless Filled
         Qt::Edges edgesReached;
         bool small = false;
         std::shared_ptr<const State> state;
@@ -105,26 +104,20 @@ public:
     // graphs are built; a raised flag ends the computation with Cancelled.
     // `cutPixels` is for measurements: a value at least the photo's area cuts
     // the whole photo at full resolution in one go.
-    static Result compute(const QImage &photo, const QList<QPoint> &keepMarks,
-                          const QList<QPoint> &removeMarks,
-                          const std::atomic_bool *cancel = nullptr,
-                          const Progress &progress = {},
+    static Result compute(const QImage &photo, const QList<QPoint> &keepMarks, const QList<QPoint> &removeMarks,
+                          const std::atomic_bool *cancel = nullptr, const Progress &progress = {},
                           qint64 cutPixels = defaultCutPixels);
 
     // The region at the largest halving of the photo with at most
     // `previewPixels` pixels (the photo itself when it is that small).
-    static Preview preview(const QImage &photo, const QList<QPoint> &keepMarks,
-                           const QList<QPoint> &removeMarks,
-                           qint64 previewPixels = defaultPreviewPixels,
-                           const std::atomic_bool *cancel = nullptr,
-                           const Progress &progress = {},
-                           qint64 cutPixels = defaultCutPixels);
+    static Preview preview(const QImage &photo, const QList<QPoint> &keepMarks, const QList<QPoint> &removeMarks,
+                           qint64 previewPixels = defaultPreviewPixels, const std::atomic_bool *cancel = nullptr,
+                           const Progress &progress = {}, qint64 cutPixels = defaultCutPixels);
 
     // The previewed region at full resolution. `photo` must be the photo the
     // preview was computed from; a preview that did not fill gives its own
     // outcome back.
-    static Result refine(const QImage &photo, const Preview &preview,
-                         const std::atomic_bool *cancel = nullptr,
+    static Result refine(const QImage &photo, const Preview &preview, const std::atomic_bool *cancel = nullptr,
                          const Progress &progress = {});
 
     // A one-line explanation of an outcome, for the status bar.

@@ -13,8 +13,8 @@
 namespace ColourQuality {
 
 struct Figures {
-    double deltaE = 0;    // mean CIEDE2000 against the colour photo, over the object
-    double lumaShift = 0; // mean luma of the painted pixels against the grey photo's, relative
+    double deltaE = 0;     // mean CIEDE2000 against the colour photo, over the object
+    double lumaShift = 0;  // mean luma of the painted pixels against the grey photo's, relative
     double lumaLevels = 0; // mean absolute luma difference per pixel, in levels
 };
 

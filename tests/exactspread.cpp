@@ -65,7 +65,7 @@ double ciede2000(const Lab &p, const Lab &q)
             hm = (h1 + h2 < 360) ? (h1 + h2 + 360) / 2 : (h1 + h2 - 360) / 2;
     }
     const double t = 1 - 0.17 * std::cos((hm - 30) * pi / 180) + 0.24 * std::cos(2 * hm * pi / 180)
-                     + 0.32 * std::cos((3 * hm + 6) * pi / 180) - 0.20 * std::cos((4 * hm - 63) * pi / 180);
+        + 0.32 * std::cos((3 * hm + 6) * pi / 180) - 0.20 * std::cos((4 * hm - 63) * pi / 180);
     const double dtheta = 30 * std::exp(-std::pow((hm - 275) / 25, 2));
     const double rc = 2 * std::sqrt(std::pow(cmp, 7) / (std::pow(cmp, 7) + std::pow(25.0, 7)));
     const double sl = 1 + 0.015 * std::pow(lm - 50, 2) / std::sqrt(20 + std::pow(lm - 50, 2));
@@ -86,7 +86,6 @@ double meanCiede2000(const QImage &a, const QImage &b)
             sum += ciede2000(lab(a.pixel(x, y)), lab(b.pixel(x, y)));
     return sum / (double(a.width()) * a.height());
 }
-
 
 std::vector<double> levelLuminance(const QImage &photo, int level)
 {
@@ -189,7 +188,8 @@ ColourSpread::Result compute(const QImage &photo, const QList<ColourSpread::Mark
     result.chroma.values.resize(n * 2);
     for (size_t i = 0; i < n; ++i)
         for (int c = 0; c < 2; ++c)
-            result.chroma.values[2 * i + size_t(c)] = int16_t(std::lround(x(Eigen::Index(i), c) * ColourSpread::chromaUnit));
+            result.chroma.values[2 * i + size_t(c)] =
+                int16_t(std::lround(x(Eigen::Index(i), c) * ColourSpread::chromaUnit));
     return result;
 }
 
@@ -199,8 +199,9 @@ QImage render(const QImage &photo, const ColourSpread::Chroma &chroma)
     QImage out(chroma.width, chroma.height, QImage::Format_RGB32);
     for (int py = 0; py < chroma.height; ++py)
         for (int px = 0; px < chroma.width; ++px)
-            out.setPixel(px, py, ColourSpread::colourFor(y[size_t(py) * size_t(chroma.width) + size_t(px)],
-                                                         chroma.redDifference(px, py), chroma.blueDifference(px, py)));
+            out.setPixel(px, py,
+                         ColourSpread::colourFor(y[size_t(py) * size_t(chroma.width) + size_t(px)],
+                                                 chroma.redDifference(px, py), chroma.blueDifference(px, py)));
     return out;
 }
 

@@ -1,5 +1,5 @@
-#include "imaging/colourisetable.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/colourisetable.h"
 #include "imaging/edgesmoothing.h"
 #include "referencelayer.h"
 #include "testsupport.h"
@@ -123,8 +123,8 @@ void TestColourLayer::pointsOutsideTheLayerAreSkipped()
     item.init(100, 80, red, transparent);
     const QImage photo = layerOf(100, 80, 0xFFFFFFFF);
     QImage mutablePhoto = photo;
-    item.updateMaskFromImage({QPoint(0, 0), QPoint(99, 79), QPoint(100, 0), QPoint(0, 80),
-                              QPoint(-1, 5), QPoint(5, -1)},
+    item.updateMaskFromImage({QPoint(0, 0), QPoint(99, 79), QPoint(100, 0), QPoint(0, 80), QPoint(-1, 5),
+                              QPoint(5, -1)},
                              {}, &mutablePhoto);
     QCOMPARE(item.maskImage->pixel(0, 0), 0xDCFF0000);
     QCOMPARE(item.maskImage->pixel(99, 79), 0xDCFF0000);
@@ -154,8 +154,7 @@ void TestColourLayer::colourisedValues_data()
     QTest::newRow("white brush greys") << 0xFFFFFFFFu << qRgb(30, 200, 90) << 0xDCC8C8C8u;
     QTest::newRow("black brush greys") << 0xFF000000u << qRgb(30, 200, 90) << 0xDCC8C8C8u;
     QTest::newRow("grey brush greys") << qRgb(77, 77, 77) << qRgb(30, 200, 90) << 0xDCC8C8C8u;
-    QTest::newRow("white photo pixel gives the brush at full value") << qRgb(0, 0, 128) << 0xFFFFFFFFu
-                                                                    << 0xDC0000FFu;
+    QTest::newRow("white photo pixel gives the brush at full value") << qRgb(0, 0, 128) << 0xFFFFFFFFu << 0xDC0000FFu;
     QTest::newRow("black photo pixel gives black") << qRgb(20, 200, 40) << 0xFF000000u << 0xDC000000u;
 }
 
@@ -257,8 +256,11 @@ void TestColourLayer::tableMatchesToolkitForPhotoFormats()
             const QRgb expected = Reference::colourised(brush, photo, p);
             if (item.maskImage->pixel(p) != expected) {
                 QFAIL(qPrintable(QStringLiteral("brush %1 at (%2, %3): %4, expected %5")
-                                     .arg(brush, 8, 16).arg(p.x()).arg(p.y())
-                                     .arg(item.maskImage->pixel(p), 8, 16).arg(expected, 8, 16)));
+                                     .arg(brush, 8, 16)
+                                     .arg(p.x())
+                                     .arg(p.y())
+                                     .arg(item.maskImage->pixel(p), 8, 16)
+                                     .arg(expected, 8, 16)));
             }
         }
     }
@@ -274,28 +276,24 @@ void TestColourLayer::smoothingWorkedValues_data()
 
     QImage single = layerOf(7, 7, transparent);
     single.setPixel(3, 3, painted);
-    QTest::newRow("single pixel")
-        << single
-        << QList<QPoint>{{3, 3}, {2, 3}, {4, 3}, {3, 2}, {3, 4}, {2, 2}, {4, 4}}
-        << QList<QRgb>{qRgba(75, 0, 0, 110), qRgba(18, 0, 0, 27), qRgba(18, 0, 0, 27),
-                       qRgba(18, 0, 0, 27), qRgba(18, 0, 0, 27), transparent, transparent};
+    QTest::newRow("single pixel") << single << QList<QPoint>{{3, 3}, {2, 3}, {4, 3}, {3, 2}, {3, 4}, {2, 2}, {4, 4}}
+                                  << QList<QRgb>{qRgba(75, 0, 0, 110), qRgba(18, 0, 0, 27), qRgba(18, 0, 0, 27),
+                                                 qRgba(18, 0, 0, 27),  qRgba(18, 0, 0, 27), transparent,
+                                                 transparent};
 
     QImage boundary = layerOf(8, 6, transparent);
     for (int y = 0; y < 6; ++y)
         for (int x = 4; x < 8; ++x)
             boundary.setPixel(x, y, painted);
     QTest::newRow("vertical boundary")
-        << boundary
-        << QList<QPoint>{{4, 2}, {3, 2}, {5, 2}, {2, 2}, {4, 0}, {3, 5}}
-        << QList<QRgb>{qRgba(129, 0, 0, 191), qRgba(18, 0, 0, 27), painted, transparent, painted,
-                       transparent};
+        << boundary << QList<QPoint>{{4, 2}, {3, 2}, {5, 2}, {2, 2}, {4, 0}, {3, 5}}
+        << QList<QRgb>{qRgba(129, 0, 0, 191), qRgba(18, 0, 0, 27), painted, transparent, painted, transparent};
 
     QImage border = layerOf(5, 5, transparent);
     border.setPixel(0, 2, painted);
     border.setPixel(4, 4, painted);
     QTest::newRow("border pixels stay as stored")
-        << border << QList<QPoint>{{0, 2}, {4, 4}, {1, 2}}
-        << QList<QRgb>{painted, painted, qRgba(18, 0, 0, 27)};
+        << border << QList<QPoint>{{0, 2}, {4, 4}, {1, 2}} << QList<QRgb>{painted, painted, qRgba(18, 0, 0, 27)};
 }
 
 void TestColourLayer::smoothingWorkedValues()
@@ -381,8 +379,7 @@ void TestColourLayer::repaintCoversWhatChanged()
     QTRY_COMPARE(item->exposed.size(), 1);
     const QRectF changed(9, 11, 7, 11); // the points written, grown by one pixel
     QVERIFY2(item->exposed.at(0).contains(changed), "the repaint covers every pixel that changed");
-    QVERIFY2(item->exposed.at(0).width() <= changed.width() + 2
-                 && item->exposed.at(0).height() <= changed.height() + 2,
+    QVERIFY2(item->exposed.at(0).width() <= changed.width() + 2 && item->exposed.at(0).height() <= changed.height() + 2,
              "the repaint covers little more than what changed");
 
     // Nothing written, nothing to repaint; a new brush colour repaints
@@ -408,8 +405,8 @@ void TestColourLayer::repaintCoversWhatChanged()
 void TestColourLayer::paintMatchesReferenceForRandomStrokes()
 {
     QRandomGenerator random(2024);
-    const QList<QSize> sizes = {QSize(1, 17), QSize(17, 1), QSize(2, 13), QSize(13, 2), QSize(3, 3),
-                                QSize(4, 4), QSize(31, 7), QSize(64, 48), QSize(97, 61)};
+    const QList<QSize> sizes = {QSize(1, 17), QSize(17, 1), QSize(2, 13),  QSize(13, 2), QSize(3, 3),
+                                QSize(4, 4),  QSize(31, 7), QSize(64, 48), QSize(97, 61)};
     for (const QSize size : sizes) {
         for (int round = 0; round < 4; ++round) {
             CZefGraphicsImageMaskItem item;
@@ -470,8 +467,12 @@ void TestColourLayer::paintMatchesReferenceForRandomStrokes()
                         if (screen.pixel(x, y) != want) {
                             QFAIL(qPrintable(QStringLiteral("%1x%2 round %3 step %4: pixel (%5, %6) "
                                                             "is %7, expected %8")
-                                                 .arg(size.width()).arg(size.height()).arg(round)
-                                                 .arg(step).arg(x).arg(y)
+                                                 .arg(size.width())
+                                                 .arg(size.height())
+                                                 .arg(round)
+                                                 .arg(step)
+                                                 .arg(x)
+                                                 .arg(y)
                                                  .arg(screen.pixel(x, y), 8, 16)
                                                  .arg(want, 8, 16)));
                         }

@@ -65,10 +65,10 @@ void TestColourQuality::naturalColourLooksLikeThePhoto()
     QFETCH(int, object);
     const EvalSet::Photo &p = testSet().photos()[photo];
     const EvalSet::Object &o = p.objects[object];
-    const auto natural = ColourQuality::paintObject(p.grey, p.colour, o.mask,
-                                                    styleFor(StrokeStyle::Model::Natural, o.median));
-    const auto classic = ColourQuality::paintObject(p.grey, p.colour, o.mask,
-                                                    styleFor(StrokeStyle::Model::Classic, o.median));
+    const auto natural =
+        ColourQuality::paintObject(p.grey, p.colour, o.mask, styleFor(StrokeStyle::Model::Natural, o.median));
+    const auto classic =
+        ColourQuality::paintObject(p.grey, p.colour, o.mask, styleFor(StrokeStyle::Model::Classic, o.median));
     qInfo("%s: CIEDE2000 natural %.2f, classic %.2f; luma natural %+.2f %%, classic %+.2f %%", qPrintable(o.name),
           natural.deltaE, classic.deltaE, 100 * natural.lumaShift, 100 * classic.lumaShift);
     QVERIFY2(natural.deltaE <= 6, qPrintable(QString::number(natural.deltaE)));

@@ -193,7 +193,8 @@ void tst_ColourSpread::colourReachesUniformRegionAndStopsAtStrongEdge()
                 ++bled;
         }
     QVERIFY(coatPixels > 2000);
-    QVERIFY2(bled == 0, qPrintable(QStringLiteral("%1 of %2 coat pixels took the sky's colour").arg(bled).arg(coatPixels)));
+    QVERIFY2(bled == 0,
+             qPrintable(QStringLiteral("%1 of %2 coat pixels took the sky's colour").arg(bled).arg(coatPixels)));
 }
 
 void tst_ColourSpread::neutralMarksSpreadNoColour_data()
@@ -377,11 +378,12 @@ void tst_ColourSpread::unusualInputs_data()
         << none << QRgb(0);
     QTest::newRow("null photo") << QImage() << QList<ColourSpread::Mark>{{QPoint(0, 0), red}} << none << QRgb(0);
     QTest::newRow("1 x 1 photo, marked") << one << QList<ColourSpread::Mark>{{QPoint(0, 0), red}} << spread << red;
-    QTest::newRow("1 x 1 photo, mark beside it") << one << QList<ColourSpread::Mark>{{QPoint(1, 0), red}} << none
-                                                 << QRgb(0);
-    QTest::newRow("uniform photo, one mark") << uniform << QList<ColourSpread::Mark>{{QPoint(150, 100), red}} << spread
-                                             << red;
-    QList<ColourSpread::Mark> outsideAndIn{{QPoint(-5, -5), qRgb(0, 0, 255)}, {QPoint(10, 10), red},
+    QTest::newRow("1 x 1 photo, mark beside it")
+        << one << QList<ColourSpread::Mark>{{QPoint(1, 0), red}} << none << QRgb(0);
+    QTest::newRow("uniform photo, one mark")
+        << uniform << QList<ColourSpread::Mark>{{QPoint(150, 100), red}} << spread << red;
+    QList<ColourSpread::Mark> outsideAndIn{{QPoint(-5, -5), qRgb(0, 0, 255)},
+                                           {QPoint(10, 10), red},
                                            {QPoint(300, 10), qRgb(0, 255, 0)}};
     QTest::newRow("uniform photo, marks outside ignored") << uniform << outsideAndIn << spread << red;
     QList<ColourSpread::Mark> last{{QPoint(20, 20), qRgb(0, 0, 255)}, {QPoint(20, 20), red}};
@@ -390,7 +392,8 @@ void tst_ColourSpread::unusualInputs_data()
     QList<ColourSpread::Mark> thousands;
     std::mt19937 random(1);
     for (int i = 0; i < 5000; ++i)
-        thousands.append({QPoint(int(random() % 300) - 20, int(random() % 300) - 20), qRgb(int(random() % 256), int(random() % 256), int(random() % 256))});
+        thousands.append({QPoint(int(random() % 300) - 20, int(random() % 300) - 20),
+                          qRgb(int(random() % 256), int(random() % 256), int(random() % 256))});
     QTest::newRow("5000 marks, some outside") << camera << thousands << spread << QRgb(0);
 
     QList<ColourSpread::Mark> everyPixel;
@@ -429,8 +432,10 @@ void tst_ColourSpread::unusualInputs()
         for (int y = 0; y < photo.height(); ++y)
             for (int x = 0; x < photo.width(); ++x) {
                 // Within a quarter of a level.
-                QVERIFY2(std::abs(result.chroma.redDifference(x, y) - r) <= 4, qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
-                QVERIFY2(std::abs(result.chroma.blueDifference(x, y) - b) <= 4, qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
+                QVERIFY2(std::abs(result.chroma.redDifference(x, y) - r) <= 4,
+                         qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
+                QVERIFY2(std::abs(result.chroma.blueDifference(x, y) - b) <= 4,
+                         qPrintable(QStringLiteral("at %1, %2").arg(x).arg(y)));
             }
     }
 }
@@ -460,8 +465,8 @@ void tst_ColourSpread::progressRisesToHundred()
     const QImage small = QImage(dataFile("coffee.png")).convertToFormat(QImage::Format_RGB32);
     const QImage colour = small.scaled(small.size() * 4);
     QList<int> seen;
-    const ColourSpread::Result result =
-        ColourSpread::compute(greyOf(colour), strokes(colour, 4, 4, 1), nullptr, [&seen](int percent) { seen.append(percent); });
+    const ColourSpread::Result result = ColourSpread::compute(greyOf(colour), strokes(colour, 4, 4, 1), nullptr,
+                                                              [&seen](int percent) { seen.append(percent); });
     QCOMPARE(result.outcome, ColourSpread::Outcome::Spread);
     QVERIFY(seen.size() >= 3);
     QVERIFY(std::is_sorted(seen.begin(), seen.end()));

@@ -63,8 +63,8 @@ void TestGeodesicDistance::distance_data()
     // A bright wall with a gap: the path goes round through the gap rather
     // than over the wall, though it is longer in pixels.
     const QStringList wall{QStringLiteral(".#."), QStringLiteral(".#."), QStringLiteral(".#."), QStringLiteral("...")};
-    QTest::newRow("round a wall through its gap") << wall << QPoint(0, 0) << 1.0f << QPoint(2, 0)
-                                                  << 4.0 + 2 * std::sqrt(2.0);
+    QTest::newRow("round a wall through its gap")
+        << wall << QPoint(0, 0) << 1.0f << QPoint(2, 0) << 4.0 + 2 * std::sqrt(2.0);
     // Small steps add up along a ramp the same as one big step.
     const QStringList ramp{QStringLiteral(".+#")};
     QTest::newRow("a ramp pays its whole rise") << ramp << QPoint(0, 0) << 1.0f << QPoint(2, 0) << 202.0;
@@ -79,8 +79,8 @@ void TestGeodesicDistance::distance()
     QFETCH(double, expected);
 
     const Drawn d = drawn(rows);
-    const std::vector<float> result = GeodesicDistance::from(
-        d.plane, {uint32_t(seed.y() * d.plane.width + seed.x())}, stepCost);
+    const std::vector<float> result =
+        GeodesicDistance::from(d.plane, {uint32_t(seed.y() * d.plane.width + seed.x())}, stepCost);
     QCOMPARE(result.size(), d.pixels.size());
     QVERIFY2(std::abs(result[size_t(pixel.y() * d.plane.width + pixel.x())] - expected) < 1e-4,
              qPrintable(QString::number(result[size_t(pixel.y() * d.plane.width + pixel.x())])));

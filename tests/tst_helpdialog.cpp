@@ -130,13 +130,17 @@ void TestHelpDialog::pageReadsAsDescribed()
                        "detail) and PNG hold the coloured photo only, with the photo's "
                        "date, camera, colour profile and XMP; the marks are not kept in "
                        "them. Painting goes on while a file is written."),
-        QStringLiteral("Keyboard and mouse: the left button paints and the right button erases; B chooses the brush, K "
-                       "keep marks, R remove marks, and F or Return fills. [ and ] make the brush smaller and larger. "
-                       "Space held with the left button, or the middle button, drags the photo with any tool. The wheel"
-                       " scrolls, Shift+wheel sideways, and Ctrl+wheel zooms about the pointer. + and - (or Ctrl++ and "
-                       "Ctrl+-) zoom in and out, Ctrl+0 fits the photo to the window and Ctrl+1 shows it at actual "
-                       "size. Hold \\ to see the photo as it was, without its colouring and marks. Ctrl+Z undoes and "
-                       "Ctrl+Shift+Z redoes, Ctrl+O opens a photo, Ctrl+Shift+S saves it as, and F1 shows this page.")};
+        QStringLiteral(
+            "Keyboard and mouse: the left button paints and the right button erases; Alt+click takes the "
+            "colour under the pointer. B chooses the brush, K keep marks, R remove marks and C colour marks "
+            "(whose right button takes colour marks off); F, or Return with a keep or remove marker, fills; "
+            "S, or Return with colour marks, spreads the colours; I picks one colour. [ and ] make the brush "
+            "smaller and larger. Space held with the left button, or the middle button, drags the photo with "
+            "any tool. The wheel scrolls, Shift+wheel sideways, and Ctrl+wheel zooms about the pointer. + "
+            "and - (or Ctrl++ and Ctrl+-) zoom in and out, Ctrl+0 fits the photo to the window and Ctrl+1 "
+            "shows it at actual size. Hold \\ to see the photo as it was, without its colouring and marks. "
+            "Ctrl+Z undoes and Ctrl+Shift+Z redoes, Ctrl+O opens a photo, Ctrl+S saves, Ctrl+Shift+S saves "
+            "as, and F1 shows this page.")};
     QCOMPARE(lines.mid(1), expected);
 
     // The product name alone is bold.

@@ -53,8 +53,8 @@ QImage deepGreyPhoto(int w, int h)
 }
 
 const QList<QRgb> brushes = {
-    0xFFFF0000, 0xFF00FF00, 0xFF0000FF, qRgb(230, 180, 150), qRgb(110, 160, 220),
-    qRgb(255, 240, 0),  qRgb(20, 90, 30), 0xFFFFFFFF, 0xFF000000, qRgb(77, 77, 77), qRgb(128, 129, 128),
+    0xFFFF0000,       0xFF00FF00, 0xFF0000FF, qRgb(230, 180, 150), qRgb(110, 160, 220), qRgb(255, 240, 0),
+    qRgb(20, 90, 30), 0xFFFFFFFF, 0xFF000000, qRgb(77, 77, 77),    qRgb(128, 129, 128),
 };
 
 QString hex(QRgb v)
@@ -130,7 +130,10 @@ void TestNaturalColourTable::matchesTheBlendFormulaOnPhotoFormats()
                         && std::abs(qGreen(got) - qGreen(expected)) <= 1 && std::abs(qBlue(got) - qBlue(expected)) <= 1;
                     if (got != expected && !(tie && close))
                         QFAIL(qPrintable(QStringLiteral("brush %1 alpha %2 at (%3, %4) over %5: %6, expected %7")
-                                             .arg(hex(brush)).arg(alpha).arg(x).arg(y)
+                                             .arg(hex(brush))
+                                             .arg(alpha)
+                                             .arg(x)
+                                             .arg(y)
                                              .arg(hex(pixel), hex(got), hex(expected))));
                 }
             }
@@ -144,10 +147,10 @@ void TestNaturalColourTable::workedValues_data()
     QTest::addColumn<QRgb>("photoPixel");
     QTest::addColumn<QRgb>("expected");
 
-    QTest::newRow("red on mid grey: clipped at 255, luminance 128") << 0xFFFF0000u << qRgb(128, 128, 128)
-                                                                   << 0xDCFF4A4Au;
-    QTest::newRow("a brush over its own luminance comes back whole") << qRgb(100, 150, 50) << qRgb(124, 124, 124)
-                                                                    << 0xDC649632u;
+    QTest::newRow("red on mid grey: clipped at 255, luminance 128")
+        << 0xFFFF0000u << qRgb(128, 128, 128) << 0xDCFF4A4Au;
+    QTest::newRow("a brush over its own luminance comes back whole")
+        << qRgb(100, 150, 50) << qRgb(124, 124, 124) << 0xDC649632u;
     QTest::newRow("lemon over light grey") << qRgb(255, 240, 0) << qRgb(200, 200, 200) << 0xDCEADC00u;
     QTest::newRow("skin over dark grey") << qRgb(230, 180, 150) << qRgb(60, 60, 60) << 0xDC623012u;
     QTest::newRow("blue over near black stays blue") << 0xFF0000FFu << qRgb(30, 30, 30) << 0xDC0202FFu;
@@ -204,8 +207,8 @@ void TestNaturalColourTable::keepsTheLuminanceOfEveryGrey()
             const QRgb c = table.colourForGrey(v);
             const double lum = 0.3 * qRed(c) + 0.59 * qGreen(c) + 0.11 * qBlue(c);
             QVERIFY2(std::abs(lum - v) <= 0.5 + 1e-9,
-                     qPrintable(QStringLiteral("brush %1 at grey %2 has luminance %3")
-                                    .arg(hex(brush)).arg(v).arg(lum)));
+                     qPrintable(
+                         QStringLiteral("brush %1 at grey %2 has luminance %3").arg(hex(brush)).arg(v).arg(lum)));
         }
     }
 }

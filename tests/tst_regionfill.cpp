@@ -116,14 +116,15 @@ Scene texturedObject(int w, int h)
             const double r = radius * (1 + 0.15 * std::sin(3 * a) + 0.07 * std::sin(7 * a + 1));
             const bool in = std::hypot(x - cx, y - cy) < r;
             const double ground = 95 + 30 * (fractal(x, y, w / 6.0, 1) - 0.5) + 8 * (grain(x, y, 9) - 0.5);
-            const double object = 138 + 20 * (fractal(x, y, w / 10.0, 5) - 0.5)
-                                  + 8 * std::sin(x * 0.7 + y * 0.3) + 8 * (grain(x, y, 11) - 0.5);
+            const double object = 138 + 20 * (fractal(x, y, w / 10.0, 5) - 0.5) + 8 * std::sin(x * 0.7 + y * 0.3)
+                + 8 * (grain(x, y, 11) - 0.5);
             const int v = int(in ? object : ground);
             sharp.setPixel(x, y, qRgb(v, v, v));
             s.truth.scanLine(y)[x] = in ? 255 : 0;
         }
     s.photo = softened(sharp);
-    s.keep = scribble(s.truth, QPoint(int(cx - radius / 3), int(cy)), QPoint(int(cx + radius / 3), int(cy + radius / 6)), true);
+    s.keep = scribble(s.truth, QPoint(int(cx - radius / 3), int(cy)),
+                      QPoint(int(cx + radius / 3), int(cy + radius / 6)), true);
     s.remove = scribble(s.truth, QPoint(w / 12, h / 4), QPoint(w / 12, h * 3 / 4), false);
     return s;
 }
@@ -136,8 +137,11 @@ Scene coins(int w, int h)
     QImage sharp(w, h, QImage::Format_RGB32);
     s.truth = QImage(w, h, QImage::Format_Grayscale8);
     const double unit = std::min(w, h) / 10.0;
-    struct Coin { double x, y, r; };
-    const Coin list[] = {{2.5, 2.5, 1.6}, {6.0, 2.2, 1.3}, {2.8, 6.8, 1.2}, {6.6, 6.4, 2.0}, {w / unit - 1.5, 1.5, 0.9}};
+    struct Coin {
+        double x, y, r;
+    };
+    const Coin list[] = {
+        {2.5, 2.5, 1.6}, {6.0, 2.2, 1.3}, {2.8, 6.8, 1.2}, {6.6, 6.4, 2.0}, {w / unit - 1.5, 1.5, 0.9}};
     const Coin &chosen = list[3];
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -160,7 +164,8 @@ Scene coins(int w, int h)
     const QPoint centre(int(chosen.x * unit), int(chosen.y * unit));
     const int r = int(chosen.r * unit);
     s.keep = scribble(s.truth, centre - QPoint(r / 2, r / 3), centre + QPoint(r / 2, 0), true);
-    s.remove = scribble(s.truth, QPoint(int(4.4 * unit), int(3.5 * unit)), QPoint(int(4.4 * unit), int(8.5 * unit)), false);
+    s.remove =
+        scribble(s.truth, QPoint(int(4.4 * unit), int(3.5 * unit)), QPoint(int(4.4 * unit), int(8.5 * unit)), false);
     return s;
 }
 
@@ -273,7 +278,7 @@ QList<QPoint> boundaryOf(const QImage &mask)
             if (!inside(mask, x, y))
                 continue;
             const bool edge = (x > 0 && !inside(mask, x - 1, y)) || (x + 1 < mask.width() && !inside(mask, x + 1, y))
-                              || (y > 0 && !inside(mask, x, y - 1)) || (y + 1 < mask.height() && !inside(mask, x, y + 1));
+                || (y > 0 && !inside(mask, x, y - 1)) || (y + 1 < mask.height() && !inside(mask, x, y + 1));
             if (edge)
                 boundary.append(QPoint(x, y));
         }
@@ -331,15 +336,17 @@ void saveOverlay(const QImage &photo, const QImage &truth, const QImage &found, 
     for (const QPoint &p : boundaryOf(found))
         out.setPixel(p, out.pixel(p) == qRgb(0, 255, 0) ? qRgb(255, 255, 255) : qRgb(255, 0, 0));
     QDir().mkpath(folder);
-    out.save(QDir(folder).filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
-                                   + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))
-                                   + QStringLiteral(".png")));
+    out.save(
+        QDir(folder).filePath(QString::fromLatin1(QTest::currentTestFunction()) + QLatin1Char('_')
+                              + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'))
+                              + QStringLiteral(".png")));
 }
 
 QList<QPoint> outsidePoints(QSize size)
 {
-    return {QPoint(-1, 0), QPoint(0, -1), QPoint(size.width(), 0), QPoint(0, size.height()),
-            QPoint(-100000, 5), QPoint(std::numeric_limits<int>::max(), std::numeric_limits<int>::min())};
+    return {QPoint(-1, 0),           QPoint(0, -1),
+            QPoint(size.width(), 0), QPoint(0, size.height()),
+            QPoint(-100000, 5),      QPoint(std::numeric_limits<int>::max(), std::numeric_limits<int>::min())};
 }
 
 using SceneMaker = Scene (*)(int, int);
@@ -393,14 +400,18 @@ void TestRegionFill::regionFollowsTheEdge_data()
     const qint64 whole = std::numeric_limits<qint64>::max();
     const qint64 reduced = RegionFill::defaultCutPixels;
     QTest::newRow("textured object, cut whole") << SceneMaker(texturedObject) << QSize(400, 300) << whole << false;
-    QTest::newRow("textured object, cut in bands") << SceneMaker(texturedObject) << QSize(400, 300) << qint64(2000) << false;
-    QTest::newRow("textured object, 2 megapixels") << SceneMaker(texturedObject) << QSize(1700, 1200) << reduced << false;
-    QTest::newRow("textured object, keep mark only") << SceneMaker(texturedObject) << QSize(400, 300) << reduced << true;
+    QTest::newRow("textured object, cut in bands")
+        << SceneMaker(texturedObject) << QSize(400, 300) << qint64(2000) << false;
+    QTest::newRow("textured object, 2 megapixels")
+        << SceneMaker(texturedObject) << QSize(1700, 1200) << reduced << false;
+    QTest::newRow("textured object, keep mark only")
+        << SceneMaker(texturedObject) << QSize(400, 300) << reduced << true;
     QTest::newRow("coins, cut whole") << SceneMaker(coins) << QSize(500, 400) << whole << false;
     QTest::newRow("coins, cut in bands") << SceneMaker(coins) << QSize(500, 400) << qint64(3000) << false;
     QTest::newRow("coins, keep mark only") << SceneMaker(coins) << QSize(500, 400) << qint64(3000) << true;
     QTest::newRow("thresholded field, cut whole") << SceneMaker(thresholded) << QSize(480, 360) << whole << false;
-    QTest::newRow("thresholded field, cut in bands") << SceneMaker(thresholded) << QSize(480, 360) << qint64(2000) << false;
+    QTest::newRow("thresholded field, cut in bands")
+        << SceneMaker(thresholded) << QSize(480, 360) << qint64(2000) << false;
 }
 
 void TestRegionFill::regionFollowsTheEdge()
@@ -412,8 +423,8 @@ void TestRegionFill::regionFollowsTheEdge()
 
     const Scene scene = make(size.width(), size.height());
     QVERIFY(scene.keep.size() > 10 && scene.remove.size() > 10);
-    const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, keepOnly ? QList<QPoint>() : scene.remove,
-                                                          nullptr, {}, cutPixels);
+    const RegionFill::Result result =
+        RegionFill::compute(scene.photo, scene.keep, keepOnly ? QList<QPoint>() : scene.remove, nullptr, {}, cutPixels);
     QCOMPARE(result.outcome, RegionFill::Outcome::Filled);
     const QString problem = spansProblem(result.spans, size, scene.keep);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -474,31 +485,46 @@ void TestRegionFill::badInput_data()
     const QPoint r = object.remove.first();
 
     using O = RegionFill::Outcome;
-    QTest::newRow("no keep mark") << object.photo << QList<QPoint>() << object.remove << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("no marks at all") << object.photo << QList<QPoint>() << QList<QPoint>() << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("keep marks only outside the photo") << object.photo << outsidePoints(size) << object.remove << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("marks outside the photo ignored") << object.photo << object.keep + outsidePoints(size) << object.remove + outsidePoints(size)
-                                                    << O::Filled << QList<QPoint>{k} << QList<QPoint>{r};
-    QTest::newRow("every keep mark also removed") << object.photo << object.keep << object.remove + object.keep << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("remove wins on a shared pixel") << object.photo << object.keep << object.remove + QList<QPoint>{k} << O::Filled
-                                                  << QList<QPoint>{object.keep.last()} << QList<QPoint>{k, r};
-    QTest::newRow("thousands of marks") << object.photo << manyKeep + object.keep << manyRemove << O::Filled << manyKeep << manyRemove;
-    QTest::newRow("thousands of repeated marks") << object.photo << QList<QPoint>(5000, k) << QList<QPoint>(5000, r) << O::Filled << QList<QPoint>{k} << QList<QPoint>{r};
-    QTest::newRow("uniform photo, keep only") << uniform << QList<QPoint>{{100, 75}} << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("uniform photo, both marks") << uniform << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}} << O::Filled
-                                              << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}};
-    QTest::newRow("textured ground, keep only") << object.photo << object.remove << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("no keep mark") << object.photo << QList<QPoint>() << object.remove << O::NoKeepMark
+                                  << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("no marks at all") << object.photo << QList<QPoint>() << QList<QPoint>() << O::NoKeepMark
+                                     << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("keep marks only outside the photo")
+        << object.photo << outsidePoints(size) << object.remove << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("marks outside the photo ignored")
+        << object.photo << object.keep + outsidePoints(size) << object.remove + outsidePoints(size) << O::Filled
+        << QList<QPoint>{k} << QList<QPoint>{r};
+    QTest::newRow("every keep mark also removed") << object.photo << object.keep << object.remove + object.keep
+                                                  << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("remove wins on a shared pixel")
+        << object.photo << object.keep << object.remove + QList<QPoint>{k} << O::Filled
+        << QList<QPoint>{object.keep.last()} << QList<QPoint>{k, r};
+    QTest::newRow("thousands of marks") << object.photo << manyKeep + object.keep << manyRemove << O::Filled << manyKeep
+                                        << manyRemove;
+    QTest::newRow("thousands of repeated marks") << object.photo << QList<QPoint>(5000, k) << QList<QPoint>(5000, r)
+                                                 << O::Filled << QList<QPoint>{k} << QList<QPoint>{r};
+    QTest::newRow("uniform photo, keep only") << uniform << QList<QPoint>{{100, 75}} << QList<QPoint>()
+                                              << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("uniform photo, both marks") << uniform << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}}
+                                               << O::Filled << QList<QPoint>{{50, 75}} << QList<QPoint>{{150, 75}};
+    QTest::newRow("textured ground, keep only")
+        << object.photo << object.remove << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
     // Reduced, every keep mark shares its pixel with a remove mark: only the
     // full resolution tells them apart.
-    QTest::newRow("keep and remove marks side by side") << object.photo << QList<QPoint>{{110, 75}}
-                                                        << QList<QPoint>{{111, 75}} << O::Filled
-                                                        << QList<QPoint>{{110, 75}} << QList<QPoint>{{111, 75}};
-    QTest::newRow("1 x 1 photo, keep only") << single << QList<QPoint>{{0, 0}} << QList<QPoint>() << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("1 x 1 photo, both marks on it") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{0, 0}} << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("1 x 1 photo, remove mark outside") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}} << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("null photo") << QImage() << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}} << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
-    QTest::newRow("one row photo") << QImage(uniform.copy(0, 0, 200, 1)) << QList<QPoint>{{10, 0}} << QList<QPoint>{{190, 0}} << O::Filled
-                                   << QList<QPoint>{{10, 0}} << QList<QPoint>{{190, 0}};
+    QTest::newRow("keep and remove marks side by side")
+        << object.photo << QList<QPoint>{{110, 75}} << QList<QPoint>{{111, 75}} << O::Filled << QList<QPoint>{{110, 75}}
+        << QList<QPoint>{{111, 75}};
+    QTest::newRow("1 x 1 photo, keep only") << single << QList<QPoint>{{0, 0}} << QList<QPoint>() << O::NoEdgeToStopAt
+                                            << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("1 x 1 photo, both marks on it") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{0, 0}}
+                                                   << O::NoKeepMark << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("1 x 1 photo, remove mark outside") << single << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}}
+                                                      << O::NoEdgeToStopAt << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("null photo") << QImage() << QList<QPoint>{{0, 0}} << QList<QPoint>{{1, 0}} << O::NoKeepMark
+                                << QList<QPoint>() << QList<QPoint>();
+    QTest::newRow("one row photo") << QImage(uniform.copy(0, 0, 200, 1)) << QList<QPoint>{{10, 0}}
+                                   << QList<QPoint>{{190, 0}} << O::Filled << QList<QPoint>{{10, 0}}
+                                   << QList<QPoint>{{190, 0}};
 }
 
 void TestRegionFill::badInput()
@@ -522,7 +548,8 @@ void TestRegionFill::badInput()
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         const QImage found = maskOf(result.spans, photo.size());
         for (const QPoint &p : inRegion)
-            QVERIFY2(inside(found, p.x(), p.y()), qPrintable(QStringLiteral("(%1, %2) left out").arg(p.x()).arg(p.y())));
+            QVERIFY2(inside(found, p.x(), p.y()),
+                     qPrintable(QStringLiteral("(%1, %2) left out").arg(p.x()).arg(p.y())));
         for (const QPoint &p : notInRegion)
             QVERIFY2(!inside(found, p.x(), p.y()), qPrintable(QStringLiteral("(%1, %2) filled").arg(p.x()).arg(p.y())));
     }
@@ -533,7 +560,8 @@ void TestRegionFill::marksOutsideThePhotoChangeNothing()
     const Scene scene = coins(300, 240);
     const QList<QPoint> outside = outsidePoints(scene.photo.size());
     const RegionFill::Result plain = RegionFill::compute(scene.photo, scene.keep, scene.remove);
-    const RegionFill::Result marked = RegionFill::compute(scene.photo, outside + scene.keep + outside, scene.remove + outside);
+    const RegionFill::Result marked =
+        RegionFill::compute(scene.photo, outside + scene.keep + outside, scene.remove + outside);
     QCOMPARE(marked.outcome, RegionFill::Outcome::Filled);
     QCOMPARE(marked.spans, plain.spans);
 }
@@ -554,10 +582,12 @@ void TestRegionFill::cancelLeavesNoRegion()
     const Scene scene = coins(300, 240);
     std::atomic_bool cancel{cancelAt < 0};
     const RegionFill::Result result = RegionFill::compute(
-        scene.photo, scene.keep, scene.remove, &cancel, [&](int percent) {
+        scene.photo, scene.keep, scene.remove, &cancel,
+        [&](int percent) {
             if (percent >= cancelAt)
                 cancel = true;
-        }, cutPixels);
+        },
+        cutPixels);
     QCOMPARE(result.outcome, RegionFill::Outcome::Cancelled);
     QVERIFY(result.spans.isEmpty());
 }
@@ -605,7 +635,8 @@ QList<int> distanceToBoundary(const QImage &mask, int cap)
             for (int r = 1; r < cap && distance[y * w + x] == cap; ++r)
                 for (int dy = -r; dy <= r && distance[y * w + x] == cap; ++dy)
                     for (int dx = -r; dx <= r; ++dx)
-                        if (mask.rect().contains(x + dx, y + dy) && inside(mask, x + dx, y + dy) != inside(mask, x, y)) {
+                        if (mask.rect().contains(x + dx, y + dy)
+                            && inside(mask, x + dx, y + dy) != inside(mask, x, y)) {
                             distance[y * w + x] = r;
                             break;
                         }
@@ -640,7 +671,8 @@ void TestRegionFill::softRimOnlyNearTheBoundary()
     QFETCH(QSize, size);
     QFETCH(qint64, cutPixels);
     const Scene scene = make(size.width(), size.height());
-    const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels);
+    const RegionFill::Result result =
+        RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels);
     QCOMPARE(result.outcome, RegionFill::Outcome::Filled);
 
     // The region's spans are in order and apart, as a painter needs them.
@@ -660,7 +692,11 @@ void TestRegionFill::softRimOnlyNearTheBoundary()
             const bool in = inside(hard, x, y);
             const int d = distance[y * size.width() + x];
             const QString where = QStringLiteral("(%1, %2): coverage %3, %4 pixels from the boundary, %5")
-                                      .arg(x).arg(y).arg(c).arg(d).arg(in ? QStringLiteral("inside") : QStringLiteral("outside"));
+                                      .arg(x)
+                                      .arg(y)
+                                      .arg(c)
+                                      .arg(d)
+                                      .arg(in ? QStringLiteral("inside") : QStringLiteral("outside"));
             if (d > band)
                 QVERIFY2(c == (in ? 255 : 0), qPrintable(where));
             if (in)
@@ -734,15 +770,16 @@ void TestRegionFill::softRimFollowsTheEdge()
         last = c;
         partial += c >= 32 && c <= 223;
     }
-    QVERIFY2(partial >= leastPartial && partial <= mostPartial, qPrintable(QStringLiteral("%1 half covered").arg(partial)));
+    QVERIFY2(partial >= leastPartial && partial <= mostPartial,
+             qPrintable(QStringLiteral("%1 half covered").arg(partial)));
 }
 
 void TestRegionFill::whatTheFillReports_data()
 {
-    QTest::addColumn<QRect>("light");       // a light rectangle on a dark, grainy photo
+    QTest::addColumn<QRect>("light"); // a light rectangle on a dark, grainy photo
     QTest::addColumn<QList<QPoint>>("keep");
     QTest::addColumn<QList<QPoint>>("remove");
-    QTest::addColumn<int>("edges");         // Qt::Edges
+    QTest::addColumn<int>("edges"); // Qt::Edges
     QTest::addColumn<bool>("small");
 
     const auto line = [](QPoint from, QPoint to) {
@@ -753,12 +790,15 @@ void TestRegionFill::whatTheFillReports_data()
         return points;
     };
     const QList<QPoint> darkMarks = line({20, 280}, {380, 280});
-    QTest::newRow("object in the middle") << QRect(120, 90, 160, 120) << line({160, 150}, {240, 150}) << darkMarks << 0 << false;
-    QTest::newRow("band along the top, marked in the middle") << QRect(0, 0, 400, 80) << line({180, 40}, {220, 40}) << darkMarks
-                                                             << int(Qt::LeftEdge | Qt::RightEdge) << false;
-    QTest::newRow("band along the top, marked across") << QRect(0, 0, 400, 80) << line({10, 40}, {390, 40}) << darkMarks << 0 << false;
-    QTest::newRow("strip at the left, marked far from it") << QRect(0, 100, 200, 60) << line({150, 130}, {190, 130}) << darkMarks
-                                                          << int(Qt::LeftEdge) << false;
+    QTest::newRow("object in the middle")
+        << QRect(120, 90, 160, 120) << line({160, 150}, {240, 150}) << darkMarks << 0 << false;
+    QTest::newRow("band along the top, marked in the middle")
+        << QRect(0, 0, 400, 80) << line({180, 40}, {220, 40}) << darkMarks << int(Qt::LeftEdge | Qt::RightEdge)
+        << false;
+    QTest::newRow("band along the top, marked across")
+        << QRect(0, 0, 400, 80) << line({10, 40}, {390, 40}) << darkMarks << 0 << false;
+    QTest::newRow("strip at the left, marked far from it")
+        << QRect(0, 100, 200, 60) << line({150, 130}, {190, 130}) << darkMarks << int(Qt::LeftEdge) << false;
     QTest::newRow("small spot") << QRect(190, 140, 14, 12) << line({195, 146}, {199, 146}) << darkMarks << 0 << true;
 }
 
@@ -790,11 +830,12 @@ void TestRegionFill::fillRefinesThePreview_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<qint64>("previewPixels");
     QTest::addColumn<qint64>("cutPixels");
-    QTest::newRow("textured object, preview at a quarter") << SceneMaker(texturedObject) << QSize(800, 600) << qint64(400 * 300)
-                                                           << qint64(20000);
-    QTest::newRow("coins, preview at a sixteenth") << SceneMaker(coins) << QSize(1000, 800) << qint64(250 * 200) << qint64(3000);
-    QTest::newRow("thresholded field, preview whole") << SceneMaker(thresholded) << QSize(480, 360) << qint64(480 * 360)
-                                                      << qint64(5000);
+    QTest::newRow("textured object, preview at a quarter")
+        << SceneMaker(texturedObject) << QSize(800, 600) << qint64(400 * 300) << qint64(20000);
+    QTest::newRow("coins, preview at a sixteenth")
+        << SceneMaker(coins) << QSize(1000, 800) << qint64(250 * 200) << qint64(3000);
+    QTest::newRow("thresholded field, preview whole")
+        << SceneMaker(thresholded) << QSize(480, 360) << qint64(480 * 360) << qint64(5000);
 }
 
 void TestRegionFill::fillRefinesThePreview()
@@ -804,17 +845,21 @@ void TestRegionFill::fillRefinesThePreview()
     QFETCH(qint64, previewPixels);
     QFETCH(qint64, cutPixels);
     const Scene scene = make(size.width(), size.height());
-    const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
+    const RegionFill::Preview preview =
+        RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
     QCOMPARE(preview.outcome, RegionFill::Outcome::Filled);
     QVERIFY(qint64(preview.size.width()) * preview.size.height() <= previewPixels);
-    QCOMPARE(preview.size, QSize((size.width() + preview.scale - 1) / preview.scale, (size.height() + preview.scale - 1) / preview.scale));
+    QCOMPARE(preview.size,
+             QSize((size.width() + preview.scale - 1) / preview.scale,
+                   (size.height() + preview.scale - 1) / preview.scale));
     const RegionFill::Result refined = RegionFill::refine(scene.photo, preview);
     QCOMPARE(refined.outcome, RegionFill::Outcome::Filled);
 
     // The same preview refined twice, or computed again, gives the same
     // region: nothing depends on timing or on state left behind.
     QCOMPARE(RegionFill::refine(scene.photo, preview).spans, refined.spans);
-    const RegionFill::Preview again = RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
+    const RegionFill::Preview again =
+        RegionFill::preview(scene.photo, scene.keep, scene.remove, previewPixels, nullptr, {}, cutPixels);
     QCOMPARE(again.spans, preview.spans);
 
     // The fill moves the previewed boundary by at most a few preview pixels:
@@ -832,11 +877,13 @@ void TestRegionFill::fillRefinesThePreview()
                 continue;
             ++moved;
             QVERIFY2(distance[py * preview.size.width() + px] <= 2,
-                     qPrintable(QStringLiteral("(%1, %2) changed sides far from the previewed boundary").arg(x).arg(y)));
+                     qPrintable(
+                         QStringLiteral("(%1, %2) changed sides far from the previewed boundary").arg(x).arg(y)));
         }
     // And the fill is what compute() gives when it previews at the same size.
     if (previewPixels >= RegionFill::defaultPreviewPixels || preview.scale == 1)
-        QCOMPARE(RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels).spans, refined.spans);
+        QCOMPARE(RegionFill::compute(scene.photo, scene.keep, scene.remove, nullptr, {}, cutPixels).spans,
+                 refined.spans);
     // A preview of another photo's size is not refined.
     QCOMPARE(RegionFill::refine(scene.photo.copy(0, 0, 10, 10), preview).outcome, RegionFill::Outcome::NoKeepMark);
 }
@@ -863,13 +910,15 @@ void TestRegionFill::previewAndRefineCancel()
     };
     if (inPreview) {
         cancel = cancelAt < 0;
-        const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, &cancel, raise, 3000);
+        const RegionFill::Preview preview =
+            RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, &cancel, raise, 3000);
         QCOMPARE(preview.outcome, RegionFill::Outcome::Cancelled);
         QVERIFY(preview.spans.isEmpty());
         QCOMPARE(RegionFill::refine(scene.photo, preview).outcome, RegionFill::Outcome::Cancelled);
         return;
     }
-    const RegionFill::Preview preview = RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, nullptr, {}, 3000);
+    const RegionFill::Preview preview =
+        RegionFill::preview(scene.photo, scene.keep, scene.remove, 150 * 120, nullptr, {}, 3000);
     QCOMPARE(preview.outcome, RegionFill::Outcome::Filled);
     cancel = cancelAt < 0;
     const RegionFill::Result result = RegionFill::refine(scene.photo, preview, &cancel, raise);

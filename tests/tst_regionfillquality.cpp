@@ -94,12 +94,12 @@ void TestRegionFillQuality::regionOfRealObjects_data()
     };
     const char *names[] = {"keep and remove", "short keep and remove", "keep only"};
     for (const Row &row : rows) {
-        const QString tag = QStringLiteral("%1 %2, %3: IoU >= %4%5")
-                                .arg(QLatin1String(row.photo), QLatin1String(row.object),
-                                     QLatin1String(names[int(row.marks)]))
-                                .arg(row.least)
-                                .arg(row.leastBoundary > 0 ? QStringLiteral(", boundary within 2 px >= %1").arg(row.leastBoundary)
-                                                           : QString());
+        const QString tag =
+            QStringLiteral("%1 %2, %3: IoU >= %4%5")
+                .arg(QLatin1String(row.photo), QLatin1String(row.object), QLatin1String(names[int(row.marks)]))
+                .arg(row.least)
+                .arg(row.leastBoundary > 0 ? QStringLiteral(", boundary within 2 px >= %1").arg(row.leastBoundary)
+                                           : QString());
         QTest::newRow(qPrintable(tag)) << QString::fromLatin1(row.photo) << QString::fromLatin1(row.object) << row.marks
                                        << row.least << row.leastBoundary;
     }

@@ -194,23 +194,21 @@ void TestSoftSweep::sweepGivesEachPixelItsBestDisc_data()
     QTest::newRow("press: one disc, 50 %") << 1.0 << 40 << a << a << 50 << false << 0.0 << false;
     QTest::newRow("brush 40 flat, 50 %") << 1.0 << 40 << QPoint(40, 90) << QPoint(211, 97) << 50 << true << 0.0
                                          << false;
-    QTest::newRow("brush 40 steep, 100 %") << 1.0 << 40 << QPoint(120, 20) << QPoint(101, 171) << 100 << true
-                                           << 0.0 << false;
-    QTest::newRow("brush 40 diagonal back, 1 %") << 1.0 << 40 << QPoint(200, 150) << QPoint(80, 40) << 1 << true
-                                                 << 0.0 << false;
-    QTest::newRow("brush 60 zoomed out, 50 %") << 0.5 << 60 << QPoint(20, 30) << QPoint(110, 80) << 50 << true
-                                               << 0.0 << false;
-    QTest::newRow("brush 300 zoomed far out, 90 %") << 0.27 << 300 << QPoint(10, 10) << QPoint(50, 25) << 90
-                                                    << true << 0.0 << false;
-    QTest::newRow("brush 15 zoomed in, 70 %") << 3.0 << 15 << QPoint(30, 30) << QPoint(80, 41) << 70 << true
-                                              << 0.0 << false;
-    QTest::newRow("a short move inside the last disc") << 1.0 << 50 << a << QPoint(103, 102) << 50 << true << 0.0
-                                                       << false;
-    QTest::newRow("over the border") << 1.0 << 70 << QPoint(-10, 20) << QPoint(60, -15) << 50 << true << 0.0
-                                     << false;
+    QTest::newRow("brush 40 steep, 100 %")
+        << 1.0 << 40 << QPoint(120, 20) << QPoint(101, 171) << 100 << true << 0.0 << false;
+    QTest::newRow("brush 40 diagonal back, 1 %")
+        << 1.0 << 40 << QPoint(200, 150) << QPoint(80, 40) << 1 << true << 0.0 << false;
+    QTest::newRow("brush 60 zoomed out, 50 %")
+        << 0.5 << 60 << QPoint(20, 30) << QPoint(110, 80) << 50 << true << 0.0 << false;
+    QTest::newRow("brush 300 zoomed far out, 90 %")
+        << 0.27 << 300 << QPoint(10, 10) << QPoint(50, 25) << 90 << true << 0.0 << false;
+    QTest::newRow("brush 15 zoomed in, 70 %")
+        << 3.0 << 15 << QPoint(30, 30) << QPoint(80, 41) << 70 << true << 0.0 << false;
+    QTest::newRow("a short move inside the last disc")
+        << 1.0 << 50 << a << QPoint(103, 102) << 50 << true << 0.0 << false;
+    QTest::newRow("over the border") << 1.0 << 70 << QPoint(-10, 20) << QPoint(60, -15) << 50 << true << 0.0 << false;
     QTest::newRow("painted at another zoom") << 1.0 << 40 << a << QPoint(150, 120) << 50 << true << 0.8 << false;
-    QTest::newRow("discs of two sizes") << 1.0 << 40 << QPoint(60, 90) << QPoint(160, 60) << 60 << true << 0.7
-                                        << true;
+    QTest::newRow("discs of two sizes") << 1.0 << 40 << QPoint(60, 90) << QPoint(160, 60) << 60 << true << 0.7 << true;
 }
 
 // Each pixel holds the highest coverage any disc of the move gives it, and
@@ -253,7 +251,11 @@ void TestSoftSweep::sweepGivesEachPixelItsBestDisc()
             partial += value > 0 && value < 255;
             if (value >= 0 ? value != best || best <= 0 : best > before)
                 QFAIL(qPrintable(QStringLiteral("(%1, %2): %3, the discs give %4, the painted one %5")
-                                     .arg(x).arg(y).arg(value).arg(best).arg(before)));
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(value)
+                                     .arg(best)
+                                     .arg(before)));
         }
     }
     if (softness > 1)
@@ -368,7 +370,9 @@ void TestSoftSweep::thinnedDiscsLoseAtMostOneLevel()
         if (f > a || a - f > 1)
             QFAIL(qPrintable(QStringLiteral("(%1, %2): %3 from all discs, %4 from the kept ones")
                                  .arg(limit.left() + int(i % size_t(limit.width())))
-                                 .arg(limit.top() + int(i / size_t(limit.width()))).arg(a).arg(f)));
+                                 .arg(limit.top() + int(i / size_t(limit.width())))
+                                 .arg(a)
+                                 .arg(f)));
         lower += f < a;
     }
     qInfo("%lld of %lld discs kept; %d of %zu pixels lower, at most %d", qlonglong(thinned.size()),

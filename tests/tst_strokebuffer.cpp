@@ -290,11 +290,14 @@ void TestStrokeBuffer::softEdgeProfile()
             const QRgb got = layer.pixel(x, y);
             QVERIFY2(std::abs(qAlpha(got) - coverage * alpha) <= 1,
                      qPrintable(QStringLiteral("(%1, %2): alpha %3, expected %4")
-                                    .arg(x).arg(y).arg(qAlpha(got)).arg(coverage * alpha)));
+                                    .arg(x)
+                                    .arg(y)
+                                    .arg(qAlpha(got))
+                                    .arg(coverage * alpha)));
             if (qAlpha(got) > 0) {
                 const int grey = qGray(photo.pixel(x, y));
-                const QRgb full = s.model == StrokeStyle::Model::Natural ? natural.colourForGrey(grey)
-                                                                         : classic.colourFor(grey);
+                const QRgb full =
+                    s.model == StrokeStyle::Model::Natural ? natural.colourForGrey(grey) : classic.colourFor(grey);
                 QCOMPARE(hex(got & 0xFFFFFF), hex(full & 0xFFFFFF));
             }
         }
@@ -386,8 +389,14 @@ void TestStrokeBuffer::softRimBlendsIntoEarlierColour()
             const double slack = 0.5 + 1e-3 + (want[0] < 64 ? 1 : 0);
             if (!near(layer.pixel(x, y), want, slack))
                 QFAIL(qPrintable(QStringLiteral("(%1, %2) at coverage %3: %4, expected %5 %6 %7 %8")
-                                     .arg(x).arg(y).arg(c).arg(hex(layer.pixel(x, y)))
-                                     .arg(want[0]).arg(want[1]).arg(want[2]).arg(want[3])));
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(c)
+                                     .arg(hex(layer.pixel(x, y)))
+                                     .arg(want[0])
+                                     .arg(want[1])
+                                     .arg(want[2])
+                                     .arg(want[3])));
             blended += c > 0 && c < 255;
         }
     }
