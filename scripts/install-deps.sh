@@ -12,6 +12,7 @@ packages=(
     libgl-dev
     libboost-graph-dev
     pkg-config
+    clang-format
     libzip-dev
     libturbojpeg0-dev
     libexiv2-dev
