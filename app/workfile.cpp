@@ -445,7 +445,7 @@ bool WorkFile::readArchive(Archive &archive)
     const int width = stack.width;
     const int height = stack.height;
     const qint64 area = qint64(width) * height;
-    if (area * 4 > allocationLimit())
+    if (area > allocationLimit() / 4)
         return failRead(TooLarge, tr("the picture is too large (%1 x %2 pixels)").arg(width).arg(height));
 
     const QList<StackLayer> &layers = stack.topDown;

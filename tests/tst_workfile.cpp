@@ -435,6 +435,10 @@ void TestWorkFile::hostileFilesRefused_data()
     QTest::newRow("huge picture") << zipOf(
         {{"mimetype", type}, {"stack.xml", stackOf(100000, 100000, "<layer src=\"a.png\"/>")}})
                                   << "the picture is too large (100000 x 100000 pixels)";
+    // Sizes whose byte count does not fit in 64 bits.
+    QTest::newRow("largest declared size")
+        << zipOf({{"mimetype", type}, {"stack.xml", stackOf(2147483647, 2147483647, "<layer src=\"a.png\"/>")}})
+        << "the picture is too large (2147483647 x 2147483647 pixels)";
     QByteArray hugePng = png(filled(40, 30, 0));
     hugePng.replace(16, 8, QByteArray("\x00\x00\xEA\x60\x00\x00\xEA\x60", 8)); // 60000 x 60000, checksum now wrong
     QTest::newRow("huge layer") << zipOf(
