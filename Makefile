@@ -61,6 +61,10 @@ bench:
 	./$(BUILD_DIR)-bench/bench/brivela_fill
 	./$(BUILD_DIR)-bench/bench/brivela_save_bench
 	./$(BUILD_DIR)-bench/bench/brivela_strokes
+	./$(BUILD_DIR)-bench/bench/brivela_spread
+	./$(BUILD_DIR)-bench/bench/brivela_save_stall stroke
+	if [ -x ./$(BUILD_DIR)-bench/bench/brivela_colourquality ]; then ./$(BUILD_DIR)-bench/bench/brivela_colourquality; fi
+	if [ -x ./$(BUILD_DIR)-bench/bench/brivela_spread_quality ]; then ./$(BUILD_DIR)-bench/bench/brivela_spread_quality; fi
 	if [ -x ./$(BUILD_DIR)-bench/bench/brivela_fillquality ]; then ./$(BUILD_DIR)-bench/bench/brivela_fillquality /tmp/fill-overlays; fi
 
 clean:
