@@ -167,6 +167,16 @@ void BM_PointLists_Brush999_Fit(benchmark::State &state)
 
 // Undo of a 60-move stroke of brush 300 at the fitting zoom, to the end of
 // its repaint. The baseline is the point-list step of the same brush.
+// A stroke that changes no pixel is no undo step, and the point-list runs
+// leave their colour along the same path: each measured stroke takes a
+// colour of its own, so that it always changes pixels and has a step.
+void newStrokeColour(WindowBench &bench)
+{
+    static int next = 0;
+    const QRgb colours[] = {qRgb(30, 144, 255), qRgb(255, 140, 0), qRgb(60, 179, 113)};
+    bench.mainWindow()->document()->setBrushColour(colours[next++ % 3]);
+}
+
 void BM_Undo_Brush300_Fit(benchmark::State &state)
 {
     WindowBench &bench = windowBench();
@@ -174,6 +184,7 @@ void BM_Undo_Brush300_Fit(benchmark::State &state)
     std::vector<double> &all = moveTimes["undo of a 60-move brush 300 stroke, fit"];
     for (auto _ : state) {
         state.PauseTiming();
+        newStrokeColour(bench);
         bench.drag(60, 200);
         state.ResumeTiming();
         all.push_back(bench.undo());
@@ -195,6 +206,7 @@ void undoRedoAcross(benchmark::State &state, bool reduced)
         reduced ? "redo of a brush 999 stroke across, fit" : "softened picture: redo 999 across, fit";
     for (auto _ : state) {
         state.PauseTiming();
+        newStrokeColour(bench);
         bench.dragAcross(30);
         state.ResumeTiming();
         moveTimes[undoName].push_back(bench.undo());
