@@ -6,7 +6,7 @@
 
 // Shows a preview over the photo: a picture computed at a reduced size, each
 // of its pixels standing for scale x scale photo pixels, drawn translucently
-// above the colour layer and below the marks. It takes no input.
+// above the colour layer (its user may restack it). It takes no input.
 class PreviewItem : public QGraphicsItem
 {
 public:

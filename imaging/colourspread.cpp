@@ -181,24 +181,11 @@ public:
     explicit PhotoLuma(const QImage &photo)
         : image(photo)
     {
-        switch (image.format()) {
-        case QImage::Format_RGB32:
-        case QImage::Format_ARGB32:
-        case QImage::Format_ARGB32_Premultiplied:
-        case QImage::Format_Grayscale8:
-        case QImage::Format_Grayscale16:
-        case QImage::Format_RGB888:
-        case QImage::Format_RGBX64:
-        case QImage::Format_RGBA64:
-        case QImage::Format_RGBA64_Premultiplied:
-            break;
-        case QImage::Format_Indexed8: {
+        if (image.format() == QImage::Format_Indexed8) {
             const QList<QRgb> table = image.colorTable();
             for (int i = 0; i < int(palette.size()); ++i)
                 palette[size_t(i)] = i < table.size() ? float(ColourSpread::luminance(table[i])) : 0.0f;
-            break;
-        }
-        default:
+        } else if (!ColourSpread::readsInPlace(image.format())) {
             image = image.convertToFormat(image.depth() > 32 ? QImage::Format_RGBX64 : QImage::Format_RGB32);
             if (image.isNull())
                 throw std::bad_alloc();
@@ -1004,6 +991,25 @@ QRgb ColourSpread::colourFor(double y, int redDifference, int blueDifference)
 void ColourSpread::luminanceRow(const QImage &photo, int y, float *out)
 {
     PhotoLuma(photo).row(y, out);
+}
+
+bool ColourSpread::readsInPlace(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGB888:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_Indexed8:
+        return true;
+    default:
+        return false;
+    }
 }
 
 ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark> &marks,

@@ -170,6 +170,10 @@ public:
     // The photo's luminance at full resolution, one row, as the computation
     // reads it.
     static void luminanceRow(const QImage &photo, int y, float *out);
+    // Whether luminanceRow() reads a photo of this format in place; a photo
+    // of any other format is converted whole for every row asked for, so a
+    // caller reading many rows converts it once first.
+    static bool readsInPlace(QImage::Format format);
 
     // A one-line explanation of an outcome, for the status bar.
     static QString outcomeText(Outcome outcome);

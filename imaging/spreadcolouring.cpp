@@ -94,34 +94,9 @@ void SpreadColouring::writeRow(const QImage &photo, const ColourSpread::Chroma &
     });
 }
 
-namespace {
-
-// Whether ColourSpread reads the format's luminance straight from the rows;
-// any other it converts whole for every row it is asked for.
-bool readsRows(QImage::Format format)
-{
-    switch (format) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_RGB888:
-    case QImage::Format_RGBX64:
-    case QImage::Format_RGBA64:
-    case QImage::Format_RGBA64_Premultiplied:
-    case QImage::Format_Indexed8:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
 void SpreadColouring::write(const QImage &given, const ColourSpread::Chroma &chroma, QImage &layer) const
 {
-    const QImage photo = readsRows(given.format())
+    const QImage photo = ColourSpread::readsInPlace(given.format())
         ? given
         : given.convertToFormat(given.depth() > 32 ? QImage::Format_RGBX64 : QImage::Format_RGB32);
     if (photo.isNull() && !given.isNull())
