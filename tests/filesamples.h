@@ -7,6 +7,9 @@
 #include <QImage>
 #include <QString>
 
+#include <utility>
+#include <vector>
+
 // Photo files with metadata for the file tests, made and read back with the
 // libraries directly, never through the program's own writers: a real photo
 // from the packages' sample data, with EXIF, XMP and ICC as a camera and an
@@ -38,6 +41,13 @@ PhotoMetadata readBack(const QString &fileName);
 // The chroma sampling factors of a JPEG's frame, one byte (h << 4 | v) per
 // component; empty where the file has no frame header.
 QByteArray samplingFactors(const QByteArray &jpeg);
+
+// An archive's entries in order: name and bytes.
+using Entries = std::vector<std::pair<QByteArray, QByteArray>>;
+// A zip of the entries in order, made with libzip; the first is stored.
+QByteArray zipOf(const Entries &entries);
+// A PNG of `image`, written by Qt.
+QByteArray png(const QImage &image);
 
 } // namespace FileSamples
 

@@ -26,7 +26,6 @@
 #include <QUndoStack>
 #include <QtTest>
 
-#include <zip.h>
 
 #include <algorithm>
 #include <atomic>
@@ -35,6 +34,9 @@
 #include <vector>
 
 namespace {
+
+using FileSamples::png;
+using FileSamples::zipOf;
 
 QByteArray readFile(const QString &name)
 {
@@ -47,42 +49,6 @@ void writeFile(const QString &name, const QByteArray &bytes)
     QFile file(name);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
-}
-
-QByteArray png(const QImage &image)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return buffer.data();
-}
-
-// A zip of the entries in order, made with libzip; the first is stored.
-QByteArray zipOf(const std::vector<std::pair<QByteArray, QByteArray>> &entries)
-{
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *source = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_t *zip = zip_open_from_source(source, ZIP_TRUNCATE, &error);
-    zip_source_keep(source);
-    bool first = true;
-    for (const auto &[name, data] : entries) {
-        zip_source_t *entry = zip_source_buffer(zip, data.constData(), zip_uint64_t(data.size()), 0);
-        const zip_int64_t index = zip_file_add(zip, name.constData(), entry, 0);
-        zip_set_file_compression(zip, zip_uint64_t(index), first ? ZIP_CM_STORE : ZIP_CM_DEFLATE, 0);
-        first = false;
-    }
-    zip_close(zip);
-    QByteArray out;
-    zip_source_open(source);
-    zip_source_seek(source, 0, SEEK_END);
-    out.resize(qsizetype(zip_source_tell(source)));
-    zip_source_seek(source, 0, SEEK_SET);
-    zip_source_read(source, out.data(), zip_uint64_t(out.size()));
-    zip_source_close(source);
-    zip_source_free(source);
-    zip_error_fini(&error);
-    return out;
 }
 
 // A photo of the kind named: 8-bit grey, colour, or 16-bit grey.

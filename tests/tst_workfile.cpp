@@ -19,7 +19,9 @@
 
 namespace {
 
-using Entries = std::vector<std::pair<QByteArray, QByteArray>>;
+using FileSamples::Entries;
+using FileSamples::png;
+using FileSamples::zipOf;
 
 void writeFile(const QString &name, const QByteArray &bytes)
 {
@@ -32,34 +34,6 @@ QByteArray readFile(const QString &name)
 {
     QFile file(name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A zip of the entries in order, made with libzip; the first is stored.
-QByteArray zipOf(const Entries &entries)
-{
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t *source = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_t *zip = zip_open_from_source(source, ZIP_TRUNCATE, &error);
-    zip_source_keep(source);
-    bool first = true;
-    for (const auto &[name, data] : entries) {
-        zip_source_t *entry = zip_source_buffer(zip, data.constData(), zip_uint64_t(data.size()), 0);
-        const zip_int64_t index = zip_file_add(zip, name.constData(), entry, 0);
-        zip_set_file_compression(zip, zip_uint64_t(index), first ? ZIP_CM_STORE : ZIP_CM_DEFLATE, first ? 0 : 1);
-        first = false;
-    }
-    zip_close(zip);
-    QByteArray out;
-    zip_source_open(source);
-    zip_source_seek(source, 0, SEEK_END);
-    out.resize(qsizetype(zip_source_tell(source)));
-    zip_source_seek(source, 0, SEEK_SET);
-    zip_source_read(source, out.data(), zip_uint64_t(out.size()));
-    zip_source_close(source);
-    zip_source_free(source);
-    zip_error_fini(&error);
-    return out;
 }
 
 // The names of a zip's entries in order, and each one's bytes.
@@ -95,14 +69,6 @@ QByteArray entry(const Entries &entries, const QByteArray &name)
             return data;
     }
     return QByteArray();
-}
-
-QByteArray png(const QImage &image)
-{
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return buffer.data();
 }
 
 QImage filled(int w, int h, QRgb colour)
