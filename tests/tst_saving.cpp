@@ -26,7 +26,6 @@
 #include <QUndoStack>
 #include <QtTest>
 
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
