@@ -145,24 +145,50 @@ void FillController::refresh()
     requestedRemove = remove;
     requested = true;
 
+    // A quick preview at the coarsest cut's size first, then, when the view
+    // shows more, the same carried on to the view's size: the outline follows
+    // a drag at once and sharpens a moment later.
+    const qint64 pixels = previewPixels();
+    const qint64 quick = std::min(pixels, quickPreviewPixels);
     QPointer<FillController> self(this);
-    runner->request([self, photo = doc->photo(), keep = std::move(keep), remove = std::move(remove),
-                     pixels = previewPixels(), compute = computePreview](const std::atomic_bool *cancel) {
-        auto made = std::make_shared<Shown>(Shown{keep, remove, compute(photo, keep, remove, pixels, cancel)});
+    runner->request([self, photo = doc->photo(), keep = std::move(keep), remove = std::move(remove), quick, pixels,
+                     compute = computePreview](const std::atomic_bool *cancel) {
+        auto made = std::make_shared<Shown>(Shown{keep, remove, compute(photo, keep, remove, quick, cancel)});
         if (cancel->load() || made->preview.outcome == RegionFill::Outcome::Cancelled)
             return PreviewRunner::Deliver();
-        QImage picture = outline(made->preview);
-        return PreviewRunner::Deliver([self, made, picture] {
-            if (!self)
-                return;
+        // Whether the next finer halving still fits the view.
+        const int finer = made->preview.scale / 2;
+        const bool sharper = finer >= 1 && made->preview.outcome == RegionFill::Outcome::Filled && made->preview.state
+            && qint64((photo.width() + finer - 1) / finer) * ((photo.height() + finer - 1) / finer) <= pixels;
+        return delivery(self, made, sharper ? [photo, made, pixels](const std::atomic_bool *cancel) {
+            return Shown{made->keep, made->remove, RegionFill::sharpen(photo, made->preview, pixels, cancel)};
+        } : Sharpening());
+    });
+}
+
+std::function<void()> FillController::delivery(QPointer<FillController> self, std::shared_ptr<const Shown> made,
+                                               Sharpening sharpen)
+{
+    QImage picture = outline(made->preview);
+    return PreviewRunner::Deliver([self, made, picture, sharpen = std::move(sharpen)] {
+        if (!self)
+            return;
+        self->shown = made;
+        if (picture.isNull()) {
+            self->hidePreview();
+        } else {
+            self->showPicture(picture, made->preview.scale);
+            self->item->setVisible(self->markerTool);
+        }
+        if (!sharpen) {
             self->requested = false;
-            self->shown = made;
-            if (picture.isNull()) {
-                self->hidePreview();
-            } else {
-                self->showPicture(picture, made->preview.scale);
-                self->item->setVisible(self->markerTool);
-            }
+            return;
+        }
+        self->runner->request([self, sharpen](const std::atomic_bool *cancel) {
+            auto finer = std::make_shared<const Shown>(sharpen(cancel));
+            if (cancel->load() || finer->preview.outcome == RegionFill::Outcome::Cancelled)
+                return PreviewRunner::Deliver();
+            return delivery(self, finer, Sharpening());
         });
     });
 }

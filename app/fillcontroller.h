@@ -37,6 +37,9 @@ public:
     static constexpr int previewTimeLimitMs = 1500;
     // The fewest pixels a preview has, however small the view.
     static constexpr qint64 minPreviewPixels = RegionFill::defaultCutPixels;
+    // A view that shows more than this gets a quick preview of this many
+    // pixels first, then the sharper one.
+    static constexpr qint64 quickPreviewPixels = RegionFill::defaultCutPixels;
 
     // What a preview computes, on a worker: RegionFill::preview by default.
     using PreviewComputation = std::function<RegionFill::Preview(const QImage &photo, const QList<QPoint> &keepMarks,
@@ -83,6 +86,11 @@ private:
         RegionFill::Preview preview;
     };
 
+    // What carries a shown preview on to a sharper one, on a worker.
+    using Sharpening = std::function<Shown(const std::atomic_bool *cancel)>;
+    // Shows `made` on the UI thread, then asks for the sharper preview.
+    static std::function<void()> delivery(QPointer<FillController> self, std::shared_ptr<const Shown> made,
+                                          Sharpening sharpen);
     void scheduleRefresh();
     void refresh();
     void hidePreview();

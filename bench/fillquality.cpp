@@ -264,11 +264,17 @@ int main(int argc, char **argv)
                             photo.grey, truth, old, nullptr, keeps[s], removes[s]);
                 }
                 // grabCut is slow on grey photos; its regions may be kept between runs.
-                const QString cached =
-                    cache.isEmpty() ? QString() : QDir(cache).filePath(name + QStringLiteral("_%1.png").arg(s));
+                // The same object in another evaluation set (the reduced copies)
+                // has another size and other strokes: the size is in the name.
+                const QString cached = cache.isEmpty()
+                    ? QString()
+                    : QDir(cache).filePath(name + QStringLiteral("_%1x%2_%3.png").arg(grey.cols).arg(grey.rows).arg(s));
                 cv::Mat cut;
-                if (!cached.isEmpty() && QFileInfo::exists(cached))
-                    cut = matOf(QImage(cached).convertToFormat(QImage::Format_Grayscale8)) > 127;
+                if (!cached.isEmpty() && QFileInfo::exists(cached)) {
+                    const QImage kept = QImage(cached).convertToFormat(QImage::Format_Grayscale8);
+                    if (kept.width() == grey.cols && kept.height() == grey.rows)
+                        cut = matOf(kept) > 127;
+                }
                 if (cut.empty() && fillOnly)
                     continue;
                 if (cut.empty()) {

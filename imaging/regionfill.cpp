@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -1113,6 +1114,35 @@ std::vector<Seed> seedsOf(const QRect &bounds, const QList<QPoint> &keepMarks, c
     return seeds;
 }
 
+// The preview at the state's preview level, once that level is cut: only
+// what a refinement needs is kept.
+RegionFill::Preview finishedPreview(std::shared_ptr<RegionFill::State> state)
+{
+    RegionFill::Preview preview;
+    const int previewLevel = state->previewLevel;
+    std::vector<Level> &levels = state->levels;
+    Level &shown = levels[size_t(previewLevel)];
+    if (keepReached(shown, state->seeds, previewLevel) == 0)
+        return preview;
+    fillHoles(shown, state->seeds, previewLevel);
+    // Coarser levels are not needed to refine, nor the preview's grey.
+    levels.resize(size_t(previewLevel) + 1);
+    if (previewLevel > 0)
+        std::vector<uint8_t>().swap(shown.grey);
+
+    preview.outcome = Outcome::Filled;
+    preview.scale = 1 << previewLevel;
+    preview.size = QSize(shown.width, shown.height);
+    preview.spans = spansOf(shown);
+    qint64 area = 0;
+    for (const RowSpan &s : preview.spans)
+        area += s.length();
+    preview.small = double(area) < RegionFill::smallShare * double(shown.area());
+    preview.edgesReached = edgesReached(shown, state->seeds, previewLevel);
+    preview.state = std::move(state);
+    return preview;
+}
+
 RegionFill::Preview previewOf(const QImage &photo, const QList<QPoint> &keepMarks, const QList<QPoint> &removeMarks,
                               qint64 previewPixels, const std::atomic_bool *cancel,
                               const RegionFill::Progress &progress, qint64 cutPixels)
@@ -1194,27 +1224,42 @@ RegionFill::Preview previewOf(const QImage &photo, const QList<QPoint> &keepMark
         }
         report(50 + 40 * (coarsest - i) / std::max(1, coarsest - previewLevel));
     }
-    Level &shown = levels[size_t(previewLevel)];
-    if (keepReached(shown, state->seeds, previewLevel) == 0)
-        return preview;
-    fillHoles(shown, state->seeds, previewLevel);
-    // Coarser levels are not needed to refine, nor the preview's grey.
-    levels.resize(size_t(previewLevel) + 1);
-    if (previewLevel > 0)
-        std::vector<uint8_t>().swap(shown.grey);
-
-    preview.outcome = Outcome::Filled;
-    preview.scale = 1 << previewLevel;
-    preview.size = QSize(shown.width, shown.height);
-    preview.spans = spansOf(shown);
-    qint64 area = 0;
-    for (const RowSpan &s : preview.spans)
-        area += s.length();
-    preview.small = double(area) < RegionFill::smallShare * double(shown.area());
-    preview.edgesReached = edgesReached(shown, state->seeds, previewLevel);
-    preview.state = std::move(state);
+    preview = finishedPreview(std::move(state));
     report(100);
     return preview;
+}
+
+RegionFill::Preview sharpenOf(const QImage &photo, const RegionFill::Preview &coarse, qint64 previewPixels,
+                              const std::atomic_bool *cancel)
+{
+    if (coarse.outcome != Outcome::Filled || !coarse.state)
+        return coarse;
+    const RegionFill::State &from = *coarse.state;
+    if (photo.size() != from.photoSize)
+        return RegionFill::Preview();
+    int target = 0;
+    while (target < from.previewLevel && from.levels[size_t(target)].area() > std::max<qint64>(previewPixels, 1))
+        ++target;
+    if (target >= from.previewLevel)
+        return coarse;
+
+    // The coarse preview's state is shared and stays as it is: the levels
+    // refined here are copies.
+    auto state = std::make_shared<RegionFill::State>(from);
+    std::vector<Level> &levels = state->levels;
+    std::optional<PhotoGrey> photoGrey;
+    if (target == 0)
+        photoGrey.emplace(photo);
+    for (int i = from.previewLevel - 1; i >= target; --i) {
+        const Plane grey = i == 0 ? photoGrey->grey() : levels[size_t(i)].plane();
+        if (cancelled(cancel) || !refineLevel(levels, i, grey, state->seeds, state->models, state->coarsest, cancel)) {
+            RegionFill::Preview stopped;
+            stopped.outcome = Outcome::Cancelled;
+            return stopped;
+        }
+    }
+    state->previewLevel = target;
+    return finishedPreview(std::move(state));
 }
 
 RegionFill::Result refineOf(const QImage &photo, const RegionFill::Preview &preview, const std::atomic_bool *cancel,
@@ -1291,6 +1336,18 @@ RegionFill::Preview RegionFill::preview(const QImage &photo, const QList<QPoint>
     // memory left ends the fill cleanly rather than the program.
     try {
         return previewOf(photo, keepMarks, removeMarks, previewPixels, cancel, progress, cutPixels);
+    } catch (const std::bad_alloc &) {
+        Preview failed;
+        failed.outcome = Outcome::OutOfMemory;
+        return failed;
+    }
+}
+
+RegionFill::Preview RegionFill::sharpen(const QImage &photo, const Preview &coarse, qint64 previewPixels,
+                                        const std::atomic_bool *cancel)
+{
+    try {
+        return sharpenOf(photo, coarse, previewPixels, cancel);
     } catch (const std::bad_alloc &) {
         Preview failed;
         failed.outcome = Outcome::OutOfMemory;

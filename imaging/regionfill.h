@@ -18,11 +18,13 @@
 // cut (Boykov and Jolly) whose energy has a regional and a boundary term.
 // The regional term is how likely each pixel's appearance (brightness and the
 // texture around it) is under the keep side's and the remove side's Gaussian
-// mixtures, re-estimated from the cut a few times as GrabCut does; when the
-// keep marks cover only a few pixels, the first cut also weighs how much
-// nearer each pixel is to a keep mark than to a remove mark along paths that
-// pay for the edges they cross, so that a short stroke grows to the region's
-// edges instead of a sliver around it. The
+// mixtures, re-estimated from the cut a few times as GrabCut does. The first
+// cuts also weigh how much nearer each pixel is to a keep mark than to a
+// remove mark along paths that pay for the edges they cross, so that a short
+// stroke grows to the region's edges instead of a sliver around it, and the
+// region does not wrap round a thin remove stroke into an area beyond it
+// that only looks like the object; later cuts push out only what lies
+// clearly nearer a remove mark. The
 // boundary term joins each pixel to its eight neighbours by
 // exp(-dI^2 / 2 sigma^2), sigma from the photo's own contrast. Marks are hard
 // constraints; the photo's border is no cheaper to cut along than any other
@@ -36,9 +38,9 @@
 // on the wrong side. A part thinner than the reduced copy's pixels that the
 // coarse cut missed away from the band is not found again.
 //
-// A preview stops at a reduced size (the view's); refine() carries the same
-// computation on from it to full resolution, so that a fill refines exactly
-// the region previewed. compute() is both in one go.
+// A preview stops at a reduced size (the view's); sharpen() carries it on to
+// a finer preview and refine() to full resolution, so that a fill refines
+// exactly the region previewed. compute() is all in one go.
 //
 // Only pixels 4-connected within the region to a keep mark are returned. The
 // edge of the full-resolution region is softened by an edge-aware matte in a
@@ -114,6 +116,12 @@ public:
                            qint64 previewPixels = defaultPreviewPixels, const std::atomic_bool *cancel = nullptr,
                            const Progress &progress = {}, qint64 cutPixels = defaultCutPixels);
 
+    // A preview carried on to the largest halving with at most
+    // `previewPixels` pixels, exactly as preview() would have cut it with
+    // that many: a quick coarse preview first, a sharper one after. One
+    // already that fine, or one that did not fill, is given back as it is.
+    static Preview sharpen(const QImage &photo, const Preview &coarse, qint64 previewPixels,
+                           const std::atomic_bool *cancel = nullptr);
     // The previewed region at full resolution. `photo` must be the photo the
     // preview was computed from; a preview that did not fill gives its own
     // outcome back.

@@ -146,6 +146,8 @@ private slots:
     void fillSaysWhatItDid();
     void softFillKeepsTheHardPart_data();
     void softFillKeepsTheHardPart();
+    void quickPreviewThenSharp_data();
+    void quickPreviewThenSharp();
     void outlineDrawsTheBoundary();
 };
 
@@ -426,6 +428,64 @@ void TestFillPreview::softFillKeepsTheHardPart()
         }
     s.action("actionUndo")->trigger();
     QCOMPARE(s.layer->image(), s.blank);
+}
+
+void TestFillPreview::quickPreviewThenSharp_data()
+{
+    QTest::addColumn<bool>("fillEarly");
+    QTest::newRow("fill after the sharp preview") << false;
+    QTest::newRow("fill while only the quick one shows") << true;
+}
+
+// On a photo larger than the quick preview, a drag shows a coarse outline
+// first and the view-sized one after it; Fill colours the same region
+// whichever was shown.
+void TestFillPreview::quickPreviewThenSharp()
+{
+    QFETCH(bool, fillEarly);
+    Session s(4);
+    const qint64 whole = qint64(s.photo.width()) * s.photo.height();
+    QVERIFY(whole > FillController::quickPreviewPixels);
+    s.fill->setPreviewPixels(whole);
+    QList<int> scales;
+    connect(s.fill->previewRunner(), &PreviewRunner::delivered, this, [&] {
+        scales << (s.fill->preview() ? s.fill->preview()->scale : 0);
+        if (fillEarly && scales.size() == 1)
+            s.fill->previewRunner()->cancel();
+    });
+    s.mark("actionKeepMarks", 90, 80, 130, 100);
+    QCoreApplication::processEvents();
+    s.fill->previewRunner()->waitForIdle();
+    scales.clear(); // the keep mark's own previews
+    s.mark("actionRemoveMarks", 200, 20, 210, 120);
+    s.settle();
+    if (fillEarly) {
+        QCOMPARE(scales.size(), 1);
+        QVERIFY(scales.first() > 1);
+    } else {
+        QCOMPARE(scales.size(), 2);
+        QVERIFY(scales.first() > 1);
+        QCOMPARE(scales.last(), 1);
+    }
+    QVERIFY(s.previewShown());
+    QCOMPARE(s.fill->previewItem()->pictureScale(), qreal(scales.last()));
+
+    const QSize size = s.photo.size();
+    const RegionFill::Result expected =
+        RegionFill::compute(s.photo, s.window.document()->marks()->pixels(Mark::Keep, size),
+                            s.window.document()->marks()->pixels(Mark::Remove, size));
+    QCOMPARE(expected.outcome, RegionFill::Outcome::Filled);
+    s.action("actionFill")->trigger();
+    const std::vector<quint8> coverage = coverageOf(expected.region, size);
+    const QImage filled = s.layer->image();
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const quint8 c = coverage[size_t(y) * size_t(size.width()) + size_t(x)];
+            if (c == CoverageSpans::full)
+                QVERIFY(filled.pixel(x, y) != s.blank.pixel(x, y));
+            else if (c == 0)
+                QCOMPARE(filled.pixel(x, y), s.blank.pixel(x, y));
+        }
 }
 
 void TestFillPreview::outlineDrawsTheBoundary()

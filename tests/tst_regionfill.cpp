@@ -386,6 +386,8 @@ private slots:
     void whatTheFillReports();
     void fillRefinesThePreview_data();
     void fillRefinesThePreview();
+    void sharpenedPreviewIsTheFinerPreview_data();
+    void sharpenedPreviewIsTheFinerPreview();
     void previewAndRefineCancel_data();
     void previewAndRefineCancel();
 };
@@ -886,6 +888,57 @@ void TestRegionFill::fillRefinesThePreview()
                  refined.spans);
     // A preview of another photo's size is not refined.
     QCOMPARE(RegionFill::refine(scene.photo.copy(0, 0, 10, 10), preview).outcome, RegionFill::Outcome::NoKeepMark);
+}
+
+void TestRegionFill::sharpenedPreviewIsTheFinerPreview_data()
+{
+    QTest::addColumn<SceneMaker>("make");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<qint64>("coarsePixels");
+    QTest::addColumn<qint64>("finePixels");
+    QTest::addColumn<qint64>("cutPixels");
+    QTest::newRow("textured object, coarsest to a quarter")
+        << SceneMaker(texturedObject) << QSize(800, 600) << qint64(20000) << qint64(400 * 300) << qint64(20000);
+    QTest::newRow("coins, a sixteenth to whole")
+        << SceneMaker(coins) << QSize(1000, 800) << qint64(250 * 200) << qint64(1000 * 800) << qint64(3000);
+    QTest::newRow("coins, already as fine")
+        << SceneMaker(coins) << QSize(600, 480) << qint64(300 * 240) << qint64(300 * 240) << qint64(3000);
+    QTest::newRow("thresholded field, coarsest to whole")
+        << SceneMaker(thresholded) << QSize(640, 480) << qint64(5000) << qint64(640 * 480) << qint64(5000);
+}
+
+void TestRegionFill::sharpenedPreviewIsTheFinerPreview()
+{
+    QFETCH(SceneMaker, make);
+    QFETCH(QSize, size);
+    QFETCH(qint64, coarsePixels);
+    QFETCH(qint64, finePixels);
+    QFETCH(qint64, cutPixels);
+    const Scene scene = make(size.width(), size.height());
+    const RegionFill::Preview coarse =
+        RegionFill::preview(scene.photo, scene.keep, scene.remove, coarsePixels, nullptr, {}, cutPixels);
+    QCOMPARE(coarse.outcome, RegionFill::Outcome::Filled);
+    const RegionFill::Preview direct =
+        RegionFill::preview(scene.photo, scene.keep, scene.remove, finePixels, nullptr, {}, cutPixels);
+    const RegionFill::Preview sharpened = RegionFill::sharpen(scene.photo, coarse, finePixels);
+    QCOMPARE(sharpened.outcome, direct.outcome);
+    QCOMPARE(sharpened.scale, direct.scale);
+    QCOMPARE(sharpened.size, direct.size);
+    QCOMPARE(sharpened.spans, direct.spans);
+    QCOMPARE(sharpened.edgesReached, direct.edgesReached);
+    // A fill goes on from either, or from the coarse one, to the same region;
+    // the coarse preview is left as it was for that.
+    const RegionFill::Result fromDirect = RegionFill::refine(scene.photo, direct);
+    QCOMPARE(RegionFill::refine(scene.photo, sharpened).spans, fromDirect.spans);
+    QCOMPARE(RegionFill::refine(scene.photo, coarse).spans, fromDirect.spans);
+    QCOMPARE(RegionFill::sharpen(scene.photo, coarse, finePixels).spans, direct.spans);
+    // Not for another photo's size; a cancelled one stops.
+    QCOMPARE(RegionFill::sharpen(scene.photo.copy(0, 0, 10, 10), coarse, finePixels).outcome,
+             RegionFill::Outcome::NoKeepMark);
+    if (sharpened.scale < coarse.scale) {
+        const std::atomic_bool cancel{true};
+        QCOMPARE(RegionFill::sharpen(scene.photo, coarse, finePixels, &cancel).outcome, RegionFill::Outcome::Cancelled);
+    }
 }
 
 void TestRegionFill::previewAndRefineCancel_data()
