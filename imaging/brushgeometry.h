@@ -105,6 +105,9 @@ public:
     qint64 fullReach() const { return reach[255]; }
 
 private:
+    // row() for pixels outside the fully covered core.
+    void rim(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const;
+
     qint64 r2;
     int soft;
     double radius;
