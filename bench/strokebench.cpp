@@ -33,6 +33,7 @@ constexpr int photoWidth = 6000;
 constexpr int photoHeight = 4000;
 constexpr int moves = 120;
 constexpr int moveLength = 200;
+constexpr qsizetype remembered = 96; // earlier discs a soft sweep is given
 // fitInView leaves a margin of 2 pixels on each side.
 constexpr double fitScale = std::min((1920.0 - 4) / photoWidth, (1080.0 - 4) / photoHeight);
 
@@ -163,6 +164,7 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         state.ResumeTiming();
 
         const auto point = [slow](int i) { return slow ? slowPoint(i) : pathPoint(i); };
+        QList<Disc> history; // the discs of the last moves, as the canvas keeps them
         QPoint at = point(0);
         Disc painted = view.discAt(at, brush);
         for (int i = 0; i <= moves; ++i) {
@@ -195,7 +197,10 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
             } else {
                 // As the canvas will: a soft sweep needs only some of the discs.
                 const QList<Disc> swept = everyDisc ? discs : BrushGeometry::thinnedDiscs(discs, softness);
-                const CoverageSpans spans = BrushGeometry::softSweep(swept, last, area, softness);
+                const CoverageSpans spans = BrushGeometry::softSweep(swept, last, history, area, softness);
+                history.append(swept);
+                if (history.size() > remembered)
+                    history.remove(0, history.size() - remembered);
                 shapeMs = timer.nsecsElapsed() / 1e6;
                 for (const RowSpan &span : spans.spans())
                     pixels += span.length();

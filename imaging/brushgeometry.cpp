@@ -533,6 +533,12 @@ void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qin
 
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness)
 {
+    return softSweep(discs, painted, QList<Disc>(), limit, softness);
+}
+
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QList<Disc> &earlier, const QRect &limit,
+                        int softness)
+{
     if (softness <= 0)
         return CoverageSpans(sweep(discs, painted, limit));
     CoverageSpans out;
@@ -589,6 +595,26 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
     const qint64 lastFull = hasPainted ? profiles[size_t(last.profile)].fullReach() : -1;
     if (hasPainted && newProfiles == 1 && last.profile == 0)
         sources.push_back(last);
+    // Earlier discs of the stroke of the same size count as the painted one
+    // does where they are nearest; a brush going back over its way then
+    // finds little to do. Those beyond the new discs' rows and columns, and
+    // any of another size, are left out.
+    if (newProfiles == 1 && !earlier.isEmpty()) {
+        qint64 left = std::numeric_limits<qint64>::max();
+        qint64 right = std::numeric_limits<qint64>::min();
+        for (const SoftSource &source : sources) {
+            left = std::min(left, source.xmin);
+            right = std::max(right, source.xmax);
+        }
+        const qint64 r2 = profiles[0].squaredRadius();
+        for (const Disc &disc : earlier) {
+            SoftSource source;
+            if (disc.squaredRadius() != r2 || !sourceOf(disc, true, &source) || source.bottom < top
+                || source.top > bottom || source.xmax < left || source.xmin > right)
+                continue;
+            sources.push_back(source);
+        }
+    }
 
     // The discs of one size, by centre column, as the lower envelope of their
     // squared distances takes them. Discs of a move share one size but for a

@@ -135,6 +135,11 @@ private:
 // takes the lower envelope of the discs' squared distances, so each pixel is
 // measured against the one centre nearest to it.
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness);
+// The same, where `earlier` holds other discs of the stroke whose sweeps were
+// painted already (with this softness and limit): pixels one of them covers
+// at least as well as the discs do may be left out too.
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QList<Disc> &earlier, const QRect &limit,
+                        int softness);
 
 // The discs of a move that a soft sweep needs: the first, the last, and
 // between them as few as keep every pixel's coverage within about half a
