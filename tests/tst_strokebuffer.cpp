@@ -156,6 +156,7 @@ private slots:
     void undoOfASoftStrokeIsExact();
     void withoutItsRecordAStrokeStillBlends();
     void paintsOnlyOverThePhoto();
+    void partialCoverageIsTheExactMix();
     void leavingOutWhatCannotGainChangesNothing_data();
     void leavingOutWhatCannotGainChangesNothing();
 };
@@ -484,6 +485,53 @@ void TestStrokeBuffer::paintsOnlyOverThePhoto()
     QImage empty(100, 80, QImage::Format_ARGB32);
     empty.fill(uncoloured);
     QCOMPARE(layer, empty);
+}
+
+// Every partly covered pixel is the mix of the pixel before the stroke and
+// the stroke's own pixel as written out below, bit for bit, over layers of
+// every alpha and colour and at every coverage.
+void TestStrokeBuffer::partialCoverageIsTheExactMix()
+{
+    const QImage photo = colourPhoto(256, 64);
+    QRandomGenerator random(11);
+    QImage before(photo.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            before.setPixel(x, y, random.bounded(6) == 0 ? 0u : random.generate());
+    CoverageSpans shape;
+    std::vector<quint8> values(256);
+    for (int y = 0; y < photo.height(); ++y) {
+        for (quint8 &v : values)
+            v = quint8(1 + random.bounded(254));
+        shape.append(RowSpan{y, 0, 255}, values.data());
+    }
+    const StrokeStyle s = style(StrokeStyle::Model::Natural, 0xFF40A0E0, 77, 50);
+    RowSpans whole;
+    for (int y = 0; y < photo.height(); ++y)
+        whole.append(RowSpan{y, 0, 255});
+    QImage full = before;
+    StrokeBuffer(full, photo, s, uncoloured).paint(whole);
+    QImage layer = before;
+    StrokeBuffer(layer, photo, s, uncoloured).paint(shape);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < 256; ++x) {
+            const QRgb from = before.pixel(x, y);
+            const QRgb to = full.pixel(x, y);
+            const unsigned c = shape.at(y, x);
+            const unsigned wf = unsigned(qAlpha(from)) * (255 - c);
+            const unsigned wt = unsigned(qAlpha(to)) * c;
+            const unsigned a = wf + wt;
+            QRgb want = to;
+            if (a > 0) {
+                const float inverse = 1.0f / float(a);
+                const auto channel = [&](int shift) {
+                    const unsigned sum = ((from >> shift) & 0xFFu) * wf + ((to >> shift) & 0xFFu) * wt;
+                    return QRgb(float(sum) * inverse + 0.5f) << shift;
+                };
+                want = (QRgb((a + 127) / 255) << 24) | channel(16) | channel(8) | channel(0);
+            }
+            QCOMPARE(hex(layer.pixel(x, y)), hex(want));
+        }
 }
 
 void TestStrokeBuffer::leavingOutWhatCannotGainChangesNothing_data()
