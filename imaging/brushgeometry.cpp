@@ -7,10 +7,6 @@
 #include <limits>
 #include <vector>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace BrushGeometry {
 
 int truncated(double v)
@@ -377,8 +373,10 @@ void SoftProfile::row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepH
 {
     // The fully covered core of the row is one run, written whole; at 50 %
     // softness it is half the row through the centre.
+    // Pieces of a few pixels, as many discs close together give, go straight
+    // to the rim's loop.
     const qint64 full = reach[255];
-    if (full >= h && count > 0) {
+    if (full >= h && count >= 32) {
         const qint64 d = floorSqrt(full - h);
         const qint64 lo = std::max<qint64>(0, -d - dx);
         const qint64 hi = std::min<qint64>(count - 1, d - dx);
@@ -394,44 +392,6 @@ void SoftProfile::row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepH
 
 void SoftProfile::rim(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const
 {
-#ifdef __SSE2__
-    // Where every squared distance of the row is exact in a double, each
-    // level is at()'s own formula, the same operations in the same order,
-    // four pixels at a time. Beyond the rim it gives 0 as at() does, and
-    // the packing saturates below 0 and above 255 as at() clamps.
-    constexpr qint64 exact = qint64(1) << 25;
-    if (soft > 0 && r2 < (qint64(1) << 50) && h < r2 && std::abs(dx) < exact && std::abs(dx + count) < exact) {
-        const __m128d rad = _mm_set1_pd(radius);
-        const __m128d levelsPer = _mm_set1_pd(scale);
-        const __m128d half = _mm_set1_pd(0.5);
-        const __m128d row = _mm_set1_pd(double(h));
-        const __m128d step = _mm_set1_pd(4.0);
-        __m128d x0 = _mm_set_pd(double(dx + 1), double(dx));
-        __m128d x1 = _mm_set_pd(double(dx + 3), double(dx + 2));
-        const auto levels = [&](__m128d x) {
-            const __m128d d2 = _mm_add_pd(_mm_mul_pd(x, x), row);
-            return _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_sub_pd(rad, _mm_sqrt_pd(d2)), levelsPer), half));
-        };
-        qint64 i = 0;
-        for (; i + 4 <= count; i += 4) {
-            const __m128i wide = _mm_unpacklo_epi64(levels(x0), levels(x1));
-            const __m128i narrow = _mm_packs_epi32(wide, wide);
-            __m128i bytes = _mm_packus_epi16(narrow, narrow);
-            if (keepHigher) {
-                quint32 was;
-                std::memcpy(&was, out + i, 4);
-                bytes = _mm_max_epu8(bytes, _mm_cvtsi32_si128(int(was)));
-            }
-            const quint32 packed = quint32(_mm_cvtsi128_si32(bytes));
-            std::memcpy(out + i, &packed, 4);
-            x0 = _mm_add_pd(x0, step);
-            x1 = _mm_add_pd(x1, step);
-        }
-        dx += i;
-        count -= i;
-        out += i;
-    }
-#endif
     // The squared distance grows by 2 dx + 1 from one column to the next.
     // Each pixel starts from the table and steps down the level or so left,
     // so that no pixel waits for the one before it.
@@ -587,6 +547,7 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
     if (sources.empty())
         return out;
     const size_t newProfiles = profiles.size();
+    const size_t newSources = sources.size(); // the painted ones follow
 
     // The painted disc: what it covers fully needs nothing more. Where it is
     // the nearest centre and all discs have its size, nothing can gain.
@@ -630,10 +591,11 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
     out.reserve(3 * qsizetype(bottom - top + 1), 0);
 
     // The coverage of one pixel from every new disc whose square holds it.
-    const auto bruteForce = [&sources, &profiles](qint64 x, qint64 y) {
+    const auto bruteForce = [&sources, &profiles, newSources](qint64 x, qint64 y) {
         int best = 0;
-        for (const SoftSource &s : sources) {
-            if (s.painted || y < s.top || y > s.bottom || x < s.xmin || x > s.xmax)
+        for (size_t i = 0; i < newSources; ++i) {
+            const SoftSource &s = sources[i];
+            if (y < s.top || y > s.bottom || x < s.xmin || x > s.xmax)
                 continue;
             const qint64 dx = x - s.cx;
             const qint64 dy = y - s.cy;
