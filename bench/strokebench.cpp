@@ -33,7 +33,7 @@ constexpr int photoWidth = 6000;
 constexpr int photoHeight = 4000;
 constexpr int moves = 120;
 constexpr int moveLength = 200;
-constexpr qsizetype remembered = 96; // earlier discs a soft sweep is given
+constexpr qsizetype remembered = 40; // earlier discs a soft sweep is given
 // fitInView leaves a margin of 2 pixels on each side.
 constexpr double fitScale = std::min((1920.0 - 4) / photoWidth, (1080.0 - 4) / photoHeight);
 

@@ -188,7 +188,7 @@ void BrushTool::continueStroke(const ToolEvent &event)
             BrushGeometry::softSweep(swept, &strokeDisc, strokeHistory, strokeArea, strokeSoftness);
         // A few moves back are enough for a hand going to and fro; more
         // would cost every row of every move.
-        constexpr qsizetype remembered = 96;
+        constexpr qsizetype remembered = 40;
         strokeHistory.append(swept);
         if (strokeHistory.size() > remembered)
             strokeHistory.remove(0, strokeHistory.size() - remembered);
