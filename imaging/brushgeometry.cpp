@@ -372,9 +372,8 @@ int SoftProfile::level(qint64 d2) const
 void SoftProfile::row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const
 {
     // The fully covered core of the row is one run, written whole; at 50 %
-    // softness it is half the row through the centre.
-    // Pieces of a few pixels, as many discs close together give, go straight
-    // to the rim's loop.
+    // softness it is half the row through the centre. Pieces of a few
+    // pixels, as many discs close together give, go straight to the rim.
     const qint64 full = reach[255];
     if (full >= h && count >= 32) {
         const qint64 d = floorSqrt(full - h);
