@@ -33,6 +33,7 @@ constexpr int photoWidth = 6000;
 constexpr int photoHeight = 4000;
 constexpr int moves = 120;
 constexpr int moveLength = 200;
+constexpr qsizetype remembered = 40; // earlier discs a soft sweep is given
 // fitInView leaves a margin of 2 pixels on each side.
 constexpr double fitScale = std::min((1920.0 - 4) / photoWidth, (1080.0 - 4) / photoHeight);
 
@@ -119,6 +120,7 @@ struct Figures {
     std::vector<double> cpu;   // its processor time: what it takes on an idle machine
     std::vector<double> shape; // the sweep alone
     qint64 pixels = 0;         // pixels handed to the painting
+    qint64 changed = 0;        // of them, the span parts the painting changed
     qint64 samples = 0;
 };
 std::map<std::string, Figures> figures;
@@ -162,6 +164,7 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         state.ResumeTiming();
 
         const auto point = [slow](int i) { return slow ? slowPoint(i) : pathPoint(i); };
+        QList<Disc> history; // the discs of the last moves, as the canvas keeps them
         QPoint at = point(0);
         Disc painted = view.discAt(at, brush);
         for (int i = 0; i <= moves; ++i) {
@@ -181,6 +184,7 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
             const Disc *last = i == 0 ? nullptr : &painted;
             qint64 pixels = 0;
             double shapeMs = 0;
+            RowSpans changed;
             if (path == Path::Today || softness == 0) {
                 const RowSpans spans = BrushGeometry::sweep(discs, last, area);
                 shapeMs = timer.nsecsElapsed() / 1e6;
@@ -189,15 +193,18 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
                 if (path == Path::Today)
                     item.updateSpansFromImage(spans, {}, &photo);
                 else
-                    buffer->paint(spans);
+                    buffer->paint(spans, &changed);
             } else {
                 // As the canvas will: a soft sweep needs only some of the discs.
                 const QList<Disc> swept = everyDisc ? discs : BrushGeometry::thinnedDiscs(discs, softness);
-                const CoverageSpans spans = BrushGeometry::softSweep(swept, last, area, softness);
+                const CoverageSpans spans = BrushGeometry::softSweep(swept, last, history, area, softness);
+                history.append(swept);
+                if (history.size() > remembered)
+                    history.remove(0, history.size() - remembered);
                 shapeMs = timer.nsecsElapsed() / 1e6;
                 for (const RowSpan &span : spans.spans())
                     pixels += span.length();
-                buffer->paint(spans);
+                buffer->paint(spans, &changed);
             }
             const double ms = timer.nsecsElapsed() / 1e6;
             if (i > 0) { // the press is not a move
@@ -205,6 +212,8 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
                 f.cpu.push_back(threadCpuMs() - cpu);
                 f.shape.push_back(shapeMs);
                 f.pixels += pixels;
+                for (const RowSpan &span : changed)
+                    f.changed += span.length();
                 ++f.samples;
             }
             at = to;
@@ -286,17 +295,18 @@ int main(int argc, char **argv)
     std::printf("\nStroke moves, pure pixel work (6000 x 4000 photo, 200-pixel moves, %d moves a stroke);\n"
                 "times in ms, wall clock and processor; ratios of p95 to today's hard path, same brush:\n",
                 moves);
-    std::printf("%-50s %8s %8s %8s %8s %9s %12s %8s %8s\n", "", "median", "p95", "cpu med", "cpu p95", "shape p95",
-                "pixels/move", "p95 x", "cpu p95 x");
+    std::printf("%-50s %8s %8s %8s %8s %9s %12s %12s %8s %8s\n", "", "median", "p95", "cpu med", "cpu p95", "shape p95",
+                "pixels/move", "changed/move", "p95 x", "cpu p95 x");
     for (const std::string &name : order) {
         const Figures &f = figures[name];
         const std::string base = name.substr(0, name.find(':')) + ": today's hard path";
         const bool hasBase = figures.count(base) > 0;
         const double p95 = percentile(f.move, 0.95);
         const double cpu95 = percentile(f.cpu, 0.95);
-        std::printf("%-50s %8.2f %8.2f %8.2f %8.2f %9.2f %12lld %8.2f %8.2f\n", name.c_str(), percentile(f.move, 0.5),
-                    p95, percentile(f.cpu, 0.5), cpu95, percentile(f.shape, 0.95),
+        std::printf("%-50s %8.2f %8.2f %8.2f %8.2f %9.2f %12lld %12lld %8.2f %8.2f\n", name.c_str(),
+                    percentile(f.move, 0.5), p95, percentile(f.cpu, 0.5), cpu95, percentile(f.shape, 0.95),
                     f.samples ? (long long)(f.pixels / f.samples) : 0LL,
+                    f.samples ? (long long)(f.changed / f.samples) : 0LL,
                     hasBase ? p95 / percentile(figures[base].move, 0.95) : 0.0,
                     hasBase ? cpu95 / percentile(figures[base].cpu, 0.95) : 0.0);
     }

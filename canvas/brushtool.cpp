@@ -148,6 +148,7 @@ void BrushTool::startStroke(const ToolEvent &event)
     // Like the colour, the softness stays what it was when the stroke began.
     CanvasDocument *document = view->document();
     strokeSoftness = document ? document->strokeSoftness() : 0;
+    strokeHistory.clear();
     if (strokeSoftness > 0)
         deliver(BrushGeometry::softSweep({strokeDisc}, nullptr, strokeArea, strokeSoftness));
     else
@@ -182,8 +183,15 @@ void BrushTool::continueStroke(const ToolEvent &event)
     // The disc painted last is already on the layer. It is kept as painted, not
     // recomputed, in case the view was zoomed or scrolled in between.
     if (strokeSoftness > 0) {
-        const CoverageSpans shape = BrushGeometry::softSweep(BrushGeometry::thinnedDiscs(discs, strokeSoftness),
-                                                             &strokeDisc, strokeArea, strokeSoftness);
+        const QList<BrushGeometry::Disc> swept = BrushGeometry::thinnedDiscs(discs, strokeSoftness);
+        const CoverageSpans shape =
+            BrushGeometry::softSweep(swept, &strokeDisc, strokeHistory, strokeArea, strokeSoftness);
+        // A few moves back are enough for a hand going to and fro; more
+        // would cost every row of every move.
+        constexpr qsizetype remembered = 40;
+        strokeHistory.append(swept);
+        if (strokeHistory.size() > remembered)
+            strokeHistory.remove(0, strokeHistory.size() - remembered);
         strokePosition = to;
         strokeDisc = discAt(to);
         deliver(shape);

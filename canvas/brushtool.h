@@ -64,6 +64,9 @@ private:
     BrushGeometry::Disc strokeDisc; // the disc painted there
     QRect strokeArea;               // what the stroke can paint: the photo
     int strokeSoftness = 0;
+    // Discs a soft stroke swept in its last moves: where one of them is the
+    // nearest, a move going back over the way has nothing to add.
+    QList<BrushGeometry::Disc> strokeHistory;
 };
 
 #endif // BRUSHTOOL_H

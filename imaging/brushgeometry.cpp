@@ -371,6 +371,26 @@ int SoftProfile::level(qint64 d2) const
 
 void SoftProfile::row(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const
 {
+    // The fully covered core of the row is one run, written whole; at 50 %
+    // softness it is half the row through the centre. Pieces of a few
+    // pixels, as many discs close together give, go straight to the rim.
+    const qint64 full = reach[255];
+    if (full >= h && count >= 32) {
+        const qint64 d = floorSqrt(full - h);
+        const qint64 lo = std::max<qint64>(0, -d - dx);
+        const qint64 hi = std::min<qint64>(count - 1, d - dx);
+        if (lo <= hi) {
+            rim(dx, h, lo, out, keepHigher);
+            std::memset(out + lo, 255, size_t(hi - lo + 1));
+            rim(dx + hi + 1, h, count - hi - 1, out + hi + 1, keepHigher);
+            return;
+        }
+    }
+    rim(dx, h, count, out, keepHigher);
+}
+
+void SoftProfile::rim(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const
+{
     // The squared distance grows by 2 dx + 1 from one column to the next.
     // Each pixel starts from the table and steps down the level or so left,
     // so that no pixel waits for the one before it.
@@ -472,6 +492,12 @@ void appendRun(CoverageSpans &out, int y, qint64 left, const quint8 *values, qin
 
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness)
 {
+    return softSweep(discs, painted, QList<Disc>(), limit, softness);
+}
+
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QList<Disc> &earlier, const QRect &limit,
+                        int softness)
+{
     if (softness <= 0)
         return CoverageSpans(sweep(discs, painted, limit));
     CoverageSpans out;
@@ -520,6 +546,7 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
     if (sources.empty())
         return out;
     const size_t newProfiles = profiles.size();
+    const size_t newSources = sources.size(); // the painted ones follow
 
     // The painted disc: what it covers fully needs nothing more. Where it is
     // the nearest centre and all discs have its size, nothing can gain.
@@ -528,6 +555,26 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
     const qint64 lastFull = hasPainted ? profiles[size_t(last.profile)].fullReach() : -1;
     if (hasPainted && newProfiles == 1 && last.profile == 0)
         sources.push_back(last);
+    // Earlier discs of the stroke of the same size count as the painted one
+    // does where they are nearest; a brush going back over its way then
+    // finds little to do. Those beyond the new discs' rows and columns, and
+    // any of another size, are left out.
+    if (newProfiles == 1 && !earlier.isEmpty()) {
+        qint64 left = std::numeric_limits<qint64>::max();
+        qint64 right = std::numeric_limits<qint64>::min();
+        for (const SoftSource &source : sources) {
+            left = std::min(left, source.xmin);
+            right = std::max(right, source.xmax);
+        }
+        const qint64 r2 = profiles[0].squaredRadius();
+        for (const Disc &disc : earlier) {
+            SoftSource source;
+            if (disc.squaredRadius() != r2 || !sourceOf(disc, true, &source) || source.bottom < top
+                || source.top > bottom || source.xmax < left || source.xmin > right)
+                continue;
+            sources.push_back(source);
+        }
+    }
 
     // The discs of one size, by centre column, as the lower envelope of their
     // squared distances takes them. Discs of a move share one size but for a
@@ -543,10 +590,11 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
     out.reserve(3 * qsizetype(bottom - top + 1), 0);
 
     // The coverage of one pixel from every new disc whose square holds it.
-    const auto bruteForce = [&sources, &profiles](qint64 x, qint64 y) {
+    const auto bruteForce = [&sources, &profiles, newSources](qint64 x, qint64 y) {
         int best = 0;
-        for (const SoftSource &s : sources) {
-            if (s.painted || y < s.top || y > s.bottom || x < s.xmin || x > s.xmax)
+        for (size_t i = 0; i < newSources; ++i) {
+            const SoftSource &s = sources[i];
+            if (y < s.top || y > s.bottom || x < s.xmin || x > s.xmax)
                 continue;
             const qint64 dx = x - s.cx;
             const qint64 dy = y - s.cy;

@@ -105,6 +105,9 @@ public:
     qint64 fullReach() const { return reach[255]; }
 
 private:
+    // row() for pixels outside the fully covered core.
+    void rim(qint64 dx, qint64 h, qint64 count, quint8 *out, bool keepHigher) const;
+
     qint64 r2;
     int soft;
     double radius;
@@ -132,6 +135,11 @@ private:
 // takes the lower envelope of the discs' squared distances, so each pixel is
 // measured against the one centre nearest to it.
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit, int softness);
+// The same, where `earlier` holds other discs of the stroke whose sweeps were
+// painted already (with this softness and limit): pixels one of them covers
+// at least as well as the discs do may be left out too.
+CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QList<Disc> &earlier, const QRect &limit,
+                        int softness);
 
 // The discs of a move that a soft sweep needs: the first, the last, and
 // between them as few as keep every pixel's coverage within about half a

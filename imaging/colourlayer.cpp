@@ -235,11 +235,13 @@ void ColourLayer::paintStroke(const CoverageSpans &shape)
 {
     if (!stroke)
         return;
-    const QRect written = stroke->paint(shape);
+    changedSpans.clear();
+    const QRect written = stroke->paint(shape, &changedSpans);
     if (written.isEmpty())
         return;
-    // Only the tiles along the spans go stale, as in paintSpans.
-    for (const RowSpan &span : shape.spans())
+    // Only the tiles along what changed go stale, as in paintSpans: a soft
+    // stroke goes back over much of what it laid without changing it.
+    for (const RowSpan &span : std::as_const(changedSpans))
         markStale(QRect(span.left - 1, span.y - 1, span.right - span.left + 3, 3));
     emit changed(written.adjusted(-1, -1, 1, 1) & pixels.rect());
 }

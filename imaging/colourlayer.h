@@ -124,6 +124,7 @@ private:
     ReducedLayer reducedCopies;
     std::unique_ptr<LayerTileRecord> recording;
     std::unique_ptr<StrokeBuffer> stroke;
+    RowSpans changedSpans; // what the last paintStroke changed, kept for its memory
 };
 
 #endif // COLOURLAYER_H

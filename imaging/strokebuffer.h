@@ -12,6 +12,7 @@
 
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // One stroke, or one fill, being laid on the colour layer. Whatever the order
@@ -44,9 +45,12 @@ public:
 
     // Lays `shape`, clipped to the photo (to the layer when erasing); returns
     // the bounding rectangle of the pixels it wrote. A hard stroke takes every
-    // pixel of the shape as fully covered.
-    QRect paint(const CoverageSpans &shape);
-    QRect paint(const RowSpans &shape);
+    // pixel of the shape as fully covered. A soft stroke writes only the
+    // pixels the shape covers more than the stroke did before; `changed`, if
+    // given, receives for each span the part from the first such pixel to
+    // the last (for a hard stroke, each span as clipped).
+    QRect paint(const CoverageSpans &shape, RowSpans *changed = nullptr);
+    QRect paint(const RowSpans &shape, RowSpans *changed = nullptr);
 
     const StrokeStyle &style() const { return strokeStyle; }
     // Lays the rest of the stroke in another brush colour; what the stroke
@@ -58,7 +62,9 @@ public:
     LayerTileRecord takeRecord();
 
 private:
-    void paintSpan(int y, int left, int right, const quint8 *coverage);
+    // Lays one clipped span; false if no pixel of it changed, else the
+    // first and last pixels written.
+    bool paintSpan(int y, int left, int right, const quint8 *coverage, int *first, int *last);
     quint8 *coverageTile(int tx, int ty);
 
     QImage *layer;
@@ -68,10 +74,12 @@ private:
     LayerTileRecord record;
     QRect inside;
     bool soft;
+    bool recoloured = false; // the brush changed during the stroke
     int columns = 0;
     std::vector<std::unique_ptr<quint8[]>> coverage; // by tile, made on first touch
     std::vector<QRgb> strokeRow;
     std::vector<quint32> beforeRow;
+    std::vector<std::pair<int, int>> gains; // runs of a span that gain coverage
 };
 
 #endif // STROKEBUFFER_H

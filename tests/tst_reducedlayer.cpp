@@ -56,6 +56,8 @@ private slots:
     void factorForScale();
     void blockMeans_data();
     void blockMeans();
+    void halvingIsExact_data();
+    void halvingIsExact();
     void followsChangesOnlyWhereTold();
 };
 
@@ -104,6 +106,58 @@ void TestReducedLayer::blockMeans()
             const QRgb got = reinterpret_cast<const QRgb *>(picture.constScanLine(y))[x];
             const QRgb want = expectedPixel(layer, factor, x, y);
             if (!near(got, want))
+                QFAIL(qPrintable(QStringLiteral("reduced pixel (%1, %2): %3, expected %4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(got, 8, 16)
+                                     .arg(want, 8, 16)));
+        }
+}
+
+void TestReducedLayer::halvingIsExact_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("opaque");
+    QTest::newRow("random colours and alphas") << QSize(517, 301) << false;
+    QTest::newRow("a lone last column and row") << QSize(255, 127) << false;
+    QTest::newRow("opaque colours") << QSize(300, 200) << true;
+}
+
+// Halving, however it is computed, gives the float mean of its block bit for
+// bit: the same sums, scaled in single precision and rounded half up.
+void TestReducedLayer::halvingIsExact()
+{
+    QFETCH(QSize, size);
+    QFETCH(bool, opaque);
+    QRandomGenerator random(quint32(size.width() * 7 + size.height()));
+    QImage layer(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            layer.setPixel(x, y, random.bounded(8) == 0 ? 0u : (random.generate() | (opaque ? 0xFF000000u : 0u)));
+    ReducedLayer reduced;
+    reduced.reset(size);
+    const QImage picture = reduced.picture(layer, 2, layer.rect());
+    const auto at = [&layer](int x, int y) {
+        return layer.pixel(qMin(x, layer.width() - 1), qMin(y, layer.height() - 1));
+    };
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb p[4] = {at(2 * x, 2 * y), at(2 * x + 1, 2 * y), at(2 * x, 2 * y + 1), at(2 * x + 1, 2 * y + 1)};
+            QRgb want = qPremultiply(p[0]);
+            if (!(p[0] == p[1] && p[0] == p[2] && p[0] == p[3])) {
+                quint32 a = 0, r = 0, g = 0, b = 0;
+                for (const QRgb v : p) {
+                    a += quint32(qAlpha(v));
+                    r += quint32(qRed(v) * qAlpha(v));
+                    g += quint32(qGreen(v) * qAlpha(v));
+                    b += quint32(qBlue(v) * qAlpha(v));
+                }
+                const float per = 1.0f / 1020;
+                want = qRgba(int(float(r) * per + 0.5f), int(float(g) * per + 0.5f), int(float(b) * per + 0.5f),
+                             int((a + 2) / 4));
+            }
+            const QRgb got = reinterpret_cast<const QRgb *>(picture.constScanLine(y))[x];
+            if (got != want)
                 QFAIL(qPrintable(QStringLiteral("reduced pixel (%1, %2): %3, expected %4")
                                      .arg(x)
                                      .arg(y)

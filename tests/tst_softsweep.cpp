@@ -134,6 +134,20 @@ void TestSoftSweep::profileFollowsItsDefinition()
     }
     QCOMPARE(int(profile.at(0)), 255);
 
+    // Pieces of rows anywhere, as the sweep hands them: short or long, in the
+    // core, across it or beside it.
+    QRandomGenerator random(quint32(r2 + softness));
+    const qint64 span = qint64(radius) + 3;
+    for (int piece = 0; piece < 300; ++piece) {
+        const qint64 dy = qint64(random.bounded(int(span)));
+        const qint64 dx = qint64(random.bounded(int(2 * span + 1))) - span;
+        const qint64 count = 1 + qint64(random.bounded(int(piece % 2 ? 8 : 2 * span + 2)));
+        std::vector<quint8> got(size_t(count), 0);
+        profile.row(dx, dy * dy, count, got.data(), false);
+        for (qint64 i = 0; i < count; ++i)
+            QCOMPARE(int(got[size_t(i)]), int(profile.at((dx + i) * (dx + i) + dy * dy)));
+    }
+
     // Whole rows: across the disc and past its rim, each pixel as at() gives it.
     const qint64 reach = qint64(radius) + 2;
     for (const qint64 h : {qint64(0), r2 / 3, r2 - 1}) {

@@ -5,6 +5,7 @@
 #include "imaging/strokebuffer.h"
 #include "testsupport.h"
 
+#include <QBitArray>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -155,6 +156,9 @@ private slots:
     void undoOfASoftStrokeIsExact();
     void withoutItsRecordAStrokeStillBlends();
     void paintsOnlyOverThePhoto();
+    void partialCoverageIsTheExactMix();
+    void leavingOutWhatCannotGainChangesNothing_data();
+    void leavingOutWhatCannotGainChangesNothing();
 };
 
 void TestStrokeBuffer::defaultsLayTheLayersOwnPixels_data()
@@ -481,6 +485,136 @@ void TestStrokeBuffer::paintsOnlyOverThePhoto()
     QImage empty(100, 80, QImage::Format_ARGB32);
     empty.fill(uncoloured);
     QCOMPARE(layer, empty);
+}
+
+// Every partly covered pixel is the mix of the pixel before the stroke and
+// the stroke's own pixel as written out below, bit for bit, over layers of
+// every alpha and colour and at every coverage.
+void TestStrokeBuffer::partialCoverageIsTheExactMix()
+{
+    const QImage photo = colourPhoto(256, 64);
+    QRandomGenerator random(11);
+    QImage before(photo.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            before.setPixel(x, y, random.bounded(6) == 0 ? 0u : random.generate());
+    CoverageSpans shape;
+    std::vector<quint8> values(256);
+    for (int y = 0; y < photo.height(); ++y) {
+        for (quint8 &v : values)
+            v = quint8(1 + random.bounded(254));
+        shape.append(RowSpan{y, 0, 255}, values.data());
+    }
+    const StrokeStyle s = style(StrokeStyle::Model::Natural, 0xFF40A0E0, 77, 50);
+    RowSpans whole;
+    for (int y = 0; y < photo.height(); ++y)
+        whole.append(RowSpan{y, 0, 255});
+    QImage full = before;
+    StrokeBuffer(full, photo, s, uncoloured).paint(whole);
+    QImage layer = before;
+    StrokeBuffer(layer, photo, s, uncoloured).paint(shape);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < 256; ++x) {
+            const QRgb from = before.pixel(x, y);
+            const QRgb to = full.pixel(x, y);
+            const unsigned c = shape.at(y, x);
+            const unsigned wf = unsigned(qAlpha(from)) * (255 - c);
+            const unsigned wt = unsigned(qAlpha(to)) * c;
+            const unsigned a = wf + wt;
+            QRgb want = to;
+            if (a > 0) {
+                const float inverse = 1.0f / float(a);
+                const auto channel = [&](int shift) {
+                    const unsigned sum = ((from >> shift) & 0xFFu) * wf + ((to >> shift) & 0xFFu) * wt;
+                    return QRgb(float(sum) * inverse + 0.5f) << shift;
+                };
+                want = (QRgb((a + 127) / 255) << 24) | channel(16) | channel(8) | channel(0);
+            }
+            QCOMPARE(hex(layer.pixel(x, y)), hex(want));
+        }
+}
+
+void TestStrokeBuffer::leavingOutWhatCannotGainChangesNothing_data()
+{
+    QTest::addColumn<int>("softness");
+    QTest::addColumn<bool>("erase");
+    QTest::addColumn<bool>("colour");
+    QTest::addColumn<quint32>("seed");
+    QTest::newRow("soft 50 %") << 50 << false << false << 1u;
+    QTest::newRow("soft 50 %, colour photo") << 50 << false << true << 2u;
+    QTest::newRow("soft 20 %") << 20 << false << false << 3u;
+    QTest::newRow("soft 100 %") << 100 << false << true << 4u;
+    QTest::newRow("soft 75 %, eraser") << 75 << true << false << 5u;
+    QTest::newRow("soft 35 %, another stroke") << 35 << false << true << 6u;
+}
+
+// The canvas's sweep leaves out what the disc painted last and the stroke's
+// earlier discs cover at least as well, and the buffer writes only what
+// gains. Random strokes, going to and fro, partly beyond the photo and
+// changing size as a zoom would, lay exactly what every move's discs laid
+// whole lay; and each paint reports every pixel it changed.
+void TestStrokeBuffer::leavingOutWhatCannotGainChangesNothing()
+{
+    QFETCH(int, softness);
+    QFETCH(bool, erase);
+    QFETCH(bool, colour);
+    QFETCH(quint32, seed);
+    const QImage photo = colour ? colourPhoto(170, 130) : greyPhoto(170, 130);
+    const QImage before = earlierColour(photo);
+    const StrokeStyle s = style(StrokeStyle::Model::Natural, 0xFF3070D0, 70, softness, erase);
+    const QRect limit = photo.rect();
+    QRandomGenerator random(seed);
+
+    for (int stroke = 0; stroke < 6; ++stroke) {
+        QImage fast = before;
+        QImage whole = before;
+        StrokeBuffer fastBuffer(fast, photo, s, uncoloured);
+        StrokeBuffer wholeBuffer(whole, photo, s, uncoloured);
+        int diameter = 10 + int(random.bounded(70));
+        QPoint at(int(random.bounded(200)) - 15, int(random.bounded(160)) - 15);
+        Disc painted = discAt(at, diameter);
+        fastBuffer.paint(BrushGeometry::softSweep({painted}, nullptr, limit, softness));
+        wholeBuffer.paint(BrushGeometry::softSweep({painted}, nullptr, limit, softness));
+        QList<Disc> history;
+        for (int move = 0; move < 25; ++move) {
+            // Mostly back over the way, now and then somewhere new.
+            const QPoint to = random.bounded(3) == 0
+                ? QPoint(int(random.bounded(200)) - 15, int(random.bounded(160)) - 15)
+                : at + QPoint(int(random.bounded(41)) - 20, int(random.bounded(41)) - 20);
+            if (random.bounded(12) == 0)
+                diameter = 10 + int(random.bounded(70));
+            QList<Disc> discs;
+            for (const QPoint &q : BrushGeometry::lineSteps(at, to)) {
+                const Disc d = discAt(q, diameter);
+                if (discs.isEmpty() || !(discs.constLast() == d))
+                    discs.append(d);
+            }
+            const QList<Disc> swept = BrushGeometry::thinnedDiscs(discs, softness);
+            const QImage was = fast;
+            RowSpans changed;
+            fastBuffer.paint(BrushGeometry::softSweep(swept, &painted, history, limit, softness), &changed);
+            wholeBuffer.paint(BrushGeometry::softSweep(swept, nullptr, limit, softness));
+            history.append(swept);
+            if (history.size() > 40)
+                history.remove(0, history.size() - 40);
+            at = to;
+            painted = discAt(to, diameter);
+
+            QBitArray reported(fast.width() * fast.height());
+            for (const RowSpan &span : changed)
+                for (int x = span.left; x <= span.right; ++x)
+                    reported.setBit(span.y * fast.width() + x);
+            for (int y = 0; y < fast.height(); ++y)
+                for (int x = 0; x < fast.width(); ++x)
+                    if (fast.pixel(x, y) != was.pixel(x, y) && !reported.testBit(y * fast.width() + x))
+                        QFAIL(qPrintable(QStringLiteral("stroke %1, move %2: (%3, %4) changed unreported")
+                                             .arg(stroke)
+                                             .arg(move)
+                                             .arg(x)
+                                             .arg(y)));
+        }
+        QVERIFY2(sameImage(fast, whole, "left-out"), qPrintable(QStringLiteral("stroke %1").arg(stroke)));
+    }
 }
 
 QTEST_MAIN(TestStrokeBuffer)
