@@ -10,8 +10,10 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // One stroke, or one fill, being laid on the colour layer. Whatever the order
@@ -48,6 +50,10 @@ public:
     QRect paint(const CoverageSpans &shape);
     QRect paint(const RowSpans &shape);
 
+    // Called with each row segment just before the buffer writes it, for
+    // whoever must keep what the layer held there (see ColourLayer).
+    void setBeforeWrite(std::function<void(int y, int left, int right)> hook) { beforeWrite = std::move(hook); }
+
     const StrokeStyle &style() const { return strokeStyle; }
     // Lays the rest of the stroke in another brush colour; what the stroke
     // has laid stays as it is, unless it is covered again more fully.
@@ -72,6 +78,7 @@ private:
     std::vector<std::unique_ptr<quint8[]>> coverage; // by tile, made on first touch
     std::vector<QRgb> strokeRow;
     std::vector<quint32> beforeRow;
+    std::function<void(int y, int left, int right)> beforeWrite;
 };
 
 #endif // STROKEBUFFER_H
