@@ -212,6 +212,8 @@ bool PhotoFile::writeReleasing(QImage &&photo, QImage &&original, std::shared_pt
     const ProgressSpan whole(progress, 0, SaveProgress::whole);
     if (!whole.step(0, 1))
         return failWrite(progress->reason());
+    if (!layer)
+        layer = std::make_shared<const LayerSnapshot>();
     const QImage image = composed(photo, original, *layer, format);
     if (image.isNull()) {
         return failWrite(
