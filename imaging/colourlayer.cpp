@@ -52,8 +52,8 @@ std::shared_ptr<const LayerSnapshot> ColourLayer::snapshot()
 {
     if (pixels.isNull())
         return std::make_shared<const LayerSnapshot>();
-    // Written into only by way of the two functions below; a write into
-    // pixels shared with another image is seen there.
+    // The pixels are written only through writableRow() and writableArea(),
+    // which keep for the snapshot what a write is about to change.
     auto snapshot = std::shared_ptr<LayerSnapshot>(new LayerSnapshot(pixels, LayerSnapshot::InPlace()));
     snapshots.push_back(snapshot);
     return snapshot;

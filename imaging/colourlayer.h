@@ -124,7 +124,9 @@ private:
     // keep what the write is about to change first.
     QRgb *writableRow(int y, int left, int right);
     QImage &writableArea(const QRect &area);
-    // The snapshots that still read the pixels in place, or null.
+    // Whether any snapshot still reads the pixels in place (those let go of
+    // are dropped); false too once they were handed pixels about to be
+    // copied away by the write.
     bool keepingSnapshots();
     // The pixels are let go of: the snapshots hold them from now on.
     void handOverSnapshots();
