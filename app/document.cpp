@@ -157,13 +157,13 @@ bool Document::save(const QString &fileName)
     const Snapshot work = snapshot();
     if (WorkFile::hasWorkFileName(fileName)) {
         WorkFile file(fileName);
-        if (!file.write(work.photo, work.original, work.layer, work.marks, work.metadata)) {
+        if (!file.writeReleasing(QImage(work.photo), QImage(work.original), work.layer, work.marks, work.metadata)) {
             lastError = file.errorString();
             return false;
         }
     } else {
         PhotoFile file(fileName);
-        if (!file.write(work.photo, work.original, work.layer, work.metadata)) {
+        if (!file.writeReleasing(QImage(work.photo), QImage(work.original), work.layer, work.metadata)) {
             lastError = file.errorString();
             return false;
         }
@@ -179,7 +179,7 @@ Document::Snapshot Document::snapshot() const
         return work;
     work.photo = photoImage;
     work.original = photoOriginal;
-    work.layer = layer->image();
+    work.layer = layer->snapshot();
     work.marks = MarksCodec::encode(markSet->all());
     work.metadata = photoMetadata;
     return work;

@@ -20,6 +20,7 @@
 #include <vector>
 
 struct LayerChange;
+class LayerSnapshot;
 
 // The open photo and everything made on it: the photo itself (and its deeper
 // original, for a 16-bit save), the colour layer's pixels, the marks, the
@@ -48,12 +49,14 @@ public:
     explicit Document(QObject *parent = nullptr);
     ~Document() override;
 
-    // What a save needs of the document, as implicitly shared copies that
-    // a worker thread may read while painting goes on.
+    // What a save needs of the document, for a worker thread to read while
+    // painting goes on: the photo as implicitly shared copies (nothing
+    // paints on them), the colour layer as a snapshot that copies only the
+    // tiles painted meanwhile.
     struct Snapshot {
         QImage photo;
         QImage original;
-        QImage layer;
+        std::shared_ptr<const LayerSnapshot> layer;
         QByteArray marks;
         PhotoMetadata metadata;
     };

@@ -191,6 +191,14 @@ bool PhotoFile::write(const QImage &photo, const QImage &original, const QImage 
 bool PhotoFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const PhotoMetadata &metadata,
                                SaveProgress *progress)
 {
+    auto snapshot = std::make_shared<const LayerSnapshot>(layer);
+    layer = QImage();
+    return writeReleasing(std::move(photo), std::move(original), std::move(snapshot), metadata, progress);
+}
+
+bool PhotoFile::writeReleasing(QImage &&photo, QImage &&original, std::shared_ptr<const LayerSnapshot> layer,
+                               const PhotoMetadata &metadata, SaveProgress *progress)
+{
     failure = NoError;
     message.clear();
     remarks.clear();
@@ -204,12 +212,16 @@ bool PhotoFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer
     const ProgressSpan whole(progress, 0, SaveProgress::whole);
     if (!whole.step(0, 1))
         return failWrite(progress->reason());
-    const QImage image = composed(photo, original, layer, format);
+    if (!layer)
+        layer = std::make_shared<const LayerSnapshot>();
+    const QImage image = composed(photo, original, *layer, format);
     if (image.isNull()) {
         return failWrite(
             tr("there is not enough memory to compose it (%1 x %2 pixels)").arg(photo.width()).arg(photo.height()));
     }
-    layer = QImage();
+    if (!layer->isIntact())
+        return failWrite(tr("there was not enough memory to keep the colouring as it was when the save began"));
+    layer.reset();
     original = QImage();
     photo = QImage();
 
@@ -291,6 +303,12 @@ bool PhotoFile::encode(const QImage &image, const QByteArray &format, const Phot
 
 QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &format)
 {
+    return composed(photo, original, LayerSnapshot(layer), format);
+}
+
+QImage PhotoFile::composed(const QImage &photo, const QImage &original, const LayerSnapshot &layer,
+                           const QByteArray &format)
+{
     const bool jpeg = isJpeg(format);
     const bool deep = !original.isNull() && format == "png";
     const bool mayBeTransparent = deep ? original.hasAlphaChannel() : photo.hasAlphaChannel();
@@ -315,8 +333,17 @@ QImage PhotoFile::composed(const QImage &photo, const QImage &original, const QI
     if (image.isNull())
         return image;
     {
+        // A band of rows at a time: the layer may be a snapshot that painting
+        // goes on changing, and no whole copy of it is made.
+        constexpr int bandRows = 64;
         QPainter painter(&image);
-        painter.drawImage(0, 0, layer);
+        QImage band;
+        for (int top = 0; top < layer.height(); top += bandRows) {
+            const int count = std::min(bandRows, layer.height() - top);
+            if (!layer.readRows(top, count, &band))
+                return QImage();
+            painter.drawImage(QPoint(0, top), band, QRect(0, 0, layer.width(), count));
+        }
     }
 
     if (jpeg || !mayBeTransparent || allOpaque(image))

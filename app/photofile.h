@@ -3,6 +3,7 @@
 
 #include "app/photometadata.h"
 #include "app/saveprogress.h"
+#include "imaging/layersnapshot.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -12,6 +13,7 @@
 
 class QMimeData;
 
+#include <memory>
 #include <utility>
 
 // One photo file on disk, read into the forms the program works with or
@@ -72,6 +74,10 @@ public:
     // that painting on the caller's layer meanwhile need not copy it.
     bool writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const PhotoMetadata &metadata,
                         SaveProgress *progress = nullptr);
+    // The same with the layer read from a snapshot of the colour layer,
+    // which painting may go on changing meanwhile.
+    bool writeReleasing(QImage &&photo, QImage &&original, std::shared_ptr<const LayerSnapshot> layer,
+                        const PhotoMetadata &metadata, SaveProgress *progress = nullptr);
 
     // Encodes an image composed for `format` onto `device`, as write() does
     // after composing; false with `error` on failure. `tooLarge` is set when
@@ -90,6 +96,9 @@ public:
     // shows it, without an alpha channel where the result is opaque, at 16
     // bits per channel for a deep original saved as PNG.
     static QImage composed(const QImage &photo, const QImage &original, const QImage &layer, const QByteArray &format);
+    // The same, reading the layer a band of rows at a time.
+    static QImage composed(const QImage &photo, const QImage &original, const LayerSnapshot &layer,
+                           const QByteArray &format);
     // `image` in a format the colouriser reads from the scan line, converted
     // only when it is not one already.
     static QImage readableForm(const QImage &image);

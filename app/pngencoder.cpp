@@ -19,12 +19,20 @@ using Context = std::unique_ptr<spng_ctx, ContextDeleter>;
 // How the image's rows become PNG rows.
 enum class Layout { Grey8, Grey16, Palette, Rgb8FromRgb32, Rgba8FromArgb32, Rgb8, Rgb16FromRgbx64, Rgba16 };
 
-struct Plan {
+} // namespace
+
+struct PngEncoder::Plan {
     QImage image; // in one of the formats the layouts read
     Layout layout;
     uint8_t colourType;
     uint8_t depth;
+    // Where set, the rows come from here instead of the image.
+    const LayerSnapshot *snapshot = nullptr;
 };
+
+namespace {
+
+using Plan = PngEncoder::Plan;
 
 Plan planFor(const QImage &source)
 {
@@ -67,11 +75,19 @@ void putSample(uchar *out, quint16 v)
     std::memcpy(out, &v, sizeof v);
 }
 
-// One row of the image in the PNG's sample layout.
-void convertRow(const Plan &plan, int y, uchar *out)
+// One row of the image in the PNG's sample layout; `read` holds a row of a
+// snapshot.
+void convertRow(const Plan &plan, int y, uchar *out, std::vector<quint32> &read)
 {
-    const uchar *in = plan.image.constScanLine(y);
-    const int w = plan.image.width();
+    const int w = plan.snapshot ? plan.snapshot->width() : plan.image.width();
+    const uchar *in = nullptr;
+    if (plan.snapshot) {
+        read.resize(size_t(w));
+        plan.snapshot->readRow(y, 0, w - 1, read.data());
+        in = reinterpret_cast<const uchar *>(read.data());
+    } else {
+        in = plan.image.constScanLine(y);
+    }
     switch (plan.layout) {
     case Layout::Grey8:
     case Layout::Palette:
@@ -171,7 +187,25 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
         message = tr("there is not enough memory to convert the image");
         return false;
     }
+    return encode(plan, plan.image.size(), progress);
+}
 
+bool PngEncoder::write(const LayerSnapshot &layer, const ProgressSpan &progress)
+{
+    message.clear();
+    dropped.clear();
+    ioFailed = false;
+    if (layer.isNull()) {
+        message = tr("there is no image to write");
+        return false;
+    }
+    Plan plan{QImage(), Layout::Rgba8FromArgb32, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8};
+    plan.snapshot = &layer;
+    return encode(plan, layer.size(), progress);
+}
+
+bool PngEncoder::encode(const Plan &plan, const QSize &size, const ProgressSpan &progress)
+{
     Context context(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!context) {
         message = tr("there is not enough memory to encode the image");
@@ -180,7 +214,7 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
     Sink sink{device};
     spng_ctx *ctx = context.get();
     spng_set_png_stream(ctx, writeToDevice, &sink);
-    const bool large = qint64(plan.image.width()) * plan.image.height() >= largePixels;
+    const bool large = qint64(size.width()) * size.height() >= largePixels;
     const int level = compression >= 0 ? compression : (large ? largeLevel : smallLevel);
     const int choice = filters >= 0 ? filters : (large ? SPNG_FILTER_CHOICE_UP : SPNG_FILTER_CHOICE_ALL);
     spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, level);
@@ -188,8 +222,8 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
                     plan.colourType == SPNG_COLOR_TYPE_INDEXED ? SPNG_DISABLE_FILTERING : choice);
 
     spng_ihdr header{};
-    header.width = uint32_t(plan.image.width());
-    header.height = uint32_t(plan.image.height());
+    header.width = uint32_t(size.width());
+    header.height = uint32_t(size.height());
     header.bit_depth = plan.depth;
     header.color_type = plan.colourType;
     int error = spng_set_ihdr(ctx, &header);
@@ -224,7 +258,7 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
 
     // The metadata: each block that the library refuses is left out.
     const bool colour = plan.colourType != SPNG_COLOR_TYPE_GRAYSCALE;
-    QByteArray exif = meta.uprightExif(plan.image.size(), &dropped);
+    QByteArray exif = meta.uprightExif(size, &dropped);
     if (!exif.isEmpty()) {
         spng_exif block{size_t(exif.size()), exif.data()};
         if (spng_set_exif(ctx, &block) != 0)
@@ -255,10 +289,11 @@ bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
     }
 
     error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-    const int height = plan.image.height();
-    std::vector<uchar> row(size_t(plan.image.width()) * size_t(channelsOf(plan.colourType)) * (plan.depth / 8));
+    const int height = size.height();
+    std::vector<uchar> row(size_t(size.width()) * size_t(channelsOf(plan.colourType)) * (plan.depth / 8));
+    std::vector<quint32> read;
     for (int y = 0; !error && y < height; ++y) {
-        convertRow(plan, y, row.data());
+        convertRow(plan, y, row.data(), read);
         error = spng_encode_row(ctx, row.data(), row.size());
         // The last row finishes the file: SPNG_EOI says it is complete.
         if (error == SPNG_EOI)

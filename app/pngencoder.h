@@ -3,6 +3,7 @@
 
 #include "app/photometadata.h"
 #include "app/saveprogress.h"
+#include "imaging/layersnapshot.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -45,13 +46,21 @@ public:
     // says stop; errorString() then says why, except for a stop, whose reason
     // the progress holds.
     bool write(const QImage &image, const ProgressSpan &progress = ProgressSpan());
+    // The same for a colour layer read from its snapshot a row at a time,
+    // as RGBA: no copy of the whole layer is made.
+    bool write(const LayerSnapshot &layer, const ProgressSpan &progress = ProgressSpan());
 
     QString errorString() const { return message; }
     bool deviceFailed() const { return ioFailed; }
     // Sentences about metadata that was left out.
     QStringList notes() const { return dropped; }
 
+    // How the rows become PNG rows; made and read in the source alone.
+    struct Plan;
+
 private:
+    bool encode(const Plan &plan, const QSize &size, const ProgressSpan &progress);
+
     QIODevice *device;
     PhotoMetadata meta;
     int compression = -1;

@@ -18,7 +18,6 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSemaphore>
 #include <QSettings>
 #include <QTimer>
 #include <QUndoStack>
@@ -34,9 +33,6 @@ const QString currSaveDirKey = QStringLiteral("CurrSaveDir");
 constexpr int nothingToSaveTimeout = 3000;
 constexpr int savedTimeout = 5000;
 constexpr int progressInterval = 100;
-// Milliseconds a save may hold the window before its events run again: well
-// below what a hand notices.
-constexpr int quietWait = 30;
 
 QString canonicalDirOf(const QString &fileName)
 {
@@ -213,9 +209,8 @@ bool SaveController::write(const QString &fileName)
     const bool asWork =
         WorkFile::hasWorkFileName(fileName) || (doc->isWorkFile() && sameFile(fileName, doc->fileName()));
     running = true;
-    auto finished = std::make_shared<QSemaphore>();
     // The worker holds the only copies, and lets each go as soon as it can.
-    pending = QtConcurrent::run([work = std::move(work), fileName, asWork, progress, outcome, finished]() mutable {
+    pending = QtConcurrent::run([work = std::move(work), fileName, asWork, progress, outcome]() mutable {
         if (asWork) {
             WorkFile file(fileName);
             outcome->saved = file.writeReleasing(std::move(work.photo), std::move(work.original), std::move(work.layer),
@@ -230,7 +225,6 @@ bool SaveController::write(const QString &fileName)
             outcome->notes = file.notes();
         }
         work = Document::Snapshot();
-        finished->release();
     });
     emit saveStarted(fileName);
 
@@ -261,9 +255,9 @@ bool SaveController::write(const QString &fileName)
     });
     shower.start(delay);
     ticker.start(progressInterval);
-    // A small file is done before anyone could notice the wait; only a
-    // longer save lets the window's events run meanwhile.
-    if (!finished->tryAcquire(1, quietWait))
+    // Even a small save lets the window's events run: waiting for it here
+    // would add to the longest time the window does not answer.
+    if (!pending.isFinished())
         loop.exec();
     // An application quitting ends every loop early; the save still ends here.
     pending.waitForFinished();

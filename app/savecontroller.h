@@ -12,9 +12,9 @@ class QWidget;
 
 // Save and Save As for the window. The work is written in the format the
 // file's name names: JPG and PNG give the coloured photo, .ora the whole work
-// (photo, colour layer, marks). The document is copied as it stands (the
-// images share their pixels until painting changes them) and encoded on a
-// worker thread while the window goes on answering; a progress dialog shows
+// (photo, colour layer, marks). The document is taken as it stands (the
+// photo shared, the colour layer as a snapshot that keeps only the tiles
+// painted meanwhile) and encoded on a worker thread while the window goes on answering; a progress dialog shows
 // when a save takes longer than a second. A failed save leaves any existing
 // file as it was. The work counts as saved only when nothing changed while
 // it was written.

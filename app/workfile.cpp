@@ -1,6 +1,7 @@
 #include "app/workfile.h"
 
 #include "app/photofile.h"
+#include "app/pngencoder.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -689,6 +690,14 @@ bool WorkFile::write(const QImage &photo, const QImage &original, const QImage &
 bool WorkFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const QByteArray &marks,
                               const PhotoMetadata &metadata, SaveProgress *progress)
 {
+    auto snapshot = std::make_shared<const LayerSnapshot>(layer);
+    layer = QImage();
+    return writeReleasing(std::move(photo), std::move(original), std::move(snapshot), marks, metadata, progress);
+}
+
+bool WorkFile::writeReleasing(QImage &&photo, QImage &&original, std::shared_ptr<const LayerSnapshot> layer,
+                              const QByteArray &marks, const PhotoMetadata &metadata, SaveProgress *progress)
+{
     failure = NoError;
     message.clear();
     remarks.clear();
@@ -696,11 +705,10 @@ bool WorkFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer,
     const auto stopped = [&] { return failWrite(lowerFirst(progress->reason())); };
     if (!whole.step(0, 1))
         return stopped();
-    if (photo.isNull() || layer.size() != photo.size())
+    if (photo.isNull() || !layer || layer->size() != photo.size())
         return failWrite(tr("the colour layer does not fit the photo"));
-    QImage colour = layer.format() == QImage::Format_ARGB32 ? layer : layer.convertToFormat(QImage::Format_ARGB32);
-    const QImage flat = PhotoFile::composed(photo, original, colour, "png");
-    if (flat.isNull() || colour.isNull()) {
+    const QImage flat = PhotoFile::composed(photo, original, *layer, "png");
+    if (flat.isNull()) {
         return failWrite(
             tr("there is not enough memory to compose it (%1 x %2 pixels)").arg(photo.width()).arg(photo.height()));
     }
@@ -711,11 +719,18 @@ bool WorkFile::writeReleasing(QImage &&photo, QImage &&original, QImage &&layer,
     QByteArray colourPng;
     QByteArray mergedPng;
     QByteArray thumbnailPng;
-    // The colour layer first: past it, the caller's layer is no longer shared.
-    if (!encodePng(colour, PhotoMetadata(), whole.part(50, 200), &colourPng, &reason, nullptr))
-        return progress && progress->isCancelled() ? stopped() : failWrite(lowerFirst(reason));
-    colour = QImage();
-    layer = QImage();
+    // The colour layer first: past it, the snapshot is let go.
+    {
+        QBuffer buffer(&colourPng);
+        buffer.open(QIODevice::WriteOnly);
+        PngEncoder encoder(&buffer);
+        if (!encoder.write(*layer, whole.part(50, 200))) {
+            return progress && progress->isCancelled() ? stopped() : failWrite(lowerFirst(encoder.errorString()));
+        }
+    }
+    if (!layer->isIntact())
+        return failWrite(tr("there was not enough memory to keep the colouring as it was when the save began"));
+    layer.reset();
     // What the photo layer cannot carry is kept in the entries of its own.
     if (!encodePng(original.isNull() ? photo : original, metadata, whole.part(200, 500), &photoPng, &reason, nullptr))
         return progress && progress->isCancelled() ? stopped() : failWrite(lowerFirst(reason));

@@ -3,6 +3,7 @@
 
 #include "app/photometadata.h"
 #include "app/saveprogress.h"
+#include "imaging/layersnapshot.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <utility>
 
 // A work file: the photo, its colour layer and the marks, in OpenRaster
@@ -87,6 +89,10 @@ public:
     // need not copy it.
     bool writeReleasing(QImage &&photo, QImage &&original, QImage &&layer, const QByteArray &marks,
                         const PhotoMetadata &metadata, SaveProgress *progress = nullptr);
+    // The same with the layer read from a snapshot of the colour layer,
+    // which painting may go on changing meanwhile.
+    bool writeReleasing(QImage &&photo, QImage &&original, std::shared_ptr<const LayerSnapshot> layer,
+                        const QByteArray &marks, const PhotoMetadata &metadata, SaveProgress *progress = nullptr);
 
     Error error() const { return failure; }
     // A sentence for the status bar naming the file and the reason.

@@ -88,11 +88,12 @@ void BenchScene::colourise(const QList<QPoint> &points)
         layer->updateMaskFromImage(points, {}, &photo);
         return;
     }
-    const QRect bounds = layer->maskImage->rect();
-    for (const QPoint &p : points) {
-        if (bounds.contains(p))
-            layer->maskImage->setPixel(p, Reference::colourised(0xFFFF0000, photo, p));
-    }
+    layer->layer()->rewrite([&](QImage &pixels) {
+        for (const QPoint &p : points) {
+            if (pixels.rect().contains(p))
+                pixels.setPixel(p, Reference::colourised(0xFFFF0000, photo, p));
+        }
+    });
     layer->update();
 }
 

@@ -152,7 +152,9 @@ void strokes(benchmark::State &state, const std::string &name, int brush, double
         std::unique_ptr<StrokeBuffer> buffer;
         if (path == Path::Today) {
             item.init(photoWidth, photoHeight, 0xFF2060E0, 0);
-            *item.maskImage = layer;
+            LayerTileRecord start(layer.size());
+            start.capture(layer, layer.rect());
+            item.layer()->swapRecord(start);
             item.layer()->beginRecording(qint64(512) * 1024 * 1024);
         } else {
             StrokeStyle style;

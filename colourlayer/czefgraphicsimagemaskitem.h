@@ -43,7 +43,7 @@ public:
     void recreateMaskfromFg(QList<QPoint> points);
     void updateSpansFromImage(const RowSpans &newfg, const RowSpans &newbg, const QImage *photo);
 
-    QImage *maskImage = nullptr;
+    const QImage *maskImage = nullptr;
 
     // Whether zoomed-out views draw from the layer's reduced copies (on by
     // default); off only to measure against drawing the softened picture.

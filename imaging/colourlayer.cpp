@@ -43,7 +43,71 @@ ColourLayer::ColourLayer(QObject *parent)
     : QObject(parent)
 { }
 
-ColourLayer::~ColourLayer() = default;
+ColourLayer::~ColourLayer()
+{
+    handOverSnapshots();
+}
+
+std::shared_ptr<const LayerSnapshot> ColourLayer::snapshot()
+{
+    if (pixels.isNull())
+        return std::make_shared<const LayerSnapshot>();
+    // The pixels are written only through writableRow() and writableArea(),
+    // which keep for the snapshot what a write is about to change.
+    auto snapshot = std::shared_ptr<LayerSnapshot>(new LayerSnapshot(pixels, LayerSnapshot::InPlace()));
+    snapshots.push_back(snapshot);
+    return snapshot;
+}
+
+bool ColourLayer::keepingSnapshots()
+{
+    if (snapshots.empty())
+        return false;
+    snapshots.erase(std::remove_if(snapshots.begin(), snapshots.end(),
+                                   [](const std::weak_ptr<LayerSnapshot> &s) { return s.expired(); }),
+                    snapshots.end());
+    if (snapshots.empty())
+        return false;
+    // Pixels shared with another image are copied to new memory at the first
+    // write; the snapshots keep the memory they read.
+    if (!pixels.isDetached()) {
+        handOverSnapshots();
+        return false;
+    }
+    return true;
+}
+
+void ColourLayer::handOverSnapshots()
+{
+    for (const std::weak_ptr<LayerSnapshot> &kept : snapshots)
+        if (const std::shared_ptr<LayerSnapshot> snapshot = kept.lock())
+            snapshot->adopt(pixels);
+    snapshots.clear();
+}
+
+QRgb *ColourLayer::writableRow(int y, int left, int right)
+{
+    if (recording)
+        recording->captureRow(pixels, y, left, right);
+    if (keepingSnapshots()) {
+        for (const std::weak_ptr<LayerSnapshot> &kept : snapshots)
+            if (const std::shared_ptr<LayerSnapshot> snapshot = kept.lock())
+                snapshot->keepRow(pixels, y, left, right);
+    }
+    return reinterpret_cast<QRgb *>(pixels.scanLine(y));
+}
+
+QImage &ColourLayer::writableArea(const QRect &area)
+{
+    if (recording)
+        recording->capture(pixels, area);
+    if (keepingSnapshots()) {
+        for (const std::weak_ptr<LayerSnapshot> &kept : snapshots)
+            if (const std::shared_ptr<LayerSnapshot> snapshot = kept.lock())
+                snapshot->keep(pixels, area);
+    }
+    return pixels;
+}
 
 bool ColourLayer::init(int width, int height, QRgb fg, QRgb bg)
 {
@@ -59,6 +123,7 @@ bool ColourLayer::init(QImage layer, QImage smoothed, QRgb fg, QRgb bg)
         || smoothed.format() != smoothedFormat)
         return false;
 
+    handOverSnapshots();
     pixels = std::move(layer);
     brush = fg;
     background = bg;
@@ -92,9 +157,7 @@ void ColourLayer::paintSpans(const RowSpans &newfg, const RowSpans &newbg, const
             const int right = std::min(span.right, inside.right());
             if (left > right)
                 continue;
-            if (recording)
-                recording->captureRow(pixels, span.y, left, right);
-            write(reinterpret_cast<QRgb *>(pixels.scanLine(span.y)), span.y, left, right);
+            write(writableRow(span.y, left, right), span.y, left, right);
             area.add(left, span.y);
             area.add(right, span.y);
             // Only the tiles along the span go stale, not the whole bounding
@@ -118,9 +181,7 @@ void ColourLayer::rewrite(const std::function<void(QImage &pixels)> &write)
 {
     if (pixels.isNull())
         return;
-    if (recording)
-        recording->capture(pixels, pixels.rect());
-    write(pixels);
+    write(writableArea(pixels.rect()));
     markStale(pixels.rect());
     emit changed(pixels.rect());
 }
@@ -138,18 +199,14 @@ void ColourLayer::paintPoints(const QList<QPoint> &newfg, const QList<QPoint> &n
         for (const QPoint &p : newfg) {
             if (!photoRect.contains(p, false))
                 continue;
-            if (recording)
-                recording->captureRow(pixels, p.y(), p.x(), p.x());
-            *pixelAt(pixels, p) = colours.colourFor(ColouriseTable::valueAt(*photo, p.x(), p.y()));
+            writableRow(p.y(), p.x(), p.x())[p.x()] = colours.colourFor(ColouriseTable::valueAt(*photo, p.x(), p.y()));
             area.add(p.x(), p.y());
         }
     }
     for (const QPoint &p : newbg) {
         if (!pixels.rect().contains(p, false))
             continue;
-        if (recording)
-            recording->captureRow(pixels, p.y(), p.x(), p.x());
-        *pixelAt(pixels, p) = background;
+        writableRow(p.y(), p.x(), p.x())[p.x()] = background;
         area.add(p.x(), p.y());
     }
     layerChanged(area.rect(), true);
@@ -164,9 +221,7 @@ void ColourLayer::setPoints(const QList<QPoint> &newfg, const QList<QPoint> &new
         for (const QPoint &p : points) {
             if (!pixels.rect().contains(p, false))
                 continue;
-            if (recording)
-                recording->captureRow(pixels, p.y(), p.x(), p.x());
-            *pixelAt(pixels, p) = value;
+            writableRow(p.y(), p.x(), p.x())[p.x()] = value;
             area.add(p.x(), p.y());
         }
     };
@@ -179,12 +234,11 @@ void ColourLayer::recreateFromFg(const QList<QPoint> &points)
 {
     if (pixels.isNull())
         return;
-    if (recording)
-        recording->capture(pixels, pixels.rect());
-    pixels.fill(background);
+    QImage &image = writableArea(pixels.rect());
+    image.fill(background);
     for (const QPoint &p : points)
-        if (pixels.rect().contains(p, false))
-            *pixelAt(pixels, p) = brush;
+        if (image.rect().contains(p, false))
+            *pixelAt(image, p) = brush;
     layerChanged(pixels.rect(), false);
 }
 
@@ -229,6 +283,7 @@ void ColourLayer::beginStroke(const StrokeStyle &style, const QImage *photo, qin
         return;
     static const QImage noPhoto;
     stroke = std::make_unique<StrokeBuffer>(pixels, photo ? *photo : noPhoto, style, background, maxBytes);
+    stroke->setBeforeWrite([this](int y, int left, int right) { writableRow(y, left, right); });
 }
 
 void ColourLayer::paintStroke(const CoverageSpans &shape)
@@ -259,6 +314,9 @@ void ColourLayer::swapRecord(LayerTileRecord &record)
 {
     if (pixels.isNull())
         return;
+    const QList<QRect> tiles = record.keptTiles();
+    for (const QRect &tile : tiles)
+        writableArea(tile);
     layerChanged(record.swap(pixels), true);
 }
 

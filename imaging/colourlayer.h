@@ -2,6 +2,7 @@
 #define COLOURLAYER_H
 
 #include "imaging/coveragespans.h"
+#include "imaging/layersnapshot.h"
 #include "imaging/layertilerecord.h"
 #include "imaging/reducedlayer.h"
 #include "imaging/rowspan.h"
@@ -17,6 +18,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The colour layer's pixels: one ARGB32 image (not premultiplied) the size of
 // the photo. A pixel holds either the background value (uncoloured, the photo
@@ -31,7 +33,10 @@
 // photo holds. The stored pixels are never softened.
 //
 // While a change is being recorded, every write first keeps the earlier
-// content of the tiles it reaches (LayerTileRecord), so it can be undone.
+// content of the tiles it reaches (LayerTileRecord), so it can be undone;
+// the same goes for the snapshots a save reads (LayerSnapshot). Every write
+// therefore goes through writableRow() or writableArea(), and nothing else
+// gets a writable hold of the pixels.
 class StrokeBuffer;
 
 class ColourLayer : public QObject
@@ -54,7 +59,10 @@ public:
 
     const QImage &image() const { return pixels; }
     // The same image, for the painting item's long-standing public member.
-    QImage *imagePointer() { return &pixels; }
+    const QImage *imagePointer() const { return &pixels; }
+    // The pixels as they are now, for another thread to read while painting
+    // goes on: painting keeps, tile by tile, what the snapshot has to show.
+    std::shared_ptr<const LayerSnapshot> snapshot();
     QRect rect() const { return pixels.rect(); }
     bool isNull() const { return pixels.isNull(); }
 
@@ -112,6 +120,16 @@ signals:
     void changed(const QRect &area);
 
 private:
+    // The only ways to write the pixels: the undo record and the snapshots
+    // keep what the write is about to change first.
+    QRgb *writableRow(int y, int left, int right);
+    QImage &writableArea(const QRect &area);
+    // Whether any snapshot still reads the pixels in place (those let go of
+    // are dropped); false too once they were handed pixels about to be
+    // copied away by the write.
+    bool keepingSnapshots();
+    // The pixels are let go of: the snapshots hold them from now on.
+    void handOverSnapshots();
     void markStale(const QRect &rect);
     void layerChanged(const QRect &changed, bool announce);
 
@@ -125,6 +143,7 @@ private:
     std::unique_ptr<LayerTileRecord> recording;
     std::unique_ptr<StrokeBuffer> stroke;
     RowSpans changedSpans; // what the last paintStroke changed, kept for its memory
+    std::vector<std::weak_ptr<LayerSnapshot>> snapshots;
 };
 
 #endif // COLOURLAYER_H

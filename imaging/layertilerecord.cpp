@@ -118,6 +118,39 @@ bool LayerTileRecord::kept(int y, int left, int right, quint32 *out) const
     return true;
 }
 
+void LayerTileRecord::keptOver(const quint32 *current, int y, int left, int right, quint32 *out) const
+{
+    const int ty = y / tileSize;
+    // After an overflow nothing is kept.
+    const Tile *row = tiles.empty() ? nullptr : tiles.data() + size_t(ty) * size_t(columns);
+    for (int x = left; x <= right;) {
+        const int tx = x / tileSize;
+        const int end = std::min(right, (tx + 1) * tileSize - 1);
+        const size_t count = size_t(end - x + 1);
+        const Tile *tile = row ? row + tx : nullptr;
+        if (!tile || !tile->captured)
+            std::memcpy(out, current + x, count * 4);
+        else if (tile->pixels)
+            std::memcpy(out, tile->pixels.get() + (y - ty * tileSize) * tileSize + (x - tx * tileSize), count * 4);
+        else
+            std::fill(out, out + count, tile->uniform);
+        out += count;
+        x = end + 1;
+    }
+}
+
+QList<QRect> LayerTileRecord::keptTiles() const
+{
+    QList<QRect> kept;
+    if (overflow)
+        return kept;
+    for (int ty = 0; ty < rows; ++ty)
+        for (int tx = 0; tx < columns; ++tx)
+            if (tiles[size_t(ty) * size_t(columns) + size_t(tx)].captured)
+                kept.append(tileRect(tx, ty));
+    return kept;
+}
+
 QRect LayerTileRecord::swap(QImage &layer)
 {
     QRect changed;

@@ -2,6 +2,7 @@
 #define LAYERTILERECORD_H
 
 #include <QImage>
+#include <QList>
 #include <QRect>
 #include <QtGlobal>
 
@@ -41,6 +42,11 @@ public:
     // swap, the layer as it was when the tiles were captured. False, with
     // nothing written, unless every tile of the segment was captured.
     bool kept(int y, int left, int right, quint32 *out) const;
+    // Row y from left to right into `out`: the kept content where a tile was
+    // captured, `current` (the layer's row y) elsewhere.
+    void keptOver(const quint32 *current, int y, int left, int right, quint32 *out) const;
+    // The layer areas of the tiles kept.
+    QList<QRect> keptTiles() const;
 
     // Exchanges the kept tiles with the layer's; returns the layer area that
     // changed. The layer must have the size recorded against.

@@ -138,6 +138,8 @@ QRect StrokeBuffer::paint(const RowSpans &shape, RowSpans *changed)
 bool StrokeBuffer::paintSpan(int y, int left, int right, const quint8 *values, int *first, int *last)
 {
     record.captureRow(*layer, y, left, right);
+    if (beforeWrite)
+        beforeWrite(y, left, right);
     auto *row = reinterpret_cast<QRgb *>(layer->scanLine(y));
     const int ty = y / tileSize;
     const int inTile = (y - ty * tileSize) * tileSize;

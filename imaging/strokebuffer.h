@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QRect>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -52,6 +53,10 @@ public:
     QRect paint(const CoverageSpans &shape, RowSpans *changed = nullptr);
     QRect paint(const RowSpans &shape, RowSpans *changed = nullptr);
 
+    // Called with each row segment just before the buffer writes it, for
+    // whoever must keep what the layer held there (see ColourLayer).
+    void setBeforeWrite(std::function<void(int y, int left, int right)> hook) { beforeWrite = std::move(hook); }
+
     const StrokeStyle &style() const { return strokeStyle; }
     // Lays the rest of the stroke in another brush colour; what the stroke
     // has laid stays as it is, unless it is covered again more fully.
@@ -80,6 +85,7 @@ private:
     std::vector<QRgb> strokeRow;
     std::vector<quint32> beforeRow;
     std::vector<std::pair<int, int>> gains; // runs of a span that gain coverage
+    std::function<void(int y, int left, int right)> beforeWrite;
 };
 
 #endif // STROKEBUFFER_H

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <QWidget>
 
 #include <functional>
 
@@ -33,7 +34,8 @@ public:
 
 private:
     void answer();
-    void act(const std::function<void()> &action);
+    // Runs `action` on `modal` once the poll is over, if it is still shown.
+    void act(QWidget *modal, const std::function<void()> &action);
 
     QTimer poll;
     bool acting = false;

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QColorDialog>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -73,10 +74,21 @@ void sendMouse(QWidget *viewport, QEvent::Type type, const QPoint &pos, Qt::Mous
     QApplication::sendEvent(viewport, &event);
 }
 
-void answerFileDialog(const QString &fileName, bool confirmOverwrite, const std::function<void()> &then)
+namespace {
+
+// How long a file dialog may take to open: a save between two dialogs runs
+// the window's events meanwhile.
+constexpr int fileDialogWait = 5000;
+
+void answerFileDialogBy(const QString &fileName, bool confirmOverwrite, const std::function<void()> &then,
+                        const QDeadlineTimer &deadline)
 {
-    QTimer::singleShot(0, [fileName, confirmOverwrite, then] {
+    QTimer::singleShot(0, [fileName, confirmOverwrite, then, deadline] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog && !deadline.hasExpired()) {
+            answerFileDialogBy(fileName, confirmOverwrite, then, deadline);
+            return;
+        }
         if (!dialog) {
             qWarning("answerFileDialog: no file dialog is open");
             return;
@@ -103,6 +115,13 @@ void answerFileDialog(const QString &fileName, bool confirmOverwrite, const std:
         }
         static_cast<QDialog *>(dialog)->accept();
     });
+}
+
+} // namespace
+
+void answerFileDialog(const QString &fileName, bool confirmOverwrite, const std::function<void()> &then)
+{
+    answerFileDialogBy(fileName, confirmOverwrite, then, QDeadlineTimer(fileDialogWait));
 }
 
 void answerColourDialog(const QColor &colour, QColor *initial)

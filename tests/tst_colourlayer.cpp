@@ -11,6 +11,10 @@
 #include <QStyleOptionGraphicsItem>
 #include <QtTest>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 namespace {
 
 constexpr QRgb red = 0xFFFF0000;
@@ -67,6 +71,9 @@ private slots:
     void paintLeavesStoredLayerUnsmoothed();
     void repaintCoversWhatChanged();
     void paintMatchesReferenceForRandomStrokes();
+    void snapshotKeepsWhatWasThere_data();
+    void snapshotKeepsWhatWasThere();
+    void snapshotReadWhilePainting();
 };
 
 void TestColourLayer::boundingRectFollowsInit()
@@ -481,6 +488,138 @@ void TestColourLayer::paintMatchesReferenceForRandomStrokes()
             }
         }
     }
+}
+
+namespace {
+
+// A layer of noise over a grey photo, uniform tiles and all.
+struct NoisyLayer {
+    NoisyLayer()
+        : photo(150, 130, QImage::Format_Grayscale8)
+    {
+        QRandomGenerator random(11);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.scanLine(y)[x] = uchar(random.bounded(256));
+        layer.init(photo.width(), photo.height(), red, transparent);
+        // Noise on the left, uniform tiles on the right.
+        layer.rewrite([&random](QImage &pixels) {
+            for (int y = 0; y < pixels.height(); ++y)
+                for (int x = 0; x < 70; ++x)
+                    pixels.setPixel(x, y, random.generate());
+        });
+    }
+    QImage photo;
+    ColourLayer layer;
+};
+
+} // namespace
+
+void TestColourLayer::snapshotKeepsWhatWasThere_data()
+{
+    QTest::addColumn<QString>("write");
+    // Every way the layer's pixels change.
+    for (const char *write : {"spans", "points", "set points", "recreate", "rewrite", "stroke", "soft stroke", "erase",
+                              "fill record", "undo", "new size", "layer gone", "shared pixels"})
+        QTest::newRow(write) << write;
+}
+
+// A snapshot shows the layer as it was when taken, whatever is written after,
+// while the layer itself shows the writes; a later snapshot has them.
+void TestColourLayer::snapshotKeepsWhatWasThere()
+{
+    QFETCH(QString, write);
+    auto s = std::make_unique<NoisyLayer>();
+    ColourLayer &layer = s->layer;
+    const QImage before = layer.image().copy();
+    const std::shared_ptr<const LayerSnapshot> snapshot = layer.snapshot();
+    // A row read before the writes, across tiles written and not.
+    std::vector<quint32> row(size_t(before.width()));
+    snapshot->readRow(64, 0, before.width() - 1, row.data());
+    QVERIFY(std::equal(row.begin(), row.end(), reinterpret_cast<const quint32 *>(before.constScanLine(64))));
+
+    const RowSpans spans{{5, 0, 149}, {64, 30, 100}, {129, 60, 61}};
+    QImage shared;
+    if (write == QLatin1String("spans")) {
+        layer.paintSpans(spans, {{70, 0, 20}}, &s->photo);
+    } else if (write == QLatin1String("points")) {
+        layer.paintPoints({QPoint(3, 3), QPoint(140, 120)}, {QPoint(10, 64)}, &s->photo);
+    } else if (write == QLatin1String("set points")) {
+        layer.setPoints({QPoint(100, 100)}, {QPoint(0, 0)});
+    } else if (write == QLatin1String("recreate")) {
+        layer.recreateFromFg({QPoint(1, 1)});
+    } else if (write == QLatin1String("rewrite")) {
+        layer.rewrite([](QImage &pixels) { pixels.fill(0xFF102030); });
+    } else if (write == QLatin1String("stroke") || write == QLatin1String("soft stroke")
+               || write == QLatin1String("erase")) {
+        StrokeStyle style;
+        style.brush = 0xFF00FF00;
+        style.erase = write == QLatin1String("erase");
+        style.softness = write == QLatin1String("soft stroke") ? 60 : 0;
+        layer.beginStroke(style, &s->photo, std::numeric_limits<qint64>::max());
+        CoverageSpans shape(spans);
+        layer.paintStroke(shape);
+        layer.endStroke();
+    } else if (write == QLatin1String("fill record")) {
+        layer.beginRecording(std::numeric_limits<qint64>::max());
+        layer.paintSpans(spans, {}, &s->photo);
+        layer.endRecording();
+    } else if (write == QLatin1String("undo")) {
+        // A record taken before the snapshot, given back after it.
+        LayerTileRecord record(before.size());
+        QImage other = before.copy();
+        other.fill(0xFF405060);
+        record.capture(other, QRect(60, 60, 70, 70));
+        layer.swapRecord(record);
+    } else if (write == QLatin1String("new size")) {
+        QVERIFY(layer.init(40, 30, red, transparent));
+    } else if (write == QLatin1String("layer gone")) {
+        s.reset();
+    } else if (write == QLatin1String("shared pixels")) {
+        // Someone else holds the pixels: the next write copies them away.
+        shared = layer.image();
+        layer.setPoints({QPoint(100, 100)}, {});
+    }
+    if (s && write != QLatin1String("new size"))
+        QVERIFY(s->layer.image() != before); // the write did write
+    QVERIFY(snapshot->isIntact());
+    QCOMPARE(snapshot->size(), before.size());
+    QCOMPARE(snapshot->image(), before);
+    if (s && write != QLatin1String("new size"))
+        QCOMPARE(s->layer.snapshot()->image(), s->layer.image());
+}
+
+// A snapshot read on another thread while the layer is painted on reads the
+// layer as it was, row by row; run under the thread sanitizer, no race.
+void TestColourLayer::snapshotReadWhilePainting()
+{
+    NoisyLayer s;
+    const QImage before = s.layer.image().copy();
+    const std::shared_ptr<const LayerSnapshot> snapshot = s.layer.snapshot();
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    std::atomic<int> passes{0};
+    std::thread reader([&] {
+        std::vector<quint32> row(size_t(before.width()));
+        while (!stop || passes == 0) {
+            for (int y = 0; y < before.height(); ++y) {
+                snapshot->readRow(y, 0, before.width() - 1, row.data());
+                if (!std::equal(row.begin(), row.end(), reinterpret_cast<const quint32 *>(before.constScanLine(y))))
+                    ++wrong;
+            }
+            ++passes;
+        }
+    });
+    QRandomGenerator random(5);
+    for (int i = 0; i < 300; ++i) {
+        const int y = random.bounded(before.height());
+        const int left = random.bounded(before.width());
+        s.layer.paintSpans({{y, left, std::min(before.width() - 1, left + random.bounded(80))}}, {}, &s.photo);
+    }
+    stop = true;
+    reader.join();
+    QCOMPARE(wrong.load(), 0);
+    QCOMPARE(snapshot->image(), before);
 }
 
 QTEST_MAIN(TestColourLayer)

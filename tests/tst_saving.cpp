@@ -163,6 +163,8 @@ private slots:
     void failureMidwayKeepsTheFile();
     void paintingDuringASaveStaysUnsaved_data();
     void paintingDuringASaveStaysUnsaved();
+    void fileHoldsTheWorkAsSaveWasChosen_data();
+    void fileHoldsTheWorkAsSaveWasChosen();
     void closingDuringASaveWaits();
     void commandsDuringASaveWait();
     void windowAnswersDuringABigSave();
@@ -520,6 +522,68 @@ void TestSaving::paintingDuringASaveStaysUnsaved()
     QVERIFY(back.read());
     QCOMPARE(back.layer(), saved);
     QVERIFY(back.marks() == MarksCodec::encode({}));
+}
+
+void TestSaving::fileHoldsTheWorkAsSaveWasChosen_data()
+{
+    QTest::addColumn<QString>("suffix");
+    QTest::newRow("jpg") << "jpg";
+    QTest::newRow("png") << "png";
+    QTest::newRow("work file") << "ora";
+}
+
+// Strokes, erasing and undo all through a save, before and after the worker
+// reads the rows they change, leave the file as the work was when Save was
+// chosen; the next save has them.
+void TestSaving::fileHoldsTheWorkAsSaveWasChosen()
+{
+    QFETCH(QString, suffix);
+    const QSize size(1200, 800);
+    const QString photo = writePhoto(dir, QStringLiteral("chosen-photo.png"), photoOfKind(QStringLiteral("rgb"), size));
+    const QString target = dir.filePath(QStringLiteral("chosen.") + suffix);
+    QFile::remove(target);
+    Session s;
+    QVERIFY(s.window.openFile(photo));
+    for (int y = 0; y < size.height(); y += 7)
+        s.stroke(y, 0, size.width() / 2);
+    const QImage chosen = s.doc()->colourLayer()->image().copy();
+    // The file as a save of `layer` writes it.
+    const auto matches = [&](const QImage &layer) -> bool {
+        if (suffix == QLatin1String("ora")) {
+            WorkFile back(target);
+            return back.read() && back.layer() == layer;
+        }
+        const QString reference = dir.filePath(QStringLiteral("reference.") + suffix);
+        PhotoFile file(reference);
+        return file.write(s.doc()->photo(), QImage(), layer, s.doc()->metadata())
+            && readFile(reference) == readFile(target);
+    };
+
+    int painted = 0;
+    QTimer painter;
+    connect(&painter, &QTimer::timeout, this, [&] {
+        s.stroke((painted * 37) % size.height(), 0, size.width() - 1, painted % 3 == 2);
+        if (painted % 5 == 4)
+            s.doc()->history()->undo();
+        ++painted;
+    });
+    connect(s.saver(), &SaveController::saveStarted, this, [&] {
+        s.stroke(1, 0, size.width() - 1);
+        painter.start(0);
+    });
+    s.saveAs(target);
+    painter.stop();
+    QVERIFY2(QFile::exists(target), qPrintable(s.status()));
+    QVERIFY(painted > 0);
+    QVERIFY(s.window.isWindowModified());
+    QVERIFY(matches(chosen));
+
+    disconnect(s.saver(), &SaveController::saveStarted, this, nullptr);
+    const QImage later = s.doc()->colourLayer()->image().copy();
+    QVERIFY(later != chosen);
+    s.trigger("actionSave");
+    QVERIFY(!s.window.isWindowModified());
+    QVERIFY(matches(later));
 }
 
 // Closing the window while a save runs waits for the save, then closes.

@@ -186,7 +186,9 @@ void TestStrokeBuffer::defaultsLayTheLayersOwnPixels()
 
     CZefGraphicsImageMaskItem item;
     item.init(photo.width(), photo.height(), brush, uncoloured);
-    *item.maskImage = before;
+    LayerTileRecord start(before.size());
+    start.capture(before, before.rect());
+    item.layer()->swapRecord(start);
     item.layer()->beginRecording(std::numeric_limits<qint64>::max());
     Disc painted = discAt(points.first(), 24);
     const auto paintItem = [&](const RowSpans &spans) {
@@ -212,7 +214,7 @@ void TestStrokeBuffer::defaultsLayTheLayersOwnPixels()
     const QImage after = layer;
     record.swap(layer);
     QVERIFY(sameImage(layer, before, "defaults-undone"));
-    itemRecord.swap(*item.maskImage);
+    item.layer()->swapRecord(itemRecord);
     QVERIFY(sameImage(*item.maskImage, before, "defaults-item-undone"));
     record.swap(layer);
     QVERIFY(sameImage(layer, after, "defaults-redone"));
