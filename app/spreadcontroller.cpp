@@ -102,8 +102,10 @@ void SpreadController::requestPreview()
         item->clear();
         return;
     }
-    // Shared copies: a job reads them while the UI thread goes on.
-    const QImage layer = document->colourLayer()->image();
+    // A job reads these while the UI thread goes on: the photo shared, the
+    // colouring through a snapshot, so that painting meanwhile copies only
+    // the tiles it changes.
+    const std::shared_ptr<const LayerSnapshot> layer = document->colourLayer()->snapshot();
     const SpreadColouring colouring(document->style(), document->colourLayer()->bg());
     const ColourSpread::Options settings = options(previewPixels());
     const int level = ColourSpread::levelFor(photo.size(), settings.maxPixels);
@@ -127,7 +129,7 @@ void SpreadController::requestPreview()
         const ColourSpread::Result result = ColourSpread::compute(photo, marks, options, cancel);
         if (result.outcome != ColourSpread::Outcome::Spread)
             return {};
-        const QImage picture = colouring.preview(photo, result.chroma, layer, brightness.get(), cancel);
+        const QImage picture = colouring.preview(photo, result.chroma, *layer, brightness.get(), cancel);
         if (picture.isNull())
             return {};
         const qreal scale = qreal(qint64(1) << result.chroma.level);

@@ -133,9 +133,20 @@ void SpreadColouring::write(const QImage &given, const ColourSpread::Chroma &chr
 QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,
                                 const ColourSpread::Brightness *brightness, const std::atomic_bool *cancel) const
 {
+    return preview(photo, chroma, LayerSnapshot(layer), brightness, cancel);
+}
+
+QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const LayerSnapshot &layer,
+                                const ColourSpread::Brightness *brightness, const std::atomic_bool *cancel) const
+{
     const auto stopped = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     if (chroma.isNull() || layer.size() != photo.size())
         return {};
+    std::vector<QRgb> layerRow(size_t(layer.width()));
+    const auto layerAt = [&](int y) {
+        layer.readRow(y, 0, layer.width() - 1, layerRow.data());
+        return layerRow.data();
+    };
     QImage picture(chroma.width, chroma.height, QImage::Format_ARGB32);
     if (picture.isNull())
         return {};
@@ -145,7 +156,7 @@ QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma 
             std::vector<float> luma(size_t(photo.width()));
             for (int y = 0; y < chroma.height; ++y) {
                 auto *row = reinterpret_cast<QRgb *>(picture.scanLine(y));
-                const auto *below = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
+                const QRgb *below = layerAt(y);
                 std::copy(below, below + chroma.width, row);
                 writeRow(photo, chroma, y, row, luma.data());
                 // What the layer holds already is not the preview's.
@@ -173,7 +184,7 @@ QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma 
         // Which level pixels still cover an uncoloured photo pixel.
         std::vector<char> open(size_t(chroma.width) * size_t(chroma.height), 0);
         for (int y = 0; y < layer.height(); ++y) {
-            const auto *row = reinterpret_cast<const QRgb *>(layer.constScanLine(y));
+            const QRgb *row = layerAt(y);
             char *cells = open.data() + size_t(y >> level) * size_t(chroma.width);
             for (int x = 0; x < layer.width(); ++x)
                 if (row[x] == uncoloured)

@@ -2,6 +2,7 @@
 #define SPREADCOLOURING_H
 
 #include "imaging/colourspread.h"
+#include "imaging/layersnapshot.h"
 #include "imaging/strokestyle.h"
 
 #include <QImage>
@@ -49,6 +50,9 @@ public:
     // level's brightness is taken from `brightness` when it holds that
     // level, else made from the photo. Null when cancelled or out of memory.
     QImage preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,
+                   const ColourSpread::Brightness *brightness, const std::atomic_bool *cancel = nullptr) const;
+    // The same over a snapshot of the layer, read while painting goes on.
+    QImage preview(const QImage &photo, const ColourSpread::Chroma &chroma, const LayerSnapshot &layer,
                    const ColourSpread::Brightness *brightness, const std::atomic_bool *cancel = nullptr) const;
 
     // The shown colour marks as the spread reads them, pixel by pixel, the

@@ -130,6 +130,8 @@ private slots:
     void previewHidesWithAnotherTool();
     void rowsAreThePixelsOfTheModel_data();
     void rowsAreThePixelsOfTheModel();
+    void previewReadsTheLayerAsItWas_data();
+    void previewReadsTheLayerAsItWas();
 };
 
 void TestSpread::colourMarksLayAndRightButtonTakesThemOff_data()
@@ -517,6 +519,52 @@ void TestSpread::rowsAreThePixelsOfTheModel()
         }
     }
     QVERIFY(coloured > photo.width() * photo.height() / 2);
+}
+
+void TestSpread::previewReadsTheLayerAsItWas_data()
+{
+    QTest::addColumn<int>("maxPixels");
+    QTest::newRow("at the photo's size") << 0;
+    QTest::newRow("reduced") << 20000;
+}
+
+// A preview job reads the colour layer through a snapshot while painting
+// goes on: what is painted after the snapshot was taken is not in it.
+void TestSpread::previewReadsTheLayerAsItWas()
+{
+    QFETCH(int, maxPixels);
+    const QImage photo = QImage(QFINDTESTDATA("data/spread/chelsea.png")).convertToFormat(QImage::Format_RGB32);
+    QVERIFY(!photo.isNull());
+    QList<ColourSpread::Mark> marks;
+    for (int i = 0; i < 8; ++i)
+        for (int t = 0; t < 20; ++t) {
+            const QPoint p((41 * i + t) % photo.width(), (59 * i + 7) % photo.height());
+            marks.append({p, photo.pixel(p)});
+        }
+    ColourSpread::Options options;
+    if (maxPixels > 0)
+        options.maxPixels = maxPixels;
+    const ColourSpread::Result result = ColourSpread::compute(photo, marks, options);
+    QCOMPARE(result.outcome, ColourSpread::Outcome::Spread);
+    const SpreadColouring colouring(StrokeStyle(), 0);
+
+    ColourLayer layer;
+    QVERIFY(layer.init(photo.width(), photo.height(), 0xFFC02020, 0));
+    RowSpans first;
+    for (int y = 10; y < 60; ++y)
+        first.append({y, 5, 200});
+    layer.paintSpans(first, {}, &photo);
+    const QImage then = layer.image().copy();
+    const std::shared_ptr<const LayerSnapshot> snapshot = layer.snapshot();
+    RowSpans later;
+    for (int y = 0; y < photo.height(); y += 3)
+        later.append({y, 0, photo.width() - 1});
+    layer.paintSpans(later, {}, &photo);
+    QVERIFY(layer.image() != then);
+
+    const QImage expected = colouring.preview(photo, result.chroma, then, nullptr);
+    QVERIFY(!expected.isNull());
+    QCOMPARE(colouring.preview(photo, result.chroma, *snapshot, nullptr), expected);
 }
 
 QTEST_MAIN(TestSpread)
