@@ -57,16 +57,6 @@ QString canonicalDirOf(const QString &fileName)
     return QFileInfo(fileName).dir().canonicalPath();
 }
 
-// The standard keys of the platform first, then the extra ones, once each.
-QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra)
-{
-    QList<QKeySequence> keys = QKeySequence::keyBindings(key);
-    for (const QKeySequence &sequence : extra)
-        if (!keys.contains(sequence))
-            keys.append(sequence);
-    return keys;
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -202,8 +192,9 @@ void MainWindow::setUpShortcuts()
 {
     ui->actionOpen->setShortcuts(QKeySequence::Open);
     // Not every key scheme binds Save As (the generic one binds nothing).
-    ui->actionSave->setShortcuts(keysFor(QKeySequence::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
-    ui->actionSave_As->setShortcuts(keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
+    ui->actionSave->setShortcuts(ViewCommands::keysFor(QKeySequence::Save, {QKeySequence(Qt::CTRL | Qt::Key_S)}));
+    ui->actionSave_As->setShortcuts(
+        ViewCommands::keysFor(QKeySequence::SaveAs, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}));
     ui->actionQuit->setShortcuts(QKeySequence::Quit);
     ui->actionIndex->setShortcuts(QKeySequence::HelpContents);
 }

@@ -11,10 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// The platform's keys first, then the extra ones, once each.
-QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra)
+QList<QKeySequence> ViewCommands::keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra)
 {
     QList<QKeySequence> keys = QKeySequence::keyBindings(key);
     for (const QKeySequence &sequence : extra)
@@ -22,8 +19,6 @@ QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySeque
             keys.append(sequence);
     return keys;
 }
-
-} // namespace
 
 int ViewCommands::smallerBrush(int size)
 {

@@ -1,6 +1,8 @@
 #ifndef VIEWCOMMANDS_H
 #define VIEWCOMMANDS_H
 
+#include <QKeySequence>
+#include <QList>
 #include <QObject>
 
 class CZefGraphicsView;
@@ -25,6 +27,9 @@ public:
     static int largerBrush(int size);
     // The zoom as the status bar shows it: "100 %", "12.5 %".
     static QString zoomText(qreal zoom);
+    // A command's keys: the platform's standard ones first, then the extra
+    // ones, once each.
+    static QList<QKeySequence> keysFor(QKeySequence::StandardKey key, const QList<QKeySequence> &extra);
 
     ViewCommands(QMainWindow *window, Ui_MainWindow *ui);
 

@@ -27,27 +27,9 @@
 namespace {
 
 constexpr int samples = 40;
-int paints = 0;
-
-class PaintCounter : public QObject
-{
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 WindowBench &bench()
 {
-    static WindowBench *shared = [] {
-        auto *b = new WindowBench;
-        static PaintCounter counter;
-        b->canvas()->viewport()->installEventFilter(&counter);
-        return b;
-    }();
+    static WindowBench *shared = new WindowBench;
     return *shared;
 }
 
@@ -56,7 +38,7 @@ WindowBench &bench()
 // end of its events.
 template <typename F> double timed(F step, bool repaints = true)
 {
-    const int before = paints;
+    const int before = WindowBench::paintCount();
     QElapsedTimer timer;
     timer.start();
     step();
@@ -64,10 +46,7 @@ template <typename F> double timed(F step, bool repaints = true)
         QApplication::processEvents();
         return timer.nsecsElapsed() / 1e6;
     }
-    QElapsedTimer timeout;
-    timeout.start();
-    while (paints == before && timeout.elapsed() < 2000)
-        QApplication::processEvents();
+    WindowBench::waitForPaint(before, 2000);
     return timer.nsecsElapsed() / 1e6;
 }
 

@@ -86,11 +86,16 @@ void WindowBench::setBrush(int size, bool fitToView)
     waitForPaint(before);
 }
 
-void WindowBench::waitForPaint(int before)
+int WindowBench::paintCount()
+{
+    return paints;
+}
+
+void WindowBench::waitForPaint(int before, int timeoutMs)
 {
     QElapsedTimer timeout;
     timeout.start();
-    while (paints == before && timeout.elapsed() < 5000)
+    while (paints == before && timeout.elapsed() < timeoutMs)
         QApplication::processEvents();
 }
 

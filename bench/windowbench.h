@@ -41,6 +41,11 @@ public:
     double undo() { return trigger("actionUndo"); }
     double redo() { return trigger("actionRedo"); }
 
+    // How many times the canvas has painted, and a wait (at most
+    // `timeoutMs`) for it to paint again after `before`.
+    static int paintCount();
+    static void waitForPaint(int before, int timeoutMs = 5000);
+
     CZefGraphicsImageMaskItem *layer() const { return colourLayer; }
     CZefGraphicsView *canvas() const { return view; }
     MainWindow *mainWindow() const { return window; }
@@ -48,7 +53,6 @@ public:
 
 private:
     double trigger(const char *action);
-    void waitForPaint(int before);
     QPoint pathPoint(int i, int step) const;
 
     std::vector<double> cpuTimes;
