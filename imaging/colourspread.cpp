@@ -1,5 +1,7 @@
 #include "imaging/colourspread.h"
 
+#include "imaging/inbands.h"
+
 #include <QCoreApplication>
 
 #include <Eigen/Dense>
@@ -9,8 +11,6 @@
 #include <cmath>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -304,41 +304,8 @@ private:
     std::array<Slot, 4> buffers;
 };
 
-// Runs work(first, last) on bands of rows at once, one per core. The bands
-// are independent, so the result does not depend on how many there are. An
-// exception in a band (cancelled, out of memory) is thrown again here.
-void inBands(int height, const std::function<void(int, int)> &work)
-{
-    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
-    if (bands <= 1) {
-        work(0, height);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
-    std::vector<std::thread> threads;
-    const auto run = [&](int band) {
-        try {
-            work(height * band / bands, height * (band + 1) / bands);
-        } catch (...) {
-            failures[size_t(band)] = std::current_exception();
-        }
-    };
-    int band = 1;
-    try {
-        for (; band < bands; ++band)
-            threads.emplace_back(run, band);
-    } catch (const std::system_error &) {
-        // No thread to be had: the rest on this one.
-    }
-    for (int rest = band; rest < bands; ++rest)
-        run(rest);
-    run(0);
-    for (std::thread &t : threads)
-        t.join();
-    for (const std::exception_ptr &failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
-}
+// Fewer rows than this are not worth a thread of their own.
+constexpr int rowsPerBand = 64;
 
 // The next level's brightness: each cell the mean of the (up to four) cells
 // it covers. In bands of rows on all cores: at full resolution this reads the
@@ -349,26 +316,29 @@ std::vector<float> halvedGrey(const Level &fine, const PhotoLuma *photo, const s
     const int hw = (width + 1) / 2;
     const int hh = (fine.height + 1) / 2;
     std::vector<float> half(size_t(hw) * size_t(hh));
-    inBands(hh, [&](int first, int last) {
-        GreyRows rows(fine, photo);
-        for (int y = first; y < last; ++y) {
-            if (y % rowsBetweenChecks == 0)
-                check(cancel);
-            const float *a = rows.row(2 * y);
-            const float *b = rows.row(2 * y + 1);
-            float *out = half.data() + size_t(y) * size_t(hw);
-            for (int x = 0; x < hw; ++x) {
-                const bool right = 2 * x + 1 < width;
-                float sum = a[2 * x] + (right ? a[2 * x + 1] : 0.0f);
-                int n = right ? 2 : 1;
-                if (b) {
-                    sum += b[2 * x] + (right ? b[2 * x + 1] : 0.0f);
-                    n *= 2;
+    InBands::run(
+        hh,
+        [&](int first, int last) {
+            GreyRows rows(fine, photo);
+            for (int y = first; y < last; ++y) {
+                if (y % rowsBetweenChecks == 0)
+                    check(cancel);
+                const float *a = rows.row(2 * y);
+                const float *b = rows.row(2 * y + 1);
+                float *out = half.data() + size_t(y) * size_t(hw);
+                for (int x = 0; x < hw; ++x) {
+                    const bool right = 2 * x + 1 < width;
+                    float sum = a[2 * x] + (right ? a[2 * x + 1] : 0.0f);
+                    int n = right ? 2 : 1;
+                    if (b) {
+                        sum += b[2 * x] + (right ? b[2 * x + 1] : 0.0f);
+                        n *= 2;
+                    }
+                    out[x] = sum / float(n);
                 }
-                out[x] = sum / float(n);
             }
-        }
-    });
+        },
+        rowsPerBand);
     return half;
 }
 
@@ -1124,9 +1094,10 @@ ColourSpread::Result ColourSpread::compute(const QImage &photo, const QList<Mark
             std::vector<int16_t> finer(level.cells() * 2);
             FixedCells cells{finer.data()};
             const PhotoLuma *photo = l == 0 ? &luma : nullptr;
-            inBands(level.height, [&](int first, int last) {
-                upsample(level, photo, coarse, chroma.data(), cells, first, last, cancel);
-            });
+            InBands::run(
+                level.height,
+                [&](int first, int last) { upsample(level, photo, coarse, chroma.data(), cells, first, last, cancel); },
+                rowsPerBand);
             chroma = std::move(finer);
             coarse.grey = {};
             coarse.marks = {};

@@ -3,6 +3,7 @@
 #include "imaging/edgematte.h"
 #include "imaging/gaussianmixture.h"
 #include "imaging/geodesicdistance.h"
+#include "imaging/inbands.h"
 #include "imaging/texturefeatures.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 #include <iterator>
 #include <new>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -88,6 +88,13 @@ constexpr size_t fewSamples = 200;
 
 // At most this many samples fit a mixture: more change it little.
 constexpr size_t fitSamples = 24000;
+
+// The two searches of nearness to the marks run side by side, so do the two
+// sides' mixtures when each has at least `parallelSamples`, and a band's
+// regional term is worked out in parts of at least `parallelVertices`: fewer
+// are not worth a thread.
+constexpr size_t parallelSamples = 4096;
+constexpr int parallelVertices = 8192;
 
 // Cancelling is checked this often while a graph is built.
 constexpr int rowsBetweenChecks = 64;
@@ -387,6 +394,35 @@ uint32_t linksBefore(uint8_t mask, unsigned k)
     return bits[mask & ((1u << k) - 1u)];
 }
 
+// How much likelier each vertex of the band is under the keep model than
+// under the remove model, in nats within the regional limit; a large band is
+// shared with a second thread.
+std::vector<double> keepPreference(const Level &level, const Plane &grey, const Band &band, const Models &models,
+                                   const std::vector<Sample> *features)
+{
+    std::vector<double> preference(band.vertices);
+    InBands::run(
+        int(band.vertices),
+        [&](int first, int end) {
+            // From the run that holds the band's first vertex.
+            auto run = std::partition_point(band.runs.begin(), band.runs.end(), [&](const Run &r) {
+                return r.first + uint32_t(r.right - r.left) < uint32_t(first);
+            });
+            for (; run != band.runs.end() && run->first < uint32_t(end); ++run) {
+                const Sample *row = features ? features->data() + size_t(run->y) * size_t(level.width) : nullptr;
+                const int left = std::max(run->left, run->left + first - int(run->first));
+                const int right = std::min(run->right, run->left + end - 1 - int(run->first));
+                for (int x = left; x <= right; ++x) {
+                    const Sample f = row ? row[x] : TextureFeatures::at(grey, x, run->y);
+                    preference[run->first + uint32_t(x - run->left)] =
+                        std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit, regionalLimit);
+                }
+            }
+        },
+        parallelVertices);
+    return preference;
+}
+
 // Cuts the band of one level: band pixels are joined to their band
 // neighbours by n-links, and to a terminal by a t-link that sums their
 // regional term, the links to their neighbours outside the band (whose labels
@@ -413,6 +449,10 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
         const size_t d = size_t(std::abs(a - b));
         return k < 4 ? weights.straight[d] : weights.diagonal[d];
     };
+
+    const bool modelled = !models.keep.isEmpty() && !models.remove.isEmpty();
+    const std::vector<double> preference =
+        modelled ? keepPreference(level, grey, band, models, features) : std::vector<double>();
 
     // Which of its eight neighbours each vertex is linked to, by bit: the
     // reverse of a link is then found without a search.
@@ -458,11 +498,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
                 pull = -hardLink;
             } else if (map[x] & KeepSeed) {
                 pull = hardLink;
-            } else if (!models.keep.isEmpty() && !models.remove.isEmpty()) {
-                const Sample f = features ? (*features)[size_t(y) * size_t(level.width) + size_t(x)]
-                                          : TextureFeatures::at(grey, x, y);
-                const double d =
-                    std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit, regionalLimit);
+            } else if (modelled) {
+                const double d = preference[v];
                 double prior = regionalScale * (d > 0 ? std::max(0.0, d - deadZone) : std::min(0.0, d + deadZone));
                 if (geodesic)
                     prior += geodesicWeight * (*geodesic)[size_t(y) * size_t(level.width) + size_t(x)];
@@ -701,8 +738,14 @@ Models fitModels(const Level &level, const Band &band, const Plane &grey, const 
     thin(keep);
     thin(remove);
     Models models;
-    models.keep.fit(keep);
-    models.remove.fit(remove);
+    const bool few = std::min(keep.size(), remove.size()) < parallelSamples;
+    InBands::run(
+        2,
+        [&](int first, int end) {
+            for (int side = first; side < end; ++side)
+                (side == 0 ? models.keep : models.remove).fit(side == 0 ? keep : remove);
+        },
+        1, few ? 1 : 2);
     return models;
 }
 
@@ -1032,11 +1075,13 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
     std::vector<float> geodesic;
     std::vector<float> beyond;
     if (!keepSeeds.empty() && !removeSeeds.empty()) {
-        // The two searches are independent: one runs beside the other.
+        std::vector<float> toKeep;
         std::vector<float> toRemove;
-        std::thread removeSide([&] { toRemove = GeodesicDistance::from(grey, removeSeeds, geodesicStep, cancel); });
-        const std::vector<float> toKeep = GeodesicDistance::from(grey, keepSeeds, geodesicStep, cancel);
-        removeSide.join();
+        InBands::run(2, [&](int first, int end) {
+            for (int side = first; side < end; ++side)
+                (side == 0 ? toKeep : toRemove) =
+                    GeodesicDistance::from(grey, side == 0 ? keepSeeds : removeSeeds, geodesicStep, cancel);
+        });
         if (toKeep.empty() || toRemove.empty())
             return false;
         geodesic.resize(toKeep.size());
