@@ -1,5 +1,7 @@
 #include "imaging/brushgeometry.h"
 
+#include "imaging/inbands.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -61,6 +63,11 @@ QList<QPoint> disc(const QPoint &centre, const Square &square, const QRect &limi
 namespace BrushGeometry {
 
 namespace {
+
+// A soft sweep shares its rows among the cores in bands of at least this
+// many: a band of a large brush's rows takes far longer than starting a
+// thread, a small brush's rows stay on one.
+constexpr int rowsPerBand = 128;
 
 // The largest d with d * d <= v, for v >= 0.
 qint64 floorSqrt(qint64 v)
@@ -586,8 +593,6 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
         std::stable_sort(group.begin(), group.end(),
                          [&sources](int a, int b) { return sources[size_t(a)].cx < sources[size_t(b)].cx; });
     const bool merging = groups.size() > 1;
-    // A rim on each side of each row, and the core between.
-    out.reserve(3 * qsizetype(bottom - top + 1), 0);
 
     // The coverage of one pixel from every new disc whose square holds it.
     const auto bruteForce = [&sources, &profiles, newSources](qint64 x, qint64 y) {
@@ -611,12 +616,7 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
         qint64 xmax;
         bool painted;
     };
-    std::vector<Candidate> candidates;
-    std::vector<int> envelope;  // into candidates, left to right
-    std::vector<double> starts; // piece k of the envelope: starts[k] <= x < starts[k + 1]
     const qint64 base = limit.left();
-    std::vector<quint8> buffer(size_t(limit.width()), 0); // the row, by x - base
-    std::vector<std::pair<qint64, qint64>> runs;          // written columns of the row
     constexpr double infinity = std::numeric_limits<double>::infinity();
     // The first column at or after z, within a column of the limit.
     const auto firstColumn = [&limit](double z) {
@@ -625,158 +625,185 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
         return double(c) < bounded ? c + 1 : c;
     };
 
-    for (int y = top; y <= bottom; ++y) {
-        qint64 holeLeft = 1;
-        qint64 holeRight = 0;
-        if (hasPainted && y >= last.top && y <= last.bottom && lastFull >= 0) {
-            const qint64 dy = y - last.cy;
-            if (dy * dy <= lastFull) {
-                const qint64 d = floorSqrt(lastFull - dy * dy);
-                holeLeft = std::max(last.cx - d, last.xmin);
-                holeRight = std::min(last.cx + d, last.xmax);
-            }
-        }
-        runs.clear();
-        // Marks [a, b] as written.
-        const auto written = [&runs](qint64 a, qint64 b) {
-            if (!runs.empty() && runs.back().second + 1 == a)
-                runs.back().second = b;
-            else
-                runs.emplace_back(a, b);
-        };
-        const auto brute = [&](qint64 a, qint64 b) {
-            for (qint64 x = a; x <= b; ++x) {
-                if (x >= holeLeft && x <= holeRight)
-                    continue;
-                quint8 &v = buffer[size_t(x - base)];
-                v = quint8(merging ? std::max(int(v), bruteForce(x, y)) : bruteForce(x, y));
-                written(x, x);
-            }
-        };
-
-        for (const std::vector<int> &group : groups) {
-            const SoftProfile &profile = profiles[size_t(sources[size_t(group.front())].profile)];
-            const qint64 r2 = profile.squaredRadius();
-            candidates.clear();
-            qint64 left = std::numeric_limits<qint64>::max();
-            qint64 right = std::numeric_limits<qint64>::min();
-            for (const int i : group) {
-                const SoftSource &s = sources[size_t(i)];
-                if (y < s.top || y > s.bottom)
-                    continue;
-                left = std::min(left, s.xmin);
-                right = std::max(right, s.xmax);
-                const qint64 dy = y - s.cy;
-                const Candidate c{s.cx,   dy * dy, double(dy * dy) + double(s.cx) * double(s.cx),
-                                  s.xmin, s.xmax,  s.painted};
-                if (!candidates.empty() && candidates.back().cx == c.cx) {
-                    // One centre column keeps its nearest centre; the painted
-                    // disc wins a tie, since it needs no painting. Columns
-                    // beyond the kept square go to every disc below, so two
-                    // new discs on one centre may share their squares.
-                    Candidate &kept = candidates.back();
-                    if (c.h < kept.h || (c.h == kept.h && c.painted)) {
-                        kept = c;
-                    } else if (c.h == kept.h && !kept.painted) {
-                        kept.xmin = std::min(kept.xmin, c.xmin);
-                        kept.xmax = std::max(kept.xmax, c.xmax);
-                    }
-                    continue;
+    // Rows [first, final] into `band`; rows depend on nothing but the discs.
+    const auto sweepRows = [&](int first, int final, CoverageSpans &band) {
+        std::vector<Candidate> candidates;
+        std::vector<int> envelope;                            // into candidates, left to right
+        std::vector<double> starts;                           // piece k of the envelope: starts[k] <= x < starts[k + 1]
+        std::vector<quint8> buffer(size_t(limit.width()), 0); // the row, by x - base
+        std::vector<std::pair<qint64, qint64>> runs;          // written columns of the row
+        // A rim on each side of each row, and the core between.
+        band.reserve(3 * qsizetype(final - first + 1), 0);
+        for (int y = first; y <= final; ++y) {
+            qint64 holeLeft = 1;
+            qint64 holeRight = 0;
+            if (hasPainted && y >= last.top && y <= last.bottom && lastFull >= 0) {
+                const qint64 dy = y - last.cy;
+                if (dy * dy <= lastFull) {
+                    const qint64 d = floorSqrt(lastFull - dy * dy);
+                    holeLeft = std::max(last.cx - d, last.xmin);
+                    holeRight = std::min(last.cx + d, last.xmax);
                 }
-                candidates.push_back(c);
             }
-            if (candidates.empty())
-                continue;
-
-            // The lower envelope of the parabolas (x - cx)^2 + h. Where two
-            // meet between columns the comparison with a column is exact, since
-            // the squared distances there differ by whole numbers.
-            envelope.clear();
-            starts.clear();
-            for (int c = 0; c < int(candidates.size()); ++c) {
-                const Candidate &q = candidates[size_t(c)];
-                double start = -infinity;
-                while (!envelope.empty()) {
-                    const Candidate &p = candidates[size_t(envelope.back())];
-                    start = (q.f - p.f) / (2.0 * double(q.cx - p.cx));
-                    if (start > starts.back())
-                        break;
-                    envelope.pop_back();
-                    starts.pop_back();
-                    start = -infinity;
-                }
-                envelope.push_back(c);
-                starts.push_back(start);
-            }
-
-            // The columns of the row less the hole, piece by piece.
-            size_t k = 0;
-            const auto walk = [&](qint64 from, qint64 to) {
-                qint64 x = from;
-                while (x <= to && k < envelope.size()) {
-                    const qint64 pieceEnd =
-                        k + 1 < envelope.size() ? firstColumn(starts[k + 1]) - 1 : std::numeric_limits<qint64>::max();
-                    const qint64 e = std::min(to, pieceEnd);
-                    if (x > e) {
-                        ++k;
+            runs.clear();
+            // Marks [a, b] as written.
+            const auto written = [&runs](qint64 a, qint64 b) {
+                if (!runs.empty() && runs.back().second + 1 == a)
+                    runs.back().second = b;
+                else
+                    runs.emplace_back(a, b);
+            };
+            const auto brute = [&](qint64 a, qint64 b) {
+                for (qint64 x = a; x <= b; ++x) {
+                    if (x >= holeLeft && x <= holeRight)
                         continue;
-                    }
-                    const Candidate &c = candidates[size_t(envelope[k])];
-                    qint64 a = x;
-                    qint64 b = e;
-                    x = e + 1;
-                    if (e == pieceEnd)
-                        ++k;
-                    // Cut to the winner's circle: beyond it no disc of this
-                    // size reaches.
-                    const auto inside = [&c, r2](qint64 col) { return (col - c.cx) * (col - c.cx) + c.h < r2; };
-                    if (!inside(a) || !inside(b)) {
-                        const qint64 d = floorSqrt(r2 - 1 - c.h);
-                        a = std::max(a, c.cx - d);
-                        b = std::min(b, c.cx + d);
-                        if (a > b)
-                            continue;
-                    }
-                    // Columns beyond the winner's square are measured against
-                    // every disc; within it the winner alone decides.
-                    if (a < c.xmin)
-                        brute(a, std::min(b, c.xmin - 1));
-                    const qint64 ia = std::max(a, c.xmin);
-                    const qint64 ib = std::min(b, c.xmax);
-                    if (ia <= ib && !c.painted) {
-                        written(ia, ib);
-                        profile.row(ia - c.cx, c.h, ib - ia + 1, buffer.data() + (ia - base), merging);
-                    }
-                    if (b > c.xmax)
-                        brute(std::max(a, c.xmax + 1), b);
+                    quint8 &v = buffer[size_t(x - base)];
+                    v = quint8(merging ? std::max(int(v), bruteForce(x, y)) : bruteForce(x, y));
+                    written(x, x);
                 }
             };
-            const qint64 from = std::max<qint64>(left, limit.left());
-            const qint64 to = std::min<qint64>(right, limit.right());
-            if (holeLeft > holeRight || holeRight < from || holeLeft > to) {
-                walk(from, to);
-            } else {
-                walk(from, holeLeft - 1);
-                walk(holeRight + 1, to);
+
+            for (const std::vector<int> &group : groups) {
+                const SoftProfile &profile = profiles[size_t(sources[size_t(group.front())].profile)];
+                const qint64 r2 = profile.squaredRadius();
+                candidates.clear();
+                qint64 left = std::numeric_limits<qint64>::max();
+                qint64 right = std::numeric_limits<qint64>::min();
+                for (const int i : group) {
+                    const SoftSource &s = sources[size_t(i)];
+                    if (y < s.top || y > s.bottom)
+                        continue;
+                    left = std::min(left, s.xmin);
+                    right = std::max(right, s.xmax);
+                    const qint64 dy = y - s.cy;
+                    const Candidate c{s.cx,   dy * dy, double(dy * dy) + double(s.cx) * double(s.cx),
+                                      s.xmin, s.xmax,  s.painted};
+                    if (!candidates.empty() && candidates.back().cx == c.cx) {
+                        // One centre column keeps its nearest centre; the painted
+                        // disc wins a tie, since it needs no painting. Columns
+                        // beyond the kept square go to every disc below, so two
+                        // new discs on one centre may share their squares.
+                        Candidate &kept = candidates.back();
+                        if (c.h < kept.h || (c.h == kept.h && c.painted)) {
+                            kept = c;
+                        } else if (c.h == kept.h && !kept.painted) {
+                            kept.xmin = std::min(kept.xmin, c.xmin);
+                            kept.xmax = std::max(kept.xmax, c.xmax);
+                        }
+                        continue;
+                    }
+                    candidates.push_back(c);
+                }
+                if (candidates.empty())
+                    continue;
+
+                // The lower envelope of the parabolas (x - cx)^2 + h. Where two
+                // meet between columns the comparison with a column is exact, since
+                // the squared distances there differ by whole numbers.
+                envelope.clear();
+                starts.clear();
+                for (int c = 0; c < int(candidates.size()); ++c) {
+                    const Candidate &q = candidates[size_t(c)];
+                    double start = -infinity;
+                    while (!envelope.empty()) {
+                        const Candidate &p = candidates[size_t(envelope.back())];
+                        start = (q.f - p.f) / (2.0 * double(q.cx - p.cx));
+                        if (start > starts.back())
+                            break;
+                        envelope.pop_back();
+                        starts.pop_back();
+                        start = -infinity;
+                    }
+                    envelope.push_back(c);
+                    starts.push_back(start);
+                }
+
+                // The columns of the row less the hole, piece by piece.
+                size_t k = 0;
+                const auto walk = [&](qint64 from, qint64 to) {
+                    qint64 x = from;
+                    while (x <= to && k < envelope.size()) {
+                        const qint64 pieceEnd = k + 1 < envelope.size() ? firstColumn(starts[k + 1]) - 1
+                                                                        : std::numeric_limits<qint64>::max();
+                        const qint64 e = std::min(to, pieceEnd);
+                        if (x > e) {
+                            ++k;
+                            continue;
+                        }
+                        const Candidate &c = candidates[size_t(envelope[k])];
+                        qint64 a = x;
+                        qint64 b = e;
+                        x = e + 1;
+                        if (e == pieceEnd)
+                            ++k;
+                        // Cut to the winner's circle: beyond it no disc of this
+                        // size reaches.
+                        const auto inside = [&c, r2](qint64 col) { return (col - c.cx) * (col - c.cx) + c.h < r2; };
+                        if (!inside(a) || !inside(b)) {
+                            const qint64 d = floorSqrt(r2 - 1 - c.h);
+                            a = std::max(a, c.cx - d);
+                            b = std::min(b, c.cx + d);
+                            if (a > b)
+                                continue;
+                        }
+                        // Columns beyond the winner's square are measured against
+                        // every disc; within it the winner alone decides.
+                        if (a < c.xmin)
+                            brute(a, std::min(b, c.xmin - 1));
+                        const qint64 ia = std::max(a, c.xmin);
+                        const qint64 ib = std::min(b, c.xmax);
+                        if (ia <= ib && !c.painted) {
+                            written(ia, ib);
+                            profile.row(ia - c.cx, c.h, ib - ia + 1, buffer.data() + (ia - base), merging);
+                        }
+                        if (b > c.xmax)
+                            brute(std::max(a, c.xmax + 1), b);
+                    }
+                };
+                const qint64 from = std::max<qint64>(left, limit.left());
+                const qint64 to = std::min<qint64>(right, limit.right());
+                if (holeLeft > holeRight || holeRight < from || holeLeft > to) {
+                    walk(from, to);
+                } else {
+                    walk(from, holeLeft - 1);
+                    walk(holeRight + 1, to);
+                }
+            }
+
+            if (!merging) {
+                for (const auto &[a, b] : runs)
+                    appendRun(band, y, a, buffer.data() + (a - base), b - a + 1);
+                continue;
+            }
+            std::sort(runs.begin(), runs.end());
+            for (size_t i = 0; i < runs.size();) {
+                const qint64 a = runs[i].first;
+                qint64 b = runs[i].second;
+                for (++i; i < runs.size() && runs[i].first <= b + 1; ++i)
+                    b = std::max(b, runs[i].second);
+                quint8 *row = buffer.data() + (a - base);
+                appendRun(band, y, a, row, b - a + 1);
+                std::fill(row, row + (b - a + 1), quint8(0));
             }
         }
+    };
 
-        if (!merging) {
-            for (const auto &[a, b] : runs)
-                appendRun(out, y, a, buffer.data() + (a - base), b - a + 1);
-            continue;
-        }
-        std::sort(runs.begin(), runs.end());
-        for (size_t i = 0; i < runs.size();) {
-            const qint64 a = runs[i].first;
-            qint64 b = runs[i].second;
-            for (++i; i < runs.size() && runs[i].first <= b + 1; ++i)
-                b = std::max(b, runs[i].second);
-            quint8 *row = buffer.data() + (a - base);
-            appendRun(out, y, a, row, b - a + 1);
-            std::fill(row, row + (b - a + 1), quint8(0));
-        }
+    // A large brush's rows are shared among the cores, a band each, and
+    // joined in order.
+    const int rows = bottom - top + 1;
+    const int bands = InBands::bandsFor(rows, rowsPerBand);
+    if (bands == 1) {
+        sweepRows(top, bottom, out);
+        return out;
     }
+    std::vector<CoverageSpans> parts(static_cast<size_t>(bands));
+    InBands::run(bands, [&](int firstBand, int endBand) {
+        for (int b = firstBand; b < endBand; ++b)
+            sweepRows(top + int(qint64(rows) * b / bands), top + int(qint64(rows) * (b + 1) / bands) - 1,
+                      parts[size_t(b)]);
+    });
+    for (const CoverageSpans &part : parts)
+        out.append(part);
     return out;
 }
 

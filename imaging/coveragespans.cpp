@@ -24,3 +24,13 @@ void CoverageSpans::append(const RowSpan &span, const quint8 *coverage)
     starts.append(values.size());
     values.append(reinterpret_cast<const char *>(coverage), span.length());
 }
+
+void CoverageSpans::append(const CoverageSpans &later)
+{
+    const qsizetype offset = values.size();
+    rows.append(later.rows);
+    starts.reserve(starts.size() + later.starts.size());
+    for (const qsizetype start : later.starts)
+        starts.append(start < 0 ? -1 : start + offset);
+    values.append(later.values);
+}

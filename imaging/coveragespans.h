@@ -26,6 +26,8 @@ public:
     void appendFull(const RowSpan &span);
     // `values` holds span.length() coverage values, left to right.
     void append(const RowSpan &span, const quint8 *values);
+    // All of `later`'s spans, which must come after these.
+    void append(const CoverageSpans &later);
 
     const RowSpans &spans() const { return rows; }
     qsizetype size() const { return rows.size(); }

@@ -8,14 +8,19 @@
 #include <thread>
 #include <vector>
 
+int InBands::bandsFor(int count, int least, int most)
+{
+    int bands = std::max(1, int(std::thread::hardware_concurrency()));
+    if (most > 0)
+        bands = std::min(bands, most);
+    return std::clamp(count / std::max(1, least), 1, bands);
+}
+
 void InBands::run(int count, const std::function<void(int, int)> &work, int least, int most)
 {
     if (count <= 0)
         return;
-    int bands = std::max(1, int(std::thread::hardware_concurrency()));
-    if (most > 0)
-        bands = std::min(bands, most);
-    bands = std::clamp(count / std::max(1, least), 1, bands);
+    const int bands = bandsFor(count, least, most);
     if (bands == 1) {
         work(0, count);
         return;

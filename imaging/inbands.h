@@ -13,6 +13,8 @@
 namespace InBands {
 
 void run(int count, const std::function<void(int, int)> &work, int least = 1, int most = 0);
+// How many bands run() cuts such work into.
+int bandsFor(int count, int least = 1, int most = 0);
 
 } // namespace InBands
 

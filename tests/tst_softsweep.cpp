@@ -203,26 +203,35 @@ void TestSoftSweep::sweepGivesEachPixelItsBestDisc_data()
     QTest::addColumn<bool>("withPainted");
     QTest::addColumn<double>("otherScale"); // of the painted disc, and of every other disc when mixed
     QTest::addColumn<bool>("mixed");
+    QTest::addColumn<QSize>("area");
 
     const QPoint a(100, 90);
-    QTest::newRow("press: one disc, 50 %") << 1.0 << 40 << a << a << 50 << false << 0.0 << false;
-    QTest::newRow("brush 40 flat, 50 %") << 1.0 << 40 << QPoint(40, 90) << QPoint(211, 97) << 50 << true << 0.0
-                                         << false;
+    QTest::newRow("press: one disc, 50 %") << 1.0 << 40 << a << a << 50 << false << 0.0 << false << QSize(240, 190);
+    QTest::newRow("brush 40 flat, 50 %") << 1.0 << 40 << QPoint(40, 90) << QPoint(211, 97) << 50 << true << 0.0 << false
+                                         << QSize(240, 190);
     QTest::newRow("brush 40 steep, 100 %")
-        << 1.0 << 40 << QPoint(120, 20) << QPoint(101, 171) << 100 << true << 0.0 << false;
+        << 1.0 << 40 << QPoint(120, 20) << QPoint(101, 171) << 100 << true << 0.0 << false << QSize(240, 190);
     QTest::newRow("brush 40 diagonal back, 1 %")
-        << 1.0 << 40 << QPoint(200, 150) << QPoint(80, 40) << 1 << true << 0.0 << false;
+        << 1.0 << 40 << QPoint(200, 150) << QPoint(80, 40) << 1 << true << 0.0 << false << QSize(240, 190);
     QTest::newRow("brush 60 zoomed out, 50 %")
-        << 0.5 << 60 << QPoint(20, 30) << QPoint(110, 80) << 50 << true << 0.0 << false;
+        << 0.5 << 60 << QPoint(20, 30) << QPoint(110, 80) << 50 << true << 0.0 << false << QSize(240, 190);
     QTest::newRow("brush 300 zoomed far out, 90 %")
-        << 0.27 << 300 << QPoint(10, 10) << QPoint(50, 25) << 90 << true << 0.0 << false;
+        << 0.27 << 300 << QPoint(10, 10) << QPoint(50, 25) << 90 << true << 0.0 << false << QSize(240, 190);
     QTest::newRow("brush 15 zoomed in, 70 %")
-        << 3.0 << 15 << QPoint(30, 30) << QPoint(80, 41) << 70 << true << 0.0 << false;
+        << 3.0 << 15 << QPoint(30, 30) << QPoint(80, 41) << 70 << true << 0.0 << false << QSize(240, 190);
     QTest::newRow("a short move inside the last disc")
-        << 1.0 << 50 << a << QPoint(103, 102) << 50 << true << 0.0 << false;
-    QTest::newRow("over the border") << 1.0 << 70 << QPoint(-10, 20) << QPoint(60, -15) << 50 << true << 0.0 << false;
-    QTest::newRow("painted at another zoom") << 1.0 << 40 << a << QPoint(150, 120) << 50 << true << 0.8 << false;
-    QTest::newRow("discs of two sizes") << 1.0 << 40 << QPoint(60, 90) << QPoint(160, 60) << 60 << true << 0.7 << true;
+        << 1.0 << 50 << a << QPoint(103, 102) << 50 << true << 0.0 << false << QSize(240, 190);
+    QTest::newRow("over the border") << 1.0 << 70 << QPoint(-10, 20) << QPoint(60, -15) << 50 << true << 0.0 << false
+                                     << QSize(240, 190);
+    QTest::newRow("painted at another zoom")
+        << 1.0 << 40 << a << QPoint(150, 120) << 50 << true << 0.8 << false << QSize(240, 190);
+    // Enough rows to be shared among threads, joined in order.
+    QTest::newRow("brush 400, rows in bands, 50 %")
+        << 1.0 << 400 << QPoint(160, 250) << QPoint(214, 270) << 50 << true << 0.0 << false << QSize(420, 560);
+    QTest::newRow("brush 400, rows in bands, 100 %, no painted disc")
+        << 1.0 << 400 << QPoint(160, 250) << QPoint(190, 330) << 100 << false << 0.0 << false << QSize(420, 560);
+    QTest::newRow("discs of two sizes") << 1.0 << 40 << QPoint(60, 90) << QPoint(160, 60) << 60 << true << 0.7 << true
+                                        << QSize(240, 190);
 }
 
 // Each pixel holds the highest coverage any disc of the move gives it, and
@@ -237,11 +246,12 @@ void TestSoftSweep::sweepGivesEachPixelItsBestDisc()
     QFETCH(bool, withPainted);
     QFETCH(double, otherScale);
     QFETCH(bool, mixed);
+    QFETCH(QSize, area);
     const View view{scale, QPointF(0.4, 0.7)};
     // The other zoom keeps the press point where it was.
     const QPointF pressed = QPointF(0.4, 0.7) + QPointF(from) / scale;
     const View other{otherScale, pressed - QPointF(from) / std::max(otherScale, 0.01)};
-    const QRect limit(0, 0, 240, 190);
+    const QRect limit(QPoint(0, 0), area);
     QList<Disc> discs = view.move(from, to, brush);
     if (mixed) {
         for (qsizetype i = 1; i < discs.size(); i += 2)
