@@ -89,11 +89,8 @@ constexpr size_t fewSamples = 200;
 // At most this many samples fit a mixture: more change it little.
 constexpr size_t fitSamples = 24000;
 
-// The two searches of nearness to the marks run side by side, so do the two
-// sides' mixtures when each has at least `parallelSamples`, and a band's
-// regional term is worked out in parts of at least `parallelVertices`: fewer
-// are not worth a thread.
-constexpr size_t parallelSamples = 4096;
+// A band's regional term is worked out in parts of at least this many
+// vertices on every core: fewer are not worth a thread.
 constexpr int parallelVertices = 8192;
 
 // Cancelling is checked this often while a graph is built.
@@ -394,33 +391,42 @@ uint32_t linksBefore(uint8_t mask, unsigned k)
     return bits[mask & ((1u << k) - 1u)];
 }
 
-// How much likelier each vertex of the band is under the keep model than
-// under the remove model, in nats within the regional limit; a large band is
-// shared with a second thread.
-std::vector<double> keepPreference(const Level &level, const Plane &grey, const Band &band, const Models &models,
-                                   const std::vector<Sample> *features)
+// The regional term of each vertex off the marks, in the weight units its
+// terminal link starts from: how much likelier its appearance is under the
+// keep model than under the remove model (in nats within the regional limit,
+// less the dead zone), and how much nearer it is to a keep mark. A large band
+// is measured in parts on every core.
+void regionalPulls(const Level &level, const Plane &grey, const Band &band, const Models &models, double regionalScale,
+                   const std::vector<Sample> *features, const std::vector<float> *geodesic, double deadZone,
+                   std::vector<int32_t> &pulls)
 {
-    std::vector<double> preference(band.vertices);
     InBands::run(
         int(band.vertices),
         [&](int first, int end) {
-            // From the run that holds the band's first vertex.
+            // From the run that holds the part's first vertex.
             auto run = std::partition_point(band.runs.begin(), band.runs.end(), [&](const Run &r) {
                 return r.first + uint32_t(r.right - r.left) < uint32_t(first);
             });
             for (; run != band.runs.end() && run->first < uint32_t(end); ++run) {
-                const Sample *row = features ? features->data() + size_t(run->y) * size_t(level.width) : nullptr;
+                const size_t rowStart = size_t(run->y) * size_t(level.width);
+                const uint8_t *map = level.mapRow(run->y);
                 const int left = std::max(run->left, run->left + first - int(run->first));
                 const int right = std::min(run->right, run->left + end - 1 - int(run->first));
                 for (int x = left; x <= right; ++x) {
-                    const Sample f = row ? row[x] : TextureFeatures::at(grey, x, run->y);
-                    preference[run->first + uint32_t(x - run->left)] =
+                    if (map[x] & (KeepSeed | RemoveSeed))
+                        continue;
+                    const Sample f =
+                        features ? (*features)[rowStart + size_t(x)] : TextureFeatures::at(grey, x, run->y);
+                    const double d =
                         std::clamp(double(models.remove.cost(f)) - models.keep.cost(f), -regionalLimit, regionalLimit);
+                    double prior = regionalScale * (d > 0 ? std::max(0.0, d - deadZone) : std::min(0.0, d + deadZone));
+                    if (geodesic)
+                        prior += geodesicWeight * (*geodesic)[rowStart + size_t(x)];
+                    pulls[run->first + uint32_t(x - run->left)] = int32_t(std::lround(prior));
                 }
             }
         },
         parallelVertices);
-    return preference;
 }
 
 // Cuts the band of one level: band pixels are joined to their band
@@ -450,9 +456,11 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
         return k < 4 ? weights.straight[d] : weights.diagonal[d];
     };
 
+    // The terminal links start from the regional term; the links to
+    // neighbours outside the band are added below.
     const bool modelled = !models.keep.isEmpty() && !models.remove.isEmpty();
-    const std::vector<double> preference =
-        modelled ? keepPreference(level, grey, band, models, features) : std::vector<double>();
+    if (modelled)
+        regionalPulls(level, grey, band, models, regionalScale, features, geodesic, deadZone, terminal);
 
     // Which of its eight neighbours each vertex is linked to, by bit: the
     // reverse of a link is then found without a search.
@@ -499,11 +507,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
             } else if (map[x] & KeepSeed) {
                 pull = hardLink;
             } else if (modelled) {
-                const double d = preference[v];
-                double prior = regionalScale * (d > 0 ? std::max(0.0, d - deadZone) : std::min(0.0, d + deadZone));
-                if (geodesic)
-                    prior += geodesicWeight * (*geodesic)[size_t(y) * size_t(level.width) + size_t(x)];
-                pull += std::lround(prior);
+                pull += terminal[v];
             }
             terminal[v] = int32_t(std::clamp<int64_t>(pull, -hardLink, hardLink));
             // One slot for the terminal edge of this vertex.
@@ -738,14 +742,8 @@ Models fitModels(const Level &level, const Band &band, const Plane &grey, const 
     thin(keep);
     thin(remove);
     Models models;
-    const bool few = std::min(keep.size(), remove.size()) < parallelSamples;
-    InBands::run(
-        2,
-        [&](int first, int end) {
-            for (int side = first; side < end; ++side)
-                (side == 0 ? models.keep : models.remove).fit(side == 0 ? keep : remove);
-        },
-        1, few ? 1 : 2);
+    models.keep.fit(keep);
+    models.remove.fit(remove);
     return models;
 }
 
