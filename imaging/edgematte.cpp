@@ -1,12 +1,19 @@
 #include "imaging/edgematte.h"
 
+#include "imaging/inbands.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
 
 constexpr int tileSide = 32;
+
+// Fewer tiles, or rows, than these are not worth a thread of their own.
+constexpr int tilesPerBand = 16;
+constexpr int rowsPerBand = 256;
 
 // The guided filter's window radius and its regularisation, in grey levels
 // squared: a step of less than about 25 grey levels across the window is
@@ -235,33 +242,54 @@ CoverageSpans EdgeMatte::soften(const TextureFeatures::Plane &grey, const uint8_
             Tile tile;
             tile.x0 = tx * tileSide;
             tile.y0 = ty * tileSide;
-            TileMatte(grey, labels, labelStride, insideBit, excludedBit, band, tile.x0, tile.y0).write(tile);
             tileIndex[size_t(ty) * size_t(tilesX) + size_t(tx)] = int32_t(tiles.size());
             tiles.push_back(std::move(tile));
         }
+    // Each tile reads the photo and the labels only: a long boundary's
+    // tiles are shared among the cores.
+    InBands::run(
+        int(tiles.size()),
+        [&](int first, int end) {
+            for (int t = first; t < end; ++t) {
+                Tile &tile = tiles[size_t(t)];
+                TileMatte(grey, labels, labelStride, insideBit, excludedBit, band, tile.x0, tile.y0).write(tile);
+            }
+        },
+        tilesPerBand);
 
-    CoverageSpans region;
-    std::vector<uint8_t> row(static_cast<size_t>(width));
-    for (int y = 0; y < height; ++y) {
-        const int ty = y / tileSide;
-        for (int x = 0; x < width; ++x) {
-            const int32_t t = tileIndex[size_t(ty) * size_t(tilesX) + size_t(x / tileSide)];
-            row[size_t(x)] = t >= 0
-                ? tiles[size_t(t)].coverage[size_t(y - ty * tileSide) * tileSide + size_t(x % tileSide)]
-                : (isIn(x, y) ? 255 : 0);
+    // The rows as spans, in bands of rows joined in order.
+    const auto spansOf = [&](int first, int end, CoverageSpans &region) {
+        std::vector<uint8_t> row(static_cast<size_t>(width));
+        for (int y = first; y < end; ++y) {
+            const int ty = y / tileSide;
+            for (int x = 0; x < width; ++x) {
+                const int32_t t = tileIndex[size_t(ty) * size_t(tilesX) + size_t(x / tileSide)];
+                row[size_t(x)] = t >= 0
+                    ? tiles[size_t(t)].coverage[size_t(y - ty * tileSide) * tileSide + size_t(x % tileSide)]
+                    : (isIn(x, y) ? 255 : 0);
+            }
+            for (int x = 0; x < width; ++x) {
+                if (row[size_t(x)] == 0)
+                    continue;
+                const bool whole = row[size_t(x)] == CoverageSpans::full;
+                const int start = x;
+                while (x + 1 < width && row[size_t(x) + 1] != 0 && (row[size_t(x) + 1] == CoverageSpans::full) == whole)
+                    ++x;
+                if (whole)
+                    region.appendFull({y, start, x});
+                else
+                    region.append({y, start, x}, row.data() + start);
+            }
         }
-        for (int x = 0; x < width; ++x) {
-            if (row[size_t(x)] == 0)
-                continue;
-            const bool whole = row[size_t(x)] == CoverageSpans::full;
-            const int start = x;
-            while (x + 1 < width && row[size_t(x) + 1] != 0 && (row[size_t(x) + 1] == CoverageSpans::full) == whole)
-                ++x;
-            if (whole)
-                region.appendFull({y, start, x});
-            else
-                region.append({y, start, x}, row.data() + start);
-        }
-    }
+    };
+    const int bands = InBands::bandsFor(height, rowsPerBand);
+    std::vector<CoverageSpans> parts(static_cast<size_t>(bands));
+    InBands::run(bands, [&](int first, int end) {
+        for (int b = first; b < end; ++b)
+            spansOf(int(int64_t(height) * b / bands), int(int64_t(height) * (b + 1) / bands), parts[size_t(b)]);
+    });
+    CoverageSpans region = std::move(parts[0]);
+    for (size_t b = 1; b < parts.size(); ++b)
+        region.append(parts[b]);
     return region;
 }
