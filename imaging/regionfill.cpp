@@ -429,6 +429,18 @@ void regionalPulls(const Level &level, const Plane &grey, const Band &band, cons
         parallelVertices);
 }
 
+// What the max-flow works in, kept from one cut to the next: the rounds of
+// the coarsest cut are the same size, and fresh memory costs a page fault per
+// 4 KB on first touch (a quarter of a small photo's fill went to them). Only
+// what is alive while the flow runs is kept, so the peak stays as it was.
+struct CutStorage {
+    std::vector<int32_t> capacity;
+    std::vector<uint32_t> reverse;
+    std::vector<Edge> predecessor;
+    std::vector<boost::default_color_type> colour;
+    std::vector<int32_t> distance;
+};
+
 // Cuts the band of one level: band pixels are joined to their band
 // neighbours by n-links, and to a terminal by a t-link that sums their
 // regional term, the links to their neighbours outside the band (whose labels
@@ -436,17 +448,20 @@ void regionalPulls(const Level &level, const Plane &grey, const Band &band, cons
 // pixels; false when cancelled.
 bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeights &weights, const Models &models,
              double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel,
-             const std::vector<float> *geodesic = nullptr, double deadZone = 0)
+             const std::vector<float> *geodesic = nullptr, double deadZone = 0, CutStorage *kept = nullptr)
 {
     const uint32_t n = band.vertices;
     if (n == 0)
         return !cancelled(cancel);
+    CutStorage own;
+    CutStorage &storage = kept ? *kept : own;
 
     // Per vertex: its neighbours in the band and its pull toward keep
     // (positive) or remove (negative).
     std::vector<uint32_t> offsets(size_t(n) + 3, 0);
     std::vector<uint32_t> targets;
-    std::vector<int32_t> capacity;
+    std::vector<int32_t> &capacity = storage.capacity;
+    capacity.clear();
     std::vector<int32_t> terminal(n, 0);
     targets.reserve(size_t(n) * 9);
     capacity.reserve(size_t(n) * 9);
@@ -534,7 +549,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     const uint32_t edges = offsets[n + 2];
     targets.resize(edges);
     capacity.resize(edges);
-    std::vector<uint32_t> reverse(edges);
+    std::vector<uint32_t> &reverse = storage.reverse;
+    reverse.assign(edges, 0);
 
     uint32_t sourceEdge = offsets[n];
     uint32_t sinkEdge = offsets[n + 1];
@@ -588,9 +604,12 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     const auto residual = boost::make_iterator_property_map(capacity.begin(), edgeIndex);
     const auto reverseEdge = boost::make_function_property_map<Edge>(
         [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
-    std::vector<Edge> predecessor(size_t(n) + 2);
-    std::vector<boost::default_color_type> colour(size_t(n) + 2);
-    std::vector<int32_t> distance(size_t(n) + 2);
+    std::vector<Edge> &predecessor = storage.predecessor;
+    std::vector<boost::default_color_type> &colour = storage.colour;
+    std::vector<int32_t> &distance = storage.distance;
+    predecessor.assign(size_t(n) + 2, Edge());
+    colour.assign(size_t(n) + 2, boost::default_color_type());
+    distance.assign(size_t(n) + 2, 0);
     boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
                                       boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
                                       boost::make_iterator_property_map(colour.begin(), vertexIndex),
@@ -1099,9 +1118,10 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
         return round < nearKeepRounds ? &geodesic : &beyond;
     };
     std::vector<uint8_t> previous;
+    CutStorage storage;
     for (int round = 0; round < coarseRounds; ++round) {
         if (!cutBand(level, grey, whole, weights, models, regionalScaleAt(coarsest, coarsest), &features, cancel,
-                     nearness(round), removeSeeds.empty() ? keepOnlyDeadZone : 0.0))
+                     nearness(round), removeSeeds.empty() ? keepOnlyDeadZone : 0.0, &storage))
             return false;
         if (report)
             report(10 + 40 * (round + 1) / coarseRounds);
