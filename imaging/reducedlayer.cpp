@@ -1,5 +1,7 @@
 #include "imaging/reducedlayer.h"
 
+#include "imaging/inbands.h"
+
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -14,6 +16,21 @@ int ceilDiv(int a, int b)
 {
     return (a + b - 1) / b;
 }
+
+// The rows of a reduced picture, detached once: tiles of it are written on
+// several threads, and a QImage's own row access is not for that.
+struct Target {
+    uchar *bits = nullptr;
+    qsizetype stride = 0;
+
+    QRgb *row(int y) const { return reinterpret_cast<QRgb *>(bits + y * stride); }
+};
+
+void reduceBlocks(const QImage &layer, int factor, const QRect &reducedArea, const Target &out);
+
+// Stale tiles of a large change are reduced on every core; a few are not worth
+// a thread.
+constexpr int tilesPerBand = 4;
 
 } // namespace
 
@@ -76,17 +93,27 @@ const QImage &ReducedLayer::picture(const QImage &layer, int factor, const QRect
     if (area.isEmpty())
         return level.image;
     const int span = tileSize * factor;
+    QVarLengthArray<QRect, 64> tiles;
     for (int row = area.top() / span; row <= area.bottom() / span; ++row) {
         for (int column = area.left() / span; column <= area.right() / span; ++column) {
             const int index = row * level.columns + column;
             if (!level.stale.testBit(index))
                 continue;
-            const QRect tile =
-                QRect(column * tileSize, row * tileSize, tileSize, tileSize) & QRect(QPoint(0, 0), reducedSize);
-            reduce(layer, factor, tile, &level.image);
+            tiles.append(QRect(column * tileSize, row * tileSize, tileSize, tileSize)
+                         & QRect(QPoint(0, 0), reducedSize));
             level.stale.clearBit(index);
         }
     }
+    if (tiles.isEmpty())
+        return level.image; // and not detached: the view may hold it
+    const Target target{level.image.bits(), level.image.bytesPerLine()};
+    InBands::run(
+        int(tiles.size()),
+        [&](int first, int end) {
+            for (int t = first; t < end; ++t)
+                reduceBlocks(layer, factor, tiles[t], target);
+        },
+        tilesPerBand);
     return level.image;
 }
 
@@ -128,14 +155,14 @@ inline QRgb blockMean(QRgb a, QRgb b, QRgb c, QRgb d)
 
 // Halving, the common zoom of a big photo fitted in a window: most blocks
 // are one colour (inside a stroke or nowhere coloured) and cost a compare.
-void halve(const QImage &layer, const QRect &reducedArea, QImage *out)
+void halve(const QImage &layer, const QRect &reducedArea, const Target &out)
 {
     const int width = layer.width();
     const int height = layer.height();
     for (int y = reducedArea.top(); y <= reducedArea.bottom(); ++y) {
         const auto *upper = reinterpret_cast<const QRgb *>(layer.constScanLine(2 * y));
         const auto *lower = 2 * y + 1 < height ? reinterpret_cast<const QRgb *>(layer.constScanLine(2 * y + 1)) : upper;
-        auto *target = reinterpret_cast<QRgb *>(out->scanLine(y));
+        QRgb *target = out.row(y);
         for (int x = reducedArea.left(); x <= reducedArea.right(); ++x) {
             const int left = 2 * x;
             const int right = left + 1 < width ? left + 1 : left;
@@ -162,9 +189,7 @@ void halve(const QImage &layer, const QRect &reducedArea, QImage *out)
     }
 }
 
-} // namespace
-
-void ReducedLayer::reduce(const QImage &layer, int factor, const QRect &reducedArea, QImage *out)
+void reduceBlocks(const QImage &layer, int factor, const QRect &reducedArea, const Target &out)
 {
     if (factor == 2) {
         halve(layer, reducedArea, out);
@@ -200,7 +225,7 @@ void ReducedLayer::reduce(const QImage &layer, int factor, const QRect &reducedA
                 sum[3] += b;
             }
         }
-        auto *target = reinterpret_cast<QRgb *>(out->scanLine(y));
+        QRgb *target = out.row(y);
         const quint32 *sum = sums.data();
         // One division per block rather than four: a reciprocal, exact
         // enough for 8-bit results from at most 64 pixels.
@@ -216,4 +241,11 @@ void ReducedLayer::reduce(const QImage &layer, int factor, const QRect &reducedA
                               int(float(sum[3]) * perColour + 0.5f), int(float(sum[0]) * perAlpha + 0.5f));
         }
     }
+}
+
+} // namespace
+
+void ReducedLayer::reduce(const QImage &layer, int factor, const QRect &reducedArea, QImage *out)
+{
+    reduceBlocks(layer, factor, reducedArea, Target{out->bits(), out->bytesPerLine()});
 }

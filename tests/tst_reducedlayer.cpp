@@ -89,6 +89,8 @@ void TestReducedLayer::blockMeans_data()
     QTest::newRow("partial blocks by 4") << QSize(150, 67) << 4;
     QTest::newRow("partial blocks by 8") << QSize(523, 130) << 8;
     QTest::newRow("one pixel by 8") << QSize(1, 1) << 8;
+    // Enough stale tiles to be reduced on several threads.
+    QTest::newRow("many tiles by 4") << QSize(1100, 610) << 4;
 }
 
 void TestReducedLayer::blockMeans()
