@@ -1,5 +1,6 @@
 #include "imaging/spreadcolouring.h"
 
+#include "imaging/inbands.h"
 #include "imaging/markset.h"
 #include "imaging/photopixels.h"
 
@@ -10,8 +11,6 @@
 #include <cmath>
 #include <new>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -102,32 +101,20 @@ void SpreadColouring::write(const QImage &given, const ColourSpread::Chroma &chr
     if (photo.isNull() && !given.isNull())
         throw std::bad_alloc();
     const int height = std::min({photo.height(), chroma.height, layer.height()});
-    const int bands = std::clamp(int(std::thread::hardware_concurrency()), 1, std::max(1, height / 64));
+    const int bands = InBands::bandsFor(height, 64);
     std::vector<float> luma(size_t(bands) * size_t(photo.width()));
     // Detached once, here: the bands then write through plain pointers.
     uchar *const bits = layer.bits();
     if (bits == nullptr)
         throw std::bad_alloc();
     const qsizetype stride = layer.bytesPerLine();
-    const auto run = [&](int band) {
-        float *room = luma.data() + size_t(band) * size_t(photo.width());
-        for (int y = height * band / bands; y < height * (band + 1) / bands; ++y)
-            writeRow(photo, chroma, y, reinterpret_cast<QRgb *>(bits + y * stride), room);
-    };
-    std::vector<std::thread> threads;
-    int band = 1;
-    try {
-        threads.reserve(size_t(bands));
-        for (; band < bands; ++band)
-            threads.emplace_back(run, band);
-    } catch (const std::system_error &) {
-        // No thread to be had: the rest on this one.
-    } catch (const std::bad_alloc &) { }
-    for (int rest = band; rest < bands; ++rest)
-        run(rest);
-    run(0);
-    for (std::thread &t : threads)
-        t.join();
+    InBands::run(bands, [&](int first, int end) {
+        for (int band = first; band < end; ++band) {
+            float *room = luma.data() + size_t(band) * size_t(photo.width());
+            for (int y = height * band / bands; y < height * (band + 1) / bands; ++y)
+                writeRow(photo, chroma, y, reinterpret_cast<QRgb *>(bits + y * stride), room);
+        }
+    });
 }
 
 QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,
