@@ -28,6 +28,8 @@ struct PngEncoder::Plan {
     uint8_t depth;
     // Where set, the rows come from here instead of the image.
     const LayerSnapshot *snapshot = nullptr;
+
+    QSize size() const { return snapshot ? snapshot->size() : image.size(); }
 };
 
 namespace {
@@ -79,7 +81,7 @@ void putSample(uchar *out, quint16 v)
 // snapshot.
 void convertRow(const Plan &plan, int y, uchar *out, std::vector<quint32> &read)
 {
-    const int w = plan.snapshot ? plan.snapshot->width() : plan.image.width();
+    const int w = plan.size().width();
     const uchar *in = nullptr;
     if (plan.snapshot) {
         read.resize(size_t(w));
@@ -173,39 +175,40 @@ PngEncoder::PngEncoder(QIODevice *device)
     : device(device)
 { }
 
-bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
+bool PngEncoder::start(bool nothing)
 {
     message.clear();
     dropped.clear();
     ioFailed = false;
-    if (source.isNull()) {
+    if (nothing)
         message = tr("there is no image to write");
+    return !nothing;
+}
+
+bool PngEncoder::write(const QImage &source, const ProgressSpan &progress)
+{
+    if (!start(source.isNull()))
         return false;
-    }
     const Plan plan = planFor(source);
     if (plan.image.isNull()) {
         message = tr("there is not enough memory to convert the image");
         return false;
     }
-    return encode(plan, plan.image.size(), progress);
+    return encode(plan, progress);
 }
 
 bool PngEncoder::write(const LayerSnapshot &layer, const ProgressSpan &progress)
 {
-    message.clear();
-    dropped.clear();
-    ioFailed = false;
-    if (layer.isNull()) {
-        message = tr("there is no image to write");
+    if (!start(layer.isNull()))
         return false;
-    }
     Plan plan{QImage(), Layout::Rgba8FromArgb32, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8};
     plan.snapshot = &layer;
-    return encode(plan, layer.size(), progress);
+    return encode(plan, progress);
 }
 
-bool PngEncoder::encode(const Plan &plan, const QSize &size, const ProgressSpan &progress)
+bool PngEncoder::encode(const Plan &plan, const ProgressSpan &progress)
 {
+    const QSize size = plan.size();
     Context context(spng_ctx_new(SPNG_CTX_ENCODER));
     if (!context) {
         message = tr("there is not enough memory to encode the image");

@@ -59,7 +59,10 @@ public:
     struct Plan;
 
 private:
-    bool encode(const Plan &plan, const QSize &size, const ProgressSpan &progress);
+    // Forgets the last write's outcome; false, with the reason, when there is
+    // nothing to write.
+    bool start(bool nothing);
+    bool encode(const Plan &plan, const ProgressSpan &progress);
 
     QIODevice *device;
     PhotoMetadata meta;

@@ -797,11 +797,9 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QLi
         return out;
     }
     std::vector<CoverageSpans> parts(static_cast<size_t>(bands));
-    InBands::run(bands, [&](int firstBand, int endBand) {
-        for (int b = firstBand; b < endBand; ++b)
-            sweepRows(top + int(qint64(rows) * b / bands), top + int(qint64(rows) * (b + 1) / bands) - 1,
-                      parts[size_t(b)]);
-    });
+    InBands::runNumbered(
+        rows, [&](int band, int first, int end) { sweepRows(top + first, top + end - 1, parts[size_t(band)]); },
+        rowsPerBand);
     for (const CoverageSpans &part : parts)
         out.append(part);
     return out;

@@ -282,12 +282,9 @@ CoverageSpans EdgeMatte::soften(const TextureFeatures::Plane &grey, const uint8_
             }
         }
     };
-    const int bands = InBands::bandsFor(height, rowsPerBand);
-    std::vector<CoverageSpans> parts(static_cast<size_t>(bands));
-    InBands::run(bands, [&](int first, int end) {
-        for (int b = first; b < end; ++b)
-            spansOf(int(int64_t(height) * b / bands), int(int64_t(height) * (b + 1) / bands), parts[size_t(b)]);
-    });
+    std::vector<CoverageSpans> parts(static_cast<size_t>(InBands::bandsFor(height, rowsPerBand)));
+    InBands::runNumbered(
+        height, [&](int band, int first, int end) { spansOf(first, end, parts[size_t(band)]); }, rowsPerBand);
     CoverageSpans region = std::move(parts[0]);
     for (size_t b = 1; b < parts.size(); ++b)
         region.append(parts[b]);

@@ -18,17 +18,23 @@ int InBands::bandsFor(int count, int least, int most)
 
 void InBands::run(int count, const std::function<void(int, int)> &work, int least, int most)
 {
+    runNumbered(
+        count, [&work](int, int first, int end) { work(first, end); }, least, most);
+}
+
+void InBands::runNumbered(int count, const std::function<void(int, int, int)> &work, int least, int most)
+{
     if (count <= 0)
         return;
     const int bands = bandsFor(count, least, most);
     if (bands == 1) {
-        work(0, count);
+        work(0, 0, count);
         return;
     }
     std::vector<std::exception_ptr> failures(static_cast<size_t>(bands));
     const auto band = [&](int b) {
         try {
-            work(int(std::int64_t(count) * b / bands), int(std::int64_t(count) * (b + 1) / bands));
+            work(b, int(std::int64_t(count) * b / bands), int(std::int64_t(count) * (b + 1) / bands));
         } catch (...) {
             failures[size_t(b)] = std::current_exception();
         }

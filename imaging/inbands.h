@@ -13,7 +13,10 @@
 namespace InBands {
 
 void run(int count, const std::function<void(int, int)> &work, int least = 1, int most = 0);
-// How many bands run() cuts such work into.
+// The same, work(band, first, end) also getting its band's number, in
+// [0, bandsFor(count, least, most)): for work that keeps something per band.
+void runNumbered(int count, const std::function<void(int, int, int)> &work, int least = 1, int most = 0);
+// How many bands such work is cut into.
 int bandsFor(int count, int least = 1, int most = 0);
 
 } // namespace InBands

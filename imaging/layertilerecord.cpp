@@ -103,18 +103,8 @@ bool LayerTileRecord::kept(int y, int left, int right, quint32 *out) const
     for (int tx = left / tileSize; tx <= right / tileSize; ++tx)
         if (!row[tx].captured)
             return false;
-    for (int x = left; x <= right;) {
-        const int tx = x / tileSize;
-        const int end = std::min(right, (tx + 1) * tileSize - 1);
-        const Tile &tile = row[tx];
-        const size_t count = size_t(end - x + 1);
-        if (tile.pixels)
-            std::memcpy(out, tile.pixels.get() + (y - ty * tileSize) * tileSize + (x - tx * tileSize), count * 4);
-        else
-            std::fill(out, out + count, tile.uniform);
-        out += count;
-        x = end + 1;
-    }
+    // Every tile is kept: nothing is read from a current row.
+    keptOver(nullptr, y, left, right, out);
     return true;
 }
 

@@ -101,20 +101,21 @@ void SpreadColouring::write(const QImage &given, const ColourSpread::Chroma &chr
     if (photo.isNull() && !given.isNull())
         throw std::bad_alloc();
     const int height = std::min({photo.height(), chroma.height, layer.height()});
-    const int bands = InBands::bandsFor(height, 64);
-    std::vector<float> luma(size_t(bands) * size_t(photo.width()));
+    constexpr int rowsPerBand = 64;
+    std::vector<float> luma(size_t(InBands::bandsFor(height, rowsPerBand)) * size_t(photo.width()));
     // Detached once, here: the bands then write through plain pointers.
     uchar *const bits = layer.bits();
     if (bits == nullptr)
         throw std::bad_alloc();
     const qsizetype stride = layer.bytesPerLine();
-    InBands::run(bands, [&](int first, int end) {
-        for (int band = first; band < end; ++band) {
+    InBands::runNumbered(
+        height,
+        [&](int band, int first, int end) {
             float *room = luma.data() + size_t(band) * size_t(photo.width());
-            for (int y = height * band / bands; y < height * (band + 1) / bands; ++y)
+            for (int y = first; y < end; ++y)
                 writeRow(photo, chroma, y, reinterpret_cast<QRgb *>(bits + y * stride), room);
-        }
-    });
+        },
+        rowsPerBand);
 }
 
 QImage SpreadColouring::preview(const QImage &photo, const ColourSpread::Chroma &chroma, const QImage &layer,
