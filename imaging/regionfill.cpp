@@ -429,18 +429,6 @@ void regionalPulls(const Level &level, const Plane &grey, const Band &band, cons
         parallelVertices);
 }
 
-// What the max-flow works in, kept from one cut to the next: the rounds of
-// the coarsest cut are the same size, and fresh memory costs a page fault per
-// 4 KB on first touch (a quarter of a small photo's fill went to them). Only
-// what is alive while the flow runs is kept, so the peak stays as it was.
-struct CutStorage {
-    std::vector<int32_t> capacity;
-    std::vector<uint32_t> reverse;
-    std::vector<Edge> predecessor;
-    std::vector<boost::default_color_type> colour;
-    std::vector<int32_t> distance;
-};
-
 // Cuts the band of one level: band pixels are joined to their band
 // neighbours by n-links, and to a terminal by a t-link that sums their
 // regional term, the links to their neighbours outside the band (whose labels
@@ -448,20 +436,17 @@ struct CutStorage {
 // pixels; false when cancelled.
 bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeights &weights, const Models &models,
              double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel,
-             const std::vector<float> *geodesic = nullptr, double deadZone = 0, CutStorage *kept = nullptr)
+             const std::vector<float> *geodesic = nullptr, double deadZone = 0)
 {
     const uint32_t n = band.vertices;
     if (n == 0)
         return !cancelled(cancel);
-    CutStorage own;
-    CutStorage &storage = kept ? *kept : own;
 
     // Per vertex: its neighbours in the band and its pull toward keep
     // (positive) or remove (negative).
     std::vector<uint32_t> offsets(size_t(n) + 3, 0);
     std::vector<uint32_t> targets;
-    std::vector<int32_t> &capacity = storage.capacity;
-    capacity.clear();
+    std::vector<int32_t> capacity;
     std::vector<int32_t> terminal(n, 0);
     targets.reserve(size_t(n) * 9);
     capacity.reserve(size_t(n) * 9);
@@ -549,8 +534,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     const uint32_t edges = offsets[n + 2];
     targets.resize(edges);
     capacity.resize(edges);
-    std::vector<uint32_t> &reverse = storage.reverse;
-    reverse.assign(edges, 0);
+    std::vector<uint32_t> reverse(edges, 0);
 
     uint32_t sourceEdge = offsets[n];
     uint32_t sinkEdge = offsets[n + 1];
@@ -604,12 +588,9 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     const auto residual = boost::make_iterator_property_map(capacity.begin(), edgeIndex);
     const auto reverseEdge = boost::make_function_property_map<Edge>(
         [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
-    std::vector<Edge> &predecessor = storage.predecessor;
-    std::vector<boost::default_color_type> &colour = storage.colour;
-    std::vector<int32_t> &distance = storage.distance;
-    predecessor.assign(size_t(n) + 2, Edge());
-    colour.assign(size_t(n) + 2, boost::default_color_type());
-    distance.assign(size_t(n) + 2, 0);
+    std::vector<Edge> predecessor(size_t(n) + 2);
+    std::vector<boost::default_color_type> colour(size_t(n) + 2);
+    std::vector<int32_t> distance(size_t(n) + 2, 0);
     boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
                                       boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
                                       boost::make_iterator_property_map(colour.begin(), vertexIndex),
@@ -627,6 +608,146 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     }
     return true;
 }
+
+// The coarsest level is cut several times over with the same links, only the
+// terminal links changing as the models are re-estimated: its graph is built
+// once, and each cut goes on from the flow of the cut before (Kohli and
+// Torr's dynamic graph cuts). Where a pixel's old flow no longer fits its new
+// terminal links, both of its terminal links are raised by the same amount,
+// which adds that amount to every cut alike, so the minimum cuts stay the
+// same; every pixel has a link to each terminal for that. The region read
+// off is the part reachable from the source in the residual graph, the same
+// for every maximum flow, so it is the region a fresh cut gives.
+class WholeCut
+{
+public:
+    // False when cancelled while building.
+    bool build(const Level &level, const Plane &grey, const LinkWeights &weights, const std::atomic_bool *cancel)
+    {
+        n = uint32_t(level.area());
+        const uint32_t source = n;
+        const uint32_t sink = n + 1;
+        std::vector<uint32_t> offsets(size_t(n) + 3, 0);
+        std::vector<uint32_t> targets;
+        std::vector<uint8_t> linked(n, 0);
+        targets.reserve(size_t(n) * 12);
+        residual.reserve(size_t(n) * 12);
+        uint32_t v = 0;
+        for (int y = 0; y < level.height; ++y) {
+            if (y % rowsBetweenChecks == 0 && cancelled(cancel))
+                return false;
+            const uint8_t *row = grey.row(y);
+            for (int x = 0; x < level.width; ++x, ++v) {
+                offsets[v] = uint32_t(targets.size());
+                for (int k = 0; k < 8; ++k) {
+                    const int nx = x + neighbours[size_t(k)][0];
+                    const int ny = y + neighbours[size_t(k)][1];
+                    if (nx < 0 || ny < 0 || nx >= level.width || ny >= level.height)
+                        continue;
+                    const size_t d = size_t(std::abs(row[x] - grey.at(nx, ny)));
+                    targets.push_back(uint32_t(ny) * uint32_t(level.width) + uint32_t(nx));
+                    residual.push_back(k < 4 ? weights.straight[d] : weights.diagonal[d]);
+                    linked[v] |= uint8_t(1u << k);
+                }
+                // Back to the source and on to the sink.
+                targets.push_back(source);
+                targets.push_back(sink);
+                residual.push_back(0);
+                residual.push_back(0);
+            }
+        }
+        const uint32_t vertexEdges = uint32_t(targets.size());
+        offsets[n] = vertexEdges;
+        offsets[n + 1] = vertexEdges + n;
+        offsets[n + 2] = vertexEdges + 2 * n;
+        toSink.resize(n);
+        for (uint32_t i = 0; i < n; ++i)
+            toSink[i] = offsets[i + 1] - 1;
+        fromSource = vertexEdges;
+        targets.resize(offsets[n + 2]);
+        residual.resize(offsets[n + 2], 0);
+        reverse.assign(offsets[n + 2], 0);
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t e = offsets[i];
+            for (unsigned k = 0; k < 8; ++k) {
+                if (!(linked[i] & (1u << k)))
+                    continue;
+                const uint32_t u = targets[e];
+                reverse[e++] = offsets[u] + linksBefore(linked[u], k ^ 1u);
+            }
+            reverse[e] = fromSource + i;
+            reverse[fromSource + i] = e;
+            targets[fromSource + i] = i;
+            reverse[e + 1] = fromSource + n + i;
+            reverse[fromSource + n + i] = e + 1;
+            targets[fromSource + n + i] = i;
+        }
+        std::vector<uint8_t>().swap(linked);
+        if (cancelled(cancel))
+            return false;
+        graph = Graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0),
+                      EdgePairs(offsets, targets, offsets[n + 2]), n + 2, offsets[n + 2]);
+        sourceCapacity.assign(n, 0);
+        sinkCapacity.assign(n, 0);
+        return true;
+    }
+
+    // Cuts with the pull of each pixel toward keep (positive) or remove
+    // (negative), marks as hard constraints, and writes the level's labels.
+    void cut(Level &level, const std::vector<int32_t> &pulls)
+    {
+        const uint32_t source = n;
+        const uint32_t sink = n + 1;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint8_t m = level.map[i];
+            const int64_t pull = (m & RemoveSeed) ? -hardLink : (m & KeepSeed) ? hardLink : pulls[i];
+            // What the last cut sent through this pixel's terminal links.
+            const int64_t fromFlow = int64_t(sourceCapacity[i]) - residual[fromSource + i];
+            const int64_t toFlow = int64_t(sinkCapacity[i]) - residual[toSink[i]];
+            int64_t up = std::max<int64_t>(0, pull);
+            int64_t down = std::max<int64_t>(0, -pull);
+            // A pixel's two flows differ by no more than its eight links
+            // carry, and a mark never needs raising, so this stays small.
+            const int64_t raise = std::max({int64_t(0), fromFlow - up, toFlow - down});
+            up += raise;
+            down += raise;
+            sourceCapacity[i] = int32_t(up);
+            sinkCapacity[i] = int32_t(down);
+            residual[fromSource + i] = int32_t(up - fromFlow);
+            residual[toSink[i]] = int32_t(down - toFlow);
+            // Flow back into a terminal never lies on a path between them.
+            residual[toSink[i] - 1] = 0;
+            residual[fromSource + n + i] = 0;
+        }
+        const auto edgeIndex = get(boost::edge_index, graph);
+        const auto vertexIndex = get(boost::vertex_index, graph);
+        const auto residuals = boost::make_iterator_property_map(residual.begin(), edgeIndex);
+        const auto reverseEdge = boost::make_function_property_map<Edge>(
+            [this](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
+        std::vector<Edge> predecessor(size_t(n) + 2);
+        std::vector<boost::default_color_type> colour(size_t(n) + 2);
+        std::vector<int32_t> distance(size_t(n) + 2, 0);
+        boost::boykov_kolmogorov_max_flow(graph, residuals, residuals, reverseEdge,
+                                          boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
+                                          boost::make_iterator_property_map(colour.begin(), vertexIndex),
+                                          boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
+                                          source, sink);
+        for (uint32_t i = 0; i < n; ++i)
+            level.map[i] = colour[i] == boost::black_color ? (level.map[i] | Inside) : (level.map[i] & ~Inside);
+    }
+
+private:
+    uint32_t n = 0;
+    Graph graph;
+    // The residual capacities, also what each cut starts from.
+    std::vector<int32_t> residual;
+    std::vector<uint32_t> reverse;
+    uint32_t fromSource = 0;      // the source's link to pixel i is edge fromSource + i
+    std::vector<uint32_t> toSink; // pixel i's link to the sink
+    // The terminal links as the last cut set them.
+    std::vector<int32_t> sourceCapacity;
+    std::vector<int32_t> sinkCapacity;
+};
 
 struct Seed {
     int x = 0;
@@ -1071,8 +1192,8 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
         for (int x = 0; x < level.width; ++x)
             features[size_t(y) * size_t(level.width) + size_t(x)] = TextureFeatures::at(grey, x, y);
     }
-    const Band whole = wholeLevel(level);
-    models = fitModels(level, whole, grey, &features, true);
+    const Band everything = wholeLevel(level);
+    models = fitModels(level, everything, grey, &features, true);
 
     // How much nearer each pixel is to a keep mark than to a remove mark along
     // paths that pay for the edges they cross, in [-1, 1]. Marks of a few
@@ -1118,17 +1239,23 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
         return round < nearKeepRounds ? &geodesic : &beyond;
     };
     std::vector<uint8_t> previous;
-    CutStorage storage;
+    WholeCut whole;
+    if (!whole.build(level, grey, weights, cancel))
+        return false;
+    std::vector<int32_t> pulls(size_t(level.area()), 0);
     for (int round = 0; round < coarseRounds; ++round) {
-        if (!cutBand(level, grey, whole, weights, models, regionalScaleAt(coarsest, coarsest), &features, cancel,
-                     nearness(round), removeSeeds.empty() ? keepOnlyDeadZone : 0.0, &storage))
+        if (!models.keep.isEmpty() && !models.remove.isEmpty())
+            regionalPulls(level, grey, everything, models, regionalScaleAt(coarsest, coarsest), &features,
+                          nearness(round), removeSeeds.empty() ? keepOnlyDeadZone : 0.0, pulls);
+        if (cancelled(cancel))
             return false;
+        whole.cut(level, pulls);
         if (report)
             report(10 + 40 * (round + 1) / coarseRounds);
         if (level.map == previous || round + 1 == coarseRounds)
             break;
         previous = level.map;
-        Models next = fitModels(level, whole, grey, &features, false);
+        Models next = fitModels(level, everything, grey, &features, false);
         if (!next.keep.isEmpty() && !next.remove.isEmpty())
             models = std::move(next);
     }
