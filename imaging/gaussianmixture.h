@@ -42,8 +42,25 @@ private:
         float offset = 0; // -log(weight) + log(sqrt(det(2 pi covariance)))
     };
 
-    int likeliest(const Vector &v) const;
-    static bool estimate(const std::vector<Vector> &members, std::size_t total, Part &part, std::size_t least);
+    // The samples given to one component: how many, their mean and the sum
+    // of their outer products about it.
+    struct Group {
+        std::size_t size = 0;
+        Eigen::Matrix<double, TextureFeatures::dims, 1> mean = Eigen::Matrix<double, TextureFeatures::dims, 1>::Zero();
+        Eigen::Matrix<double, TextureFeatures::dims, TextureFeatures::dims> covariance =
+            Eigen::Matrix<double, TextureFeatures::dims, TextureFeatures::dims>::Zero();
+    };
+
+    // The samples as one column per feature.
+    using Columns = Eigen::Matrix<float, Eigen::Dynamic, TextureFeatures::dims>;
+
+    // Each sample's likeliest component: the first of the lowest cost.
+    void assignLikeliest(const Columns &columns, std::vector<int> &assignment) const;
+    // The groups of the samples by `assignment`, or all in the first when
+    // there is none.
+    static void gather(const std::vector<Vector> &points, const std::vector<int> *assignment,
+                       std::vector<Group> &groups);
+    static bool estimate(const Group &group, std::size_t total, Part &part, std::size_t least);
 
     std::vector<Part> parts;
 };
