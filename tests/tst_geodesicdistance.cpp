@@ -1,10 +1,15 @@
+#include "evalset.h"
+
 #include "imaging/geodesicdistance.h"
 
 #include <QtTest>
 
 #include <atomic>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <queue>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -30,6 +35,44 @@ Drawn drawn(const QStringList &rows)
     return d;
 }
 
+// Dijkstra's search as in a textbook, for comparison: a heap of (distance,
+// pixel), a pixel's distance lowered through each settled neighbour.
+std::vector<float> plainDijkstra(const TextureFeatures::Plane &plane, const std::vector<uint32_t> &seeds, float step)
+{
+    const int w = plane.width;
+    std::vector<float> distance(size_t(w) * size_t(plane.height), std::numeric_limits<float>::infinity());
+    using Entry = std::pair<float, uint32_t>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap;
+    for (const uint32_t s : seeds) {
+        distance[s] = 0;
+        heap.emplace(0.0f, s);
+    }
+    const float diagonal = float(std::sqrt(2.0)) * step;
+    while (!heap.empty()) {
+        const auto [d, i] = heap.top();
+        heap.pop();
+        if (d > distance[i])
+            continue;
+        const int x = int(i) % w;
+        const int y = int(i) / w;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int nx = x + dx;
+                const int ny = y + dy;
+                if ((dx == 0 && dy == 0) || nx < 0 || ny < 0 || nx >= w || ny >= plane.height)
+                    continue;
+                const float next =
+                    d + float(std::abs(plane.at(x, y) - plane.at(nx, ny))) + (dx != 0 && dy != 0 ? diagonal : step);
+                const uint32_t j = uint32_t(ny * w + nx);
+                if (next < distance[j]) {
+                    distance[j] = next;
+                    heap.emplace(next, j);
+                }
+            }
+    }
+    return distance;
+}
+
 } // namespace
 
 class TestGeodesicDistance : public QObject
@@ -39,6 +82,8 @@ class TestGeodesicDistance : public QObject
 private slots:
     void distance_data();
     void distance();
+    void sameAsPlainDijkstraOnPhotos_data();
+    void sameAsPlainDijkstraOnPhotos();
     void noSeedIsInfinitelyFar();
     void cancelledGivesNothing();
 };
@@ -84,6 +129,41 @@ void TestGeodesicDistance::distance()
     QCOMPARE(result.size(), d.pixels.size());
     QVERIFY2(std::abs(result[size_t(pixel.y() * d.plane.width + pixel.x())] - expected) < 1e-4,
              qPrintable(QString::number(result[size_t(pixel.y() * d.plane.width + pixel.x())])));
+}
+
+void TestGeodesicDistance::sameAsPlainDijkstraOnPhotos_data()
+{
+    QTest::addColumn<float>("stepCost");
+    // Whole step costs and others, below 1 and above; every distance must be
+    // the very float the textbook search gives.
+    QTest::newRow("step 1") << 1.0f;
+    QTest::newRow("step 1.7") << 1.7f;
+    QTest::newRow("step 6") << 6.0f;
+    QTest::newRow("step 0.5") << 0.5f;
+    QTest::newRow("step 0") << 0.0f;
+}
+
+void TestGeodesicDistance::sameAsPlainDijkstraOnPhotos()
+{
+    QFETCH(float, stepCost);
+    const EvalSet set = EvalSet::load(EvalSet::testSetPath());
+    QVERIFY2(set.isValid(), qPrintable(set.errorString()));
+    for (const EvalSet::Photo &photo : set.photos()) {
+        const QImage &grey = photo.grey;
+        const TextureFeatures::Plane plane{grey.constBits(), grey.width(), grey.height(),
+                                           std::ptrdiff_t(grey.bytesPerLine())};
+        // A few scattered seeds, and a line of them, as a stroke gives.
+        std::vector<uint32_t> seeds{uint32_t(grey.width() / 3), uint32_t(grey.width() * grey.height() - 1)};
+        for (int x = grey.width() / 4; x < grey.width() / 2; ++x)
+            seeds.push_back(uint32_t((grey.height() / 2) * grey.width() + x));
+        const std::vector<float> expected = plainDijkstra(plane, seeds, stepCost);
+        const std::vector<float> result = GeodesicDistance::from(plane, seeds, stepCost);
+        QCOMPARE(result.size(), expected.size());
+        int differing = 0;
+        for (size_t i = 0; i < result.size(); ++i)
+            differing += result[i] != expected[i];
+        QVERIFY2(differing == 0, qPrintable(QStringLiteral("%1: %2 pixels differ").arg(photo.name).arg(differing)));
+    }
 }
 
 void TestGeodesicDistance::noSeedIsInfinitelyFar()
