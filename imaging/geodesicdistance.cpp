@@ -25,12 +25,34 @@ inline float through(float d, int from, int to, int k, float stepCost, float dia
     return d + float(std::abs(from - to)) + (k < 4 ? stepCost : diagonal);
 }
 
+// Lowers each neighbour of pixel i, at distance d, that a step from i
+// brings nearer, and hands it with its new distance to `lowered`.
+template <typename Lowered>
+void relax(const TextureFeatures::Plane &plane, std::vector<float> &distance, uint32_t i, float d, float stepCost,
+           float diagonal, Lowered &&lowered)
+{
+    const int w = plane.width;
+    const int x = int(i % uint32_t(w));
+    const int y = int(i / uint32_t(w));
+    const int value = plane.at(x, y);
+    for (int k = 0; k < 8; ++k) {
+        const int nx = x + offsets[k][0];
+        const int ny = y + offsets[k][1];
+        if (nx < 0 || ny < 0 || nx >= w || ny >= plane.height)
+            continue;
+        const uint32_t j = uint32_t(ny) * uint32_t(w) + uint32_t(nx);
+        const float next = through(d, value, plane.at(nx, ny), k, stepCost, diagonal);
+        if (next < distance[j]) {
+            distance[j] = next;
+            lowered(j, next);
+        }
+    }
+}
+
 // Dijkstra's search with a binary heap, for any step cost.
 bool byHeap(const TextureFeatures::Plane &plane, std::vector<float> &distance, float stepCost,
             const std::atomic_bool *cancel)
 {
-    const int w = plane.width;
-    const int h = plane.height;
     using Entry = std::pair<float, uint32_t>;
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
     for (uint32_t i = 0; i < distance.size(); ++i)
@@ -45,21 +67,7 @@ bool byHeap(const TextureFeatures::Plane &plane, std::vector<float> &distance, f
             continue;
         if (cancelledAt(++settled, cancel))
             return false;
-        const int x = int(i % uint32_t(w));
-        const int y = int(i / uint32_t(w));
-        const int value = plane.at(x, y);
-        for (int k = 0; k < 8; ++k) {
-            const int nx = x + offsets[k][0];
-            const int ny = y + offsets[k][1];
-            if (nx < 0 || ny < 0 || nx >= w || ny >= h)
-                continue;
-            const uint32_t j = uint32_t(ny) * uint32_t(w) + uint32_t(nx);
-            const float next = through(d, value, plane.at(nx, ny), k, stepCost, diagonal);
-            if (next < distance[j]) {
-                distance[j] = next;
-                queue.emplace(next, j);
-            }
-        }
+        relax(plane, distance, i, d, stepCost, diagonal, [&queue](uint32_t j, float next) { queue.emplace(next, j); });
     }
     return true;
 }
@@ -74,8 +82,6 @@ bool byHeap(const TextureFeatures::Plane &plane, std::vector<float> &distance, f
 bool byBuckets(const TextureFeatures::Plane &plane, std::vector<float> &distance, float stepCost,
                const std::atomic_bool *cancel)
 {
-    const int w = plane.width;
-    const int h = plane.height;
     const float diagonal = float(std::sqrt(2.0)) * stepCost;
     size_t ringSize = 1;
     while (double(ringSize) < widestStep + diagonal + 4)
@@ -102,26 +108,13 @@ bool byBuckets(const TextureFeatures::Plane &plane, std::vector<float> &distance
             done[i] = 1;
             if (cancelledAt(++settled, cancel))
                 return false;
-            const float d = distance[i];
-            const int x = int(i % uint32_t(w));
-            const int y = int(i / uint32_t(w));
-            const int value = plane.at(x, y);
-            for (int k = 0; k < 8; ++k) {
-                const int nx = x + offsets[k][0];
-                const int ny = y + offsets[k][1];
-                if (nx < 0 || ny < 0 || nx >= w || ny >= h)
-                    continue;
-                const uint32_t j = uint32_t(ny) * uint32_t(w) + uint32_t(nx);
-                const float next = through(d, value, plane.at(nx, ny), k, stepCost, diagonal);
-                if (next < distance[j]) {
-                    distance[j] = next;
-                    // Past 2^24 a step can round away: never into the bucket
-                    // being taken.
-                    const uint64_t later = std::max(bucketOf(next), b + 1);
-                    ring[size_t(later) & (ringSize - 1)].push_back(j);
-                    ++waiting;
-                }
-            }
+            relax(plane, distance, i, distance[i], stepCost, diagonal, [&](uint32_t j, float next) {
+                // Past 2^24 a step can round away: never into the bucket
+                // being taken.
+                const uint64_t later = std::max(bucketOf(next), b + 1);
+                ring[size_t(later) & (ringSize - 1)].push_back(j);
+                ++waiting;
+            });
         }
         bucket.clear();
     }

@@ -429,6 +429,33 @@ void regionalPulls(const Level &level, const Plane &grey, const Band &band, cons
         parallelVertices);
 }
 
+// Boykov and Kolmogorov's max-flow from `source` to `sink`, the residual
+// capacities starting from `residual` and left in it; each vertex's search
+// tree when it ends: black for the source's, the part of the graph the
+// source still reaches. `reverse[e]` is the index of edge e's reverse.
+std::vector<boost::default_color_type> maxFlow(const Graph &graph, std::vector<int32_t> &residual,
+                                               const std::vector<uint32_t> &reverse, uint32_t source, uint32_t sink)
+{
+    const size_t vertices = boost::num_vertices(graph);
+    const auto edgeIndex = get(boost::edge_index, graph);
+    const auto vertexIndex = get(boost::vertex_index, graph);
+    // The capacities are only read to start the residuals, so the residuals
+    // start as the capacities themselves; a reverse edge starts where its
+    // edge ends.
+    const auto residuals = boost::make_iterator_property_map(residual.begin(), edgeIndex);
+    const auto reverseEdge = boost::make_function_property_map<Edge>(
+        [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
+    std::vector<Edge> predecessor(vertices);
+    std::vector<boost::default_color_type> colour(vertices);
+    std::vector<int32_t> distance(vertices, 0);
+    boost::boykov_kolmogorov_max_flow(graph, residuals, residuals, reverseEdge,
+                                      boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
+                                      boost::make_iterator_property_map(colour.begin(), vertexIndex),
+                                      boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
+                                      source, sink);
+    return colour;
+}
+
 // Cuts the band of one level: band pixels are joined to their band
 // neighbours by n-links, and to a terminal by a t-link that sums their
 // regional term, the links to their neighbours outside the band (whose labels
@@ -580,22 +607,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     std::vector<uint32_t>().swap(targets);
     std::vector<uint32_t>().swap(offsets);
 
-    // The capacities are only read to start the residuals, so the residuals
-    // start as the capacities themselves; a reverse edge starts where its
-    // edge ends.
-    const auto edgeIndex = get(boost::edge_index, graph);
-    const auto vertexIndex = get(boost::vertex_index, graph);
-    const auto residual = boost::make_iterator_property_map(capacity.begin(), edgeIndex);
-    const auto reverseEdge = boost::make_function_property_map<Edge>(
-        [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
-    std::vector<Edge> predecessor(size_t(n) + 2);
-    std::vector<boost::default_color_type> colour(size_t(n) + 2);
-    std::vector<int32_t> distance(size_t(n) + 2, 0);
-    boost::boykov_kolmogorov_max_flow(graph, residual, residual, reverseEdge,
-                                      boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(colour.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
-                                      source, sink);
+    const std::vector<boost::default_color_type> colour = maxFlow(graph, capacity, reverse, source, sink);
 
     // Pixels left in neither search tree could go either way at the same
     // cost; they go to the remove side, which keeps the region smallest.
@@ -719,19 +731,7 @@ public:
             residual[toSink[i] - 1] = 0;
             residual[fromSource + n + i] = 0;
         }
-        const auto edgeIndex = get(boost::edge_index, graph);
-        const auto vertexIndex = get(boost::vertex_index, graph);
-        const auto residuals = boost::make_iterator_property_map(residual.begin(), edgeIndex);
-        const auto reverseEdge = boost::make_function_property_map<Edge>(
-            [this](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
-        std::vector<Edge> predecessor(size_t(n) + 2);
-        std::vector<boost::default_color_type> colour(size_t(n) + 2);
-        std::vector<int32_t> distance(size_t(n) + 2, 0);
-        boost::boykov_kolmogorov_max_flow(graph, residuals, residuals, reverseEdge,
-                                          boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
-                                          boost::make_iterator_property_map(colour.begin(), vertexIndex),
-                                          boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
-                                          source, sink);
+        const std::vector<boost::default_color_type> colour = maxFlow(graph, residual, reverse, source, sink);
         for (uint32_t i = 0; i < n; ++i)
             level.map[i] = colour[i] == boost::black_color ? (level.map[i] | Inside) : (level.map[i] & ~Inside);
     }
