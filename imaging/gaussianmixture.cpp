@@ -24,24 +24,23 @@ constexpr int reassignments = 4;
 
 } // namespace
 
-void GaussianMixture::gather(const std::vector<Vector> &points, const std::vector<int> *assignment,
-                             std::vector<Group> &groups)
+void GaussianMixture::gather(const Columns &points, const std::vector<int> *assignment, std::vector<Group> &groups)
 {
     // Two passes, the spread about the mean, each group summed in the order
     // of the samples.
     for (Group &g : groups)
         g = Group();
-    for (size_t i = 0; i < points.size(); ++i) {
-        Group &g = groups[assignment ? size_t((*assignment)[i]) : 0];
-        g.mean += points[i].cast<double>();
+    for (Eigen::Index i = 0; i < points.rows(); ++i) {
+        Group &g = groups[assignment ? size_t((*assignment)[size_t(i)]) : 0];
+        g.mean += points.row(i).transpose().cast<double>();
         ++g.size;
     }
     for (Group &g : groups)
         if (g.size > 0)
             g.mean /= double(g.size);
-    for (size_t i = 0; i < points.size(); ++i) {
-        Group &g = groups[assignment ? size_t((*assignment)[i]) : 0];
-        const Eigen::Matrix<double, dims, 1> d = points[i].cast<double>() - g.mean;
+    for (Eigen::Index i = 0; i < points.rows(); ++i) {
+        Group &g = groups[assignment ? size_t((*assignment)[size_t(i)]) : 0];
+        const Eigen::Matrix<double, dims, 1> d = points.row(i).transpose().cast<double>() - g.mean;
         g.covariance += d * d.transpose();
     }
 }
@@ -101,22 +100,19 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
     parts.clear();
     if (samples.empty() || components < 1)
         return;
-    std::vector<Vector> points(samples.size());
-    Columns columns(Eigen::Index(samples.size()), dims);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        points[i] = Eigen::Map<const Vector>(samples[i].data());
-        columns.row(Eigen::Index(i)) = points[i].transpose();
-    }
+    // One column per feature, as the likeliest components are worked out.
+    Columns points(Eigen::Index(samples.size()), dims);
+    for (size_t i = 0; i < samples.size(); ++i)
+        points.row(Eigen::Index(i)) = Eigen::Map<const Vector>(samples[i].data()).transpose();
     const int count =
         std::clamp(int(samples.size() / (4 * minimumMembers)), 1, std::min(components, maximumComponents));
 
     // Equal groups by brightness to start with: stable, and for grey photos
     // close to where the components end up.
-    std::vector<int> order(points.size());
+    std::vector<int> order(samples.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&points](int a, int b) { return points[size_t(a)][0] < points[size_t(b)][0]; });
-    std::vector<int> assignment(points.size());
+    std::stable_sort(order.begin(), order.end(), [&points](int a, int b) { return points(a, 0) < points(b, 0); });
+    std::vector<int> assignment(samples.size());
     for (size_t i = 0; i < order.size(); ++i)
         assignment[size_t(order[i])] = int(i * size_t(count) / order.size());
 
@@ -126,7 +122,7 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
         std::vector<Part> estimated;
         for (const Group &group : groups) {
             Part part;
-            if (estimate(group, points.size(), part, minimumMembers))
+            if (estimate(group, samples.size(), part, minimumMembers))
                 estimated.push_back(part);
         }
         if (estimated.empty()) {
@@ -135,7 +131,7 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
             std::vector<Group> all(1);
             gather(points, nullptr, all);
             Part part;
-            if (estimate(all[0], points.size(), part, 1))
+            if (estimate(all[0], samples.size(), part, 1))
                 estimated.push_back(part);
             parts = std::move(estimated);
             return;
@@ -143,7 +139,7 @@ void GaussianMixture::fit(const std::vector<Sample> &samples, int components)
         parts = std::move(estimated);
         if (round == reassignments)
             break;
-        assignLikeliest(columns, assignment);
+        assignLikeliest(points, assignment);
         if (int(parts.size()) < count) {
             // Components whose groups were too small are gone; the rest keep
             // their order, so the assignments stay in range.

@@ -58,8 +58,7 @@ private:
     void assignLikeliest(const Columns &columns, std::vector<int> &assignment) const;
     // The groups of the samples by `assignment`, or all in the first when
     // there is none.
-    static void gather(const std::vector<Vector> &points, const std::vector<int> *assignment,
-                       std::vector<Group> &groups);
+    static void gather(const Columns &points, const std::vector<int> *assignment, std::vector<Group> &groups);
     static bool estimate(const Group &group, std::size_t total, Part &part, std::size_t least);
 
     std::vector<Part> parts;

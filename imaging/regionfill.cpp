@@ -561,7 +561,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     const uint32_t edges = offsets[n + 2];
     targets.resize(edges);
     capacity.resize(edges);
-    std::vector<uint32_t> reverse(edges, 0);
+    std::vector<uint32_t> reverse(edges);
 
     uint32_t sourceEdge = offsets[n];
     uint32_t sinkEdge = offsets[n + 1];
@@ -672,9 +672,6 @@ public:
         offsets[n] = vertexEdges;
         offsets[n + 1] = vertexEdges + n;
         offsets[n + 2] = vertexEdges + 2 * n;
-        toSink.resize(n);
-        for (uint32_t i = 0; i < n; ++i)
-            toSink[i] = offsets[i + 1] - 1;
         fromSource = vertexEdges;
         targets.resize(offsets[n + 2]);
         residual.resize(offsets[n + 2], 0);
@@ -713,9 +710,13 @@ public:
         for (uint32_t i = 0; i < n; ++i) {
             const uint8_t m = level.map[i];
             const int64_t pull = (m & RemoveSeed) ? -hardLink : (m & KeepSeed) ? hardLink : pulls[i];
+            // The pixel's own links back to the source and on to the sink
+            // are the reverses of the terminals' links to it.
+            const uint32_t toSource = reverse[fromSource + i];
+            const uint32_t toSink = reverse[fromSource + n + i];
             // What the last cut sent through this pixel's terminal links.
             const int64_t fromFlow = int64_t(sourceCapacity[i]) - residual[fromSource + i];
-            const int64_t toFlow = int64_t(sinkCapacity[i]) - residual[toSink[i]];
+            const int64_t toFlow = int64_t(sinkCapacity[i]) - residual[toSink];
             int64_t up = std::max<int64_t>(0, pull);
             int64_t down = std::max<int64_t>(0, -pull);
             // A pixel's two flows differ by no more than its eight links
@@ -726,9 +727,9 @@ public:
             sourceCapacity[i] = int32_t(up);
             sinkCapacity[i] = int32_t(down);
             residual[fromSource + i] = int32_t(up - fromFlow);
-            residual[toSink[i]] = int32_t(down - toFlow);
+            residual[toSink] = int32_t(down - toFlow);
             // Flow back into a terminal never lies on a path between them.
-            residual[toSink[i] - 1] = 0;
+            residual[toSource] = 0;
             residual[fromSource + n + i] = 0;
         }
         const std::vector<boost::default_color_type> colour = maxFlow(graph, residual, reverse, source, sink);
@@ -742,8 +743,9 @@ private:
     // The residual capacities, also what each cut starts from.
     std::vector<int32_t> residual;
     std::vector<uint32_t> reverse;
-    uint32_t fromSource = 0;      // the source's link to pixel i is edge fromSource + i
-    std::vector<uint32_t> toSink; // pixel i's link to the sink
+    // The source's link to pixel i is edge fromSource + i, the sink's
+    // fromSource + n + i.
+    uint32_t fromSource = 0;
     // The terminal links as the last cut set them.
     std::vector<int32_t> sourceCapacity;
     std::vector<int32_t> sinkCapacity;
