@@ -150,7 +150,9 @@ void BrushTool::startStroke(const ToolEvent &event)
     strokeSoftness = document ? document->strokeSoftness() : 0;
     strokeHistory.clear();
     if (strokeSoftness > 0)
-        deliver(BrushGeometry::softSweep({strokeDisc}, nullptr, strokeArea, strokeSoftness));
+        deliver(
+            BrushGeometry::withCentrePath(BrushGeometry::softSweep({strokeDisc}, nullptr, strokeArea, strokeSoftness),
+                                          {strokeDisc}, nullptr, strokeArea));
     else
         deliver(BrushGeometry::strokeSweep({strokeDisc}, nullptr, strokeArea));
 }
@@ -185,7 +187,9 @@ void BrushTool::continueStroke(const ToolEvent &event)
     if (strokeSoftness > 0) {
         const QList<BrushGeometry::Disc> swept = BrushGeometry::thinnedDiscs(discs, strokeSoftness);
         const CoverageSpans shape =
-            BrushGeometry::softSweep(swept, &strokeDisc, strokeHistory, strokeArea, strokeSoftness);
+            BrushGeometry::withCentrePath(BrushGeometry::softSweep(swept, &strokeDisc, strokeHistory, strokeArea,
+                                                                   strokeSoftness),
+                                          discs, &strokeDisc, strokeArea);
         // A few moves back are enough for a hand going to and fro; more
         // would cost every row of every move.
         constexpr qsizetype remembered = 40;

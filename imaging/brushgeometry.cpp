@@ -168,25 +168,31 @@ void appendLine(const QPoint &from, const QPoint &to, const QRect &limit, QList<
             out->append(q);
 }
 
+// The centres' path: from the painted disc's centre (taken as painted)
+// through each disc's centre, one pixel per step, within `limit`.
+QList<QPoint> centrePath(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+{
+    QList<QPoint> path;
+    if (discs.isEmpty())
+        return path;
+    QPoint previous = painted ? painted->centre : discs.constFirst().centre;
+    if (!painted && limit.contains(previous))
+        path.append(previous);
+    for (const Disc &disc : discs) {
+        if (disc.centre != previous)
+            appendLine(previous, disc.centre, limit, &path);
+        previous = disc.centre;
+    }
+    return path;
+}
+
 RowSpans sweepWithPath(const QList<Disc> &discs, const Disc *painted, const QRect &limit, bool withPath)
 {
     RowSpans spans;
     if (limit.isEmpty())
         return spans;
 
-    // The centres' path: from the painted disc's centre (taken as painted)
-    // through each disc's centre, one pixel per step.
-    QList<QPoint> path;
-    if (withPath && !discs.isEmpty()) {
-        QPoint previous = painted ? painted->centre : discs.constFirst().centre;
-        if (!painted && limit.contains(previous))
-            path.append(previous);
-        for (const Disc &disc : discs) {
-            if (disc.centre != previous)
-                appendLine(previous, disc.centre, limit, &path);
-            previous = disc.centre;
-        }
-    }
+    const QList<QPoint> path = withPath ? centrePath(discs, painted, limit) : QList<QPoint>();
 
     int top = std::numeric_limits<int>::max();
     int bottom = std::numeric_limits<int>::min();
@@ -301,6 +307,68 @@ RowSpans sweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit
 RowSpans strokeSweep(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
 {
     return sweepWithPath(discs, painted, limit, true);
+}
+
+CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+{
+    if (limit.isEmpty())
+        return shape;
+    QList<QPoint> path = centrePath(discs, painted, limit);
+    if (painted)
+        path.removeAll(painted->centre);
+    const RowSpans &spans = shape.spans();
+    // The span of `shape` that holds (x, y), or -1.
+    const auto spanAt = [&spans](int x, int y) -> qsizetype {
+        const auto it = std::upper_bound(spans.begin(), spans.end(), std::make_pair(y, x),
+                                         [](const std::pair<int, int> &p, const RowSpan &s) {
+                                             return p.first < s.y || (p.first == s.y && p.second < s.left);
+                                         });
+        if (it == spans.begin())
+            return -1;
+        const RowSpan &s = *(it - 1);
+        return s.y == y && x <= s.right ? qsizetype(it - 1 - spans.begin()) : -1;
+    };
+    // A brush that holds its centre pixels, as any but the smallest does,
+    // needs nothing more.
+    path.erase(std::remove_if(path.begin(), path.end(),
+                              [&](const QPoint &q) {
+                                  const qsizetype i = spanAt(q.x(), q.y());
+                                  return i >= 0 && shape.at(i, q.x()) == CoverageSpans::full;
+                              }),
+               path.end());
+    if (path.isEmpty())
+        return shape;
+    std::sort(path.begin(), path.end(),
+              [](const QPoint &a, const QPoint &b) { return a.y() < b.y() || (a.y() == b.y() && a.x() < b.x()); });
+    path.erase(std::unique(path.begin(), path.end()), path.end());
+
+    CoverageSpans out;
+    out.reserve(spans.size() + path.size(), 0);
+    std::vector<quint8> values;
+    qsizetype next = 0; // the first path pixel not yet laid
+    // Lays the path pixels outside the shape that come before (x, y).
+    const auto pathBefore = [&](int y, int x) {
+        for (; next < path.size() && (path[next].y() < y || (path[next].y() == y && path[next].x() < x)); ++next)
+            out.appendFull(RowSpan{path[next].y(), path[next].x(), path[next].x()});
+    };
+    for (qsizetype i = 0; i < spans.size(); ++i) {
+        const RowSpan &s = spans[i];
+        pathBefore(s.y, s.left);
+        const quint8 *c = shape.coverage(i);
+        if (!c || next >= path.size() || path[next].y() != s.y || path[next].x() > s.right) {
+            if (c)
+                out.append(s, c);
+            else
+                out.appendFull(s);
+            continue;
+        }
+        values.assign(c, c + s.length());
+        for (; next < path.size() && path[next].y() == s.y && path[next].x() <= s.right; ++next)
+            values[size_t(path[next].x() - s.left)] = CoverageSpans::full;
+        out.append(s, values.data());
+    }
+    pathBefore(std::numeric_limits<int>::max(), 0);
+    return out;
 }
 
 SoftProfile::SoftProfile(qint64 squaredRadius, int softness)

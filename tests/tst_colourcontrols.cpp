@@ -6,6 +6,7 @@
 #include "canvas/canvasitems.h"
 #include "canvas/czefgraphicsview.h"
 #include "colourlayer/czefgraphicsimagemaskitem.h"
+#include "imaging/brushgeometry.h"
 #include "imaging/colourlayer.h"
 #include "imaging/strokestyle.h"
 #include "referencelayer.h"
@@ -116,6 +117,8 @@ private slots:
     void defaultsLayTheFormerPixels();
     void eachStrokeAndFillKeepsTheStyleItWasMadeWith();
     void softStrokeFadesTowardsItsRimAndUndoesExactly();
+    void smallSoftBrushesPaintTheirCentres_data();
+    void smallSoftBrushesPaintTheirCentres();
     void aColourChosenDuringAStrokeColoursTheRestOfIt_data();
     void aColourChosenDuringAStrokeColoursTheRestOfIt();
     void pickingFromTheCanvasTakesWhatIsShown_data();
@@ -311,6 +314,71 @@ void TestColourControls::softStrokeFadesTowardsItsRimAndUndoesExactly()
     QVERIFY2(got != before.pixel(rim) && got != full, qPrintable(hex(got)));
     QVERIFY(qBlue(got) > qBlue(before.pixel(rim)) && qRed(got) < qRed(before.pixel(rim)));
 
+    work.doc->history()->undo();
+    QCOMPARE(work.layer(), before);
+}
+
+void TestColourControls::smallSoftBrushesPaintTheirCentres_data()
+{
+    QTest::addColumn<int>("brush");
+    QTest::addColumn<int>("softness");
+    QTest::addColumn<qreal>("zoom");
+    QTest::addColumn<bool>("erase");
+    QTest::newRow("brush 1, soft 50") << 1 << 50 << 1.0 << false;
+    QTest::newRow("brush 2, soft 53") << 2 << 53 << 1.0 << false;
+    QTest::newRow("brush 3, soft 100") << 3 << 100 << 1.0 << false;
+    QTest::newRow("brush 6 at 900 %, soft 50") << 6 << 50 << 9.0 << false;
+    QTest::newRow("brush 1 at 25 %, soft 50: no gaps") << 1 << 50 << 0.25 << false;
+    QTest::newRow("soft eraser of 2 pixels") << 2 << 50 << 1.0 << true;
+}
+
+// A soft brush too small for its disc to hold a pixel still paints the
+// pixel under its centre at the stroke's full strength, and a line of them
+// along a drag, as the hard brush does; one undo takes it back.
+void TestColourControls::smallSoftBrushesPaintTheirCentres()
+{
+    QFETCH(int, brush);
+    QFETCH(int, softness);
+    QFETCH(qreal, zoom);
+    QFETCH(bool, erase);
+    Work work(greyPhoto(QSize(200, 150)));
+    work.view->resetTransform();
+    work.view->scale(zoom, zoom);
+    const QRgb colour = qRgb(200, 60, 30);
+    work.controls->setBrushColour(colour);
+    if (erase) {
+        work.window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(30);
+        work.drag({QPointF(40, 75), QPointF(160, 75)});
+    }
+    work.window.findChild<QSlider *>(QStringLiteral("horizontalSlider"))->setValue(brush);
+    work.controls->softnessSlider()->setValue(softness);
+    const QImage before = work.layer();
+    const QPointF from(60.5, 70.5);
+    const QPointF to(140.5, 80.5);
+    work.view->centerOn((from + to) / 2);
+    work.drag({from, to}, erase ? Qt::RightButton : Qt::LeftButton);
+
+    const QList<QPoint> steps = BrushGeometry::lineSteps(work.view->mapFromScene(from), work.view->mapFromScene(to));
+    QVERIFY(steps.size() > 10);
+    // Zoomed out, the centres of neighbouring steps lie apart: the line
+    // between them is painted too.
+    QList<QPoint> centres;
+    for (const QPoint &q : steps) {
+        const QPointF c = work.view->mapToScene(q);
+        const QPoint centre(int(c.x()), int(c.y()));
+        if (!centres.isEmpty() && centres.constLast() != centre)
+            centres += BrushGeometry::lineSteps(centres.constLast(), centre).mid(1);
+        else if (centres.isEmpty())
+            centres.append(centre);
+    }
+    for (const QPoint &centre : std::as_const(centres)) {
+        const QRgb want = erase ? 0 : Reference::colourised(colour, work.doc->photo(), centre);
+        QVERIFY2(work.layer().pixel(centre) == want,
+                 qPrintable(QStringLiteral("(%1, %2): %3, expected %4")
+                                .arg(centre.x())
+                                .arg(centre.y())
+                                .arg(hex(work.layer().pixel(centre)), hex(want))));
+    }
     work.doc->history()->undo();
     QCOMPARE(work.layer(), before);
 }

@@ -97,6 +97,8 @@ private slots:
     void sweepGivesEachPixelItsBestDisc();
     void wholeStrokeGivesEachPixelItsBestDisc_data();
     void wholeStrokeGivesEachPixelItsBestDisc();
+    void centrePathIsFullyCovered_data();
+    void centrePathIsFullyCovered();
     void thinnedDiscsLoseAtMostOneLevel_data();
     void thinnedDiscsLoseAtMostOneLevel();
 };
@@ -340,6 +342,70 @@ void TestSoftSweep::wholeStrokeGivesEachPixelItsBestDisc()
                 QFAIL(qPrintable(QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(got).arg(best)));
         }
     }
+}
+
+void TestSoftSweep::centrePathIsFullyCovered_data()
+{
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<int>("brush");
+    QTest::addColumn<int>("softness");
+    QTest::addColumn<QPoint>("to");
+    QTest::newRow("brush 2 at 100 %: no disc, the path alone") << 1.0 << 2 << 50 << QPoint(40, 17);
+    QTest::newRow("brush 6 at 25 %: the path between far centres crosses soft rims")
+        << 0.25 << 6 << 100 << QPoint(21, 14);
+    QTest::newRow("brush 40: the path inside the core") << 1.0 << 40 << 50 << QPoint(60, 30);
+    QTest::newRow("a path leaving the limit") << 0.5 << 4 << 80 << QPoint(90, 60);
+}
+
+// The centres' path comes out fully covered, every other pixel as the soft
+// sweep gave it, the spans still in order and apart.
+void TestSoftSweep::centrePathIsFullyCovered()
+{
+    QFETCH(double, scale);
+    QFETCH(int, brush);
+    QFETCH(int, softness);
+    QFETCH(QPoint, to);
+    const View view{scale, QPointF(0.3, 0.6)};
+    const QRect limit(0, 0, 70, 50);
+    const QPoint from(5, 4);
+    const Disc painted = view.discAt(from, brush);
+    const QList<Disc> discs = view.move(from, to, brush);
+    const CoverageSpans soft = BrushGeometry::softSweep(discs, &painted, limit, softness);
+    const CoverageSpans merged = BrushGeometry::withCentrePath(soft, discs, &painted, limit);
+
+    // The path: the line through the centres from the painted one on, that
+    // one left out.
+    QSet<QPoint> path;
+    QPoint previous = painted.centre;
+    for (const Disc &d : discs) {
+        for (const QPoint &q : BrushGeometry::lineSteps(previous, d.centre))
+            if (limit.contains(q))
+                path.insert(q);
+        previous = d.centre;
+    }
+    path.remove(painted.centre);
+
+    bool ordered = false;
+    const std::vector<int> before = layOut(soft, limit, &ordered);
+    const std::vector<int> after = layOut(merged, limit, &ordered);
+    QVERIFY2(ordered, "spans out of order, overlapping or outside the limit");
+    int added = 0;
+    int raised = 0; // within the soft rims
+    for (int y = limit.top(); y <= limit.bottom(); ++y) {
+        for (int x = limit.left(); x <= limit.right(); ++x) {
+            const size_t i = size_t(y) * size_t(limit.width()) + size_t(x);
+            const int want = path.contains(QPoint(x, y)) ? 255 : before[i];
+            if (after[i] != want)
+                QFAIL(qPrintable(QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(after[i]).arg(want)));
+            added += after[i] != before[i];
+            raised += after[i] != before[i] && before[i] > 0;
+        }
+    }
+    QVERIFY(!path.isEmpty());
+    if (scale < 0.5)
+        QVERIFY2(raised > 0, "no path pixel inside a soft rim");
+    if (brush < 40)
+        QVERIFY(added > 0);
 }
 
 void TestSoftSweep::thinnedDiscsLoseAtMostOneLevel_data()
