@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QShortcutEvent>
 #include <QtConcurrent>
 
 WorkRunner::WorkRunner(QWidget *window)
@@ -25,7 +26,12 @@ bool WorkRunner::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     case QEvent::Shortcut:
-        return true; // a shortcut reached some other way: nothing may act now
+        // A shortcut reached some other way: nothing may act now, but Esc
+        // (the progress dialog's own shortcut, when it has the focus) stops
+        // the work as it does over the window.
+        if (static_cast<QShortcutEvent *>(event)->key() == QKeySequence(Qt::Key_Escape))
+            cancel();
+        return true;
     case QEvent::KeyPress:
         if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
             cancel();

@@ -193,6 +193,7 @@ void TestFill::fillHoldsOffInputAndStops_data()
 {
     QTest::addColumn<QString>("stop");
     QTest::newRow("Esc") << "esc";
+    QTest::newRow("Esc in the progress dialog") << "dialog esc";
     QTest::newRow("Cancel in the progress dialog") << "cancel";
     QTest::newRow("closing the window") << "close";
 }
@@ -221,10 +222,13 @@ void TestFill::fillHoldsOffInputAndStops()
         tried = true;
         if (stop == QLatin1String("esc")) {
             QTest::keyClick(&s.window, Qt::Key_Escape);
-        } else if (stop == QLatin1String("cancel")) {
+        } else if (stop == QLatin1String("cancel") || stop == QLatin1String("dialog esc")) {
             QProgressDialog *progress = nullptr;
             QTRY_VERIFY((progress = s.window.findChild<QProgressDialog *>()) && progress->isVisible());
-            progress->findChild<QPushButton *>()->click();
+            if (stop == QLatin1String("cancel"))
+                progress->findChild<QPushButton *>()->click();
+            else
+                QTest::keyClick(progress, Qt::Key_Escape);
         } else {
             s.window.close();
         }
