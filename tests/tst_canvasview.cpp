@@ -87,6 +87,8 @@ private slots:
     void keepBrushDisc();
     void onlyTheLeftButtonPaints();
     void cursorFollowsAndLeaves();
+    void cursorIsAThinRingAtAnyZoom_data();
+    void cursorIsAThinRingAtAnyZoom();
     void removeBrushHidesCursorAtTheBorder();
     void discIsLimitedToThePhoto_data();
     void discIsLimitedToThePhoto();
@@ -315,6 +317,46 @@ void TestCanvasView::cursorFollowsAndLeaves()
     QVERIFY(!cursorIn(canvas.scene));
     QApplication::sendEvent(&canvas.view, &leave);
     QCOMPARE(canvas.scene.items().size(), 1);
+}
+
+void TestCanvasView::cursorIsAThinRingAtAnyZoom_data()
+{
+    QTest::addColumn<qreal>("scale");
+    QTest::addColumn<int>("brush");
+    QTest::newRow("100 %") << 1.0 << 60;
+    QTest::newRow("1500 %: a small brush stays a ring, not a disc") << 15.0 << 100;
+    QTest::newRow("9000 %") << 90.0 << 300;
+    QTest::newRow("5 %: still drawn") << 0.05 << 200;
+}
+
+// The brush outline is one screen pixel wide whatever the zoom: zoomed in it
+// neither swells into a thick ring nor fills the disc it outlines, zoomed
+// out it does not fade away.
+void TestCanvasView::cursorIsAThinRingAtAnyZoom()
+{
+    QFETCH(qreal, scale);
+    QFETCH(int, brush);
+    Canvas canvas(QSize(4000, 4000), scale);
+    canvas.view.setToolSize(brush);
+    canvas.view.toolMode = CZefGraphicsView::KeepBrush;
+    const QPoint centre(200, 200);
+    TestSupport::sendMouse(canvas.viewport(), QEvent::MouseMove, centre, Qt::NoButton, Qt::NoButton);
+    QVERIFY(cursorIn(canvas.scene));
+    const QImage shot = canvas.viewport()->grab().toImage();
+    // Along the row through the centre: the dark pixels, in runs.
+    QList<int> runs;
+    int run = 0;
+    for (int x = 0; x < shot.width(); ++x) {
+        if (qGray(shot.pixel(x, centre.y())) < 60) {
+            ++run;
+        } else if (run > 0) {
+            runs.append(run);
+            run = 0;
+        }
+    }
+    QVERIFY2(runs.size() == 2, qPrintable(QStringLiteral("%1 runs").arg(runs.size())));
+    for (const int r : std::as_const(runs))
+        QVERIFY2(r <= 2, qPrintable(QString::number(r)));
 }
 
 void TestCanvasView::removeBrushHidesCursorAtTheBorder()
