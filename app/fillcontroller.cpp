@@ -58,6 +58,11 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
     connect(marks, &MarkSet::removed, this, &FillController::scheduleRefresh);
     connect(marks, &MarkSet::hiddenChanged, this, &FillController::scheduleRefresh);
     connect(doc->history(), &QUndoStack::indexChanged, this, &FillController::scheduleRefresh);
+    connect(marks, &MarkSet::added, this, &FillController::outdateMessage);
+    connect(marks, &MarkSet::removed, this, &FillController::outdateMessage);
+    connect(marks, &MarkSet::hiddenChanged, this, &FillController::outdateMessage);
+    connect(doc->history(), &QUndoStack::indexChanged, this, &FillController::outdateMessage);
+    connect(doc, &Document::photoChanged, this, &FillController::outdateMessage);
     connect(doc, &Document::photoChanged, this, [this] {
         // A preview of the former photo must not arrive over this one.
         runner->cancel();
@@ -275,12 +280,26 @@ void FillController::fill()
         return;
     }
     if (result.outcome != RegionFill::Outcome::Filled) {
-        emit message(RegionFill::outcomeText(result.outcome));
+        tell(RegionFill::outcomeText(result.outcome));
         return;
     }
     if (!doc->fill(result.region)) {
         emit message(tr("The fill was too large to record: it cannot be undone."));
         return;
     }
-    emit message(RegionFill::adviceText(result.edgesReached, result.small));
+    tell(RegionFill::adviceText(result.edgesReached, result.small));
+}
+
+void FillController::tell(const QString &text)
+{
+    emit message(text);
+    told = text;
+}
+
+void FillController::outdateMessage()
+{
+    if (told.isEmpty())
+        return;
+    emit messageOutdated(told);
+    told.clear();
 }

@@ -76,6 +76,9 @@ public slots:
 signals:
     // For the status bar; an empty text clears it.
     void message(const QString &text, int timeout = 0);
+    // What a fill said no longer holds (the marks or the history changed):
+    // the status bar clears `text` if it still shows it.
+    void messageOutdated(const QString &text);
     // The window was asked to close while a fill ran; it has stopped now.
     void closeRequested();
 
@@ -93,6 +96,9 @@ private:
                                           Sharpening sharpen);
     void scheduleRefresh();
     void refresh();
+    // Says what the fill did, until the marks or the history change.
+    void tell(const QString &text);
+    void outdateMessage();
     void hidePreview();
     void forgetPreview();
 
@@ -108,6 +114,7 @@ private:
     QTimer refreshTimer;
     PreviewComputation computePreview;
     std::shared_ptr<const Shown> shown;
+    QString told; // what the last fill said, while it holds
     // The marks of the preview requested last, so that a repeated request
     // for the same marks is not made.
     QList<QPoint> requestedKeep;

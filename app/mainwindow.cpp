@@ -123,6 +123,10 @@ MainWindow::MainWindow(QWidget *parent)
     auto *fill = new FillController(view, doc, fillRunner, this);
     connect(ui->actionFill, &QAction::triggered, fill, &FillController::fill);
     connect(fill, &FillController::message, statusBar(), &QStatusBar::showMessage);
+    connect(fill, &FillController::messageOutdated, this, [this](const QString &text) {
+        if (statusBar()->currentMessage() == text)
+            statusBar()->clearMessage();
+    });
     connect(fill, &FillController::closeRequested, this, &QWidget::close);
     const auto markerChosen = [this, fill] {
         fill->setMarkerToolActive(ui->actionKeepMarks->isChecked() || ui->actionRemoveMarks->isChecked());

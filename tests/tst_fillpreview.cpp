@@ -377,10 +377,23 @@ void TestFillPreview::fillSaysWhatItDid()
     s.action("actionFill")->trigger();
     QVERIFY(s.layer->image() != s.blank);
     QCOMPARE(s.status(), message);
-    // Undo and a second try are a key each.
+    // Undo and a second try are a key each. What the fill said goes with it.
     QTest::keyClick(&s.window, Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(s.layer->image(), s.blank);
     QCOMPARE(s.window.document()->marks()->pixels(Mark::Keep, s.photo.size()).isEmpty(), false);
+    QCOMPARE(s.status(), QString());
+
+    // So it does when another mark is laid; a later message of another kind stays.
+    s.action("actionFill")->trigger();
+    QCOMPARE(s.status(), message);
+    QTest::keyClick(&s.window, Qt::Key_Z, Qt::ControlModifier);
+    s.action("actionFill")->trigger();
+    s.mark("actionKeepMarks", keepFrom.x() + 1, keepFrom.y(), keepTo.x() + 1, keepTo.y());
+    QCOMPARE(s.status(), QString());
+    s.action("actionFill")->trigger();
+    s.window.statusBar()->showMessage(QStringLiteral("another"));
+    QTest::keyClick(&s.window, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(s.status(), QStringLiteral("another"));
 }
 
 void TestFillPreview::softFillKeepsTheHardPart_data()
