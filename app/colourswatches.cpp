@@ -45,6 +45,11 @@ ColourSwatches::ColourSwatches(QWidget *parent)
         button->setObjectName(QStringLiteral("swatchRecent%1").arg(i));
         button->setIconSize(QSize(14, 14));
         button->setAutoRaise(true);
+        // The places of colours still to come stay empty: the tool bar does
+        // not shift its sliders under the pointer as colours are added.
+        QSizePolicy policy = button->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        button->setSizePolicy(policy);
         layout->addWidget(button);
         recentButtons.append(button);
         connect(button, &QToolButton::clicked, this, [this, i] {
@@ -92,7 +97,7 @@ void ColourSwatches::showRecent()
         button->setVisible(used);
         if (used) {
             button->setIcon(swatchIcon(recentColours.at(i), 14));
-            button->setToolTip(tr("Brush colour %1").arg(colourName(recentColours.at(i))));
+            button->setToolTip(tr("Paint with %1").arg(colourName(recentColours.at(i))));
         }
     }
 }

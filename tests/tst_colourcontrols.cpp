@@ -572,6 +572,9 @@ void TestColourControls::recentColoursAreKeptAndChosenByAClick()
         Work work(greyPhoto(QSize(40, 30)));
         ColourSwatches *swatches = work.controls->swatches();
         QCOMPARE(swatches->recent(), QList<QRgb>({qRgb(0x10, 0x20, 0x30), qRgb(0xa0, 0xb0, 0xc0)}));
+        // The swatches take the same room however many colours there are, so
+        // the tool bar's sliders stay where they are as colours come.
+        const QSize room = swatches->sizeHint();
 
         QColor initial;
         TestSupport::answerColourDialog(QColor(1, 2, 3), &initial);
@@ -583,6 +586,7 @@ void TestColourControls::recentColoursAreKeptAndChosenByAClick()
             work.controls->setBrushColour(qRgb(i, i, 100));
         QCOMPARE(swatches->recent().size(), ColourSwatches::recentCount);
         QCOMPARE(swatches->recent().first(), qRgb(14, 14, 100));
+        QCOMPARE(swatches->sizeHint(), room);
 
         swatches->findChild<QToolButton *>(QStringLiteral("swatchRecent5"))->click();
         QCOMPARE(work.doc->style().brush, qRgb(9, 9, 100));
