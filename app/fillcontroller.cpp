@@ -181,6 +181,12 @@ std::function<void()> FillController::delivery(QPointer<FillController> self, st
         self->shown = made;
         if (picture.isNull()) {
             self->hidePreview();
+            // Marks that cannot make a region: why nothing shows, while
+            // the marks are being laid.
+            const RegionFill::Outcome why = made->preview.outcome;
+            if (self->markerTool
+                && (why == RegionFill::Outcome::NoEdgeToStopAt || why == RegionFill::Outcome::OutOfMemory))
+                self->tell(RegionFill::outcomeText(why));
         } else {
             self->showPicture(picture, made->preview.scale);
             self->item->setVisible(self->markerTool);

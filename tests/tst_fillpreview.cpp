@@ -149,6 +149,7 @@ private slots:
     void quickPreviewThenSharp_data();
     void quickPreviewThenSharp();
     void outlineDrawsTheBoundary();
+    void previewSaysWhyItShowsNothing();
 };
 
 void TestFillPreview::previewIsWhatFillColours_data()
@@ -520,6 +521,26 @@ void TestFillPreview::outlineDrawsTheBoundary()
     QCOMPARE(alphaAt(10, 8), 0);
     preview.outcome = RegionFill::Outcome::NoEdgeToStopAt;
     QVERIFY(FillController::outline(preview).isNull());
+}
+
+// Keep marks alone in a photo with no edge around them: no outline shows,
+// and the status bar says why until the marks change.
+void TestFillPreview::previewSaysWhyItShowsNothing()
+{
+    Session s;
+    s.fill->setPreviewComputation(
+        [](const QImage &, const QList<QPoint> &, const QList<QPoint> &remove, qint64, const std::atomic_bool *) {
+            RegionFill::Preview preview;
+            preview.outcome = remove.isEmpty() ? RegionFill::Outcome::NoEdgeToStopAt : RegionFill::Outcome::NoKeepMark;
+            return preview;
+        });
+    s.mark("actionKeepMarks", 90, 80, 130, 100);
+    s.settle();
+    QVERIFY(!s.previewShown());
+    QCOMPARE(s.status(), RegionFill::outcomeText(RegionFill::Outcome::NoEdgeToStopAt));
+    s.mark("actionRemoveMarks", 200, 20, 210, 120);
+    s.settle();
+    QCOMPARE(s.status(), QString());
 }
 
 QTEST_MAIN(TestFillPreview)
