@@ -1,7 +1,5 @@
 #include "imaging/strokebuffer.h"
 
-#include "imaging/coverageblend.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +10,42 @@
 namespace {
 
 constexpr int tileSize = LayerTileRecord::tileSize;
+
+// `to` over `from` with weight c (1 to 254) in premultiplied terms, stored
+// unpremultiplied. The sums are below 2^24, exact in a float.
+inline QRgb blend(QRgb from, QRgb to, unsigned c)
+{
+    const unsigned wf = qAlpha(from) * (255 - c);
+    const unsigned wt = qAlpha(to) * c;
+    const unsigned a = wf + wt;
+    if (a == 0)
+        return to;
+    const QRgb alpha = QRgb((a + 127) / 255) << 24;
+    if (wf == 0)
+        return alpha | (to & 0x00FFFFFFu);
+    if (wt == 0)
+        return alpha | (from & 0x00FFFFFFu);
+    const float inverse = 1.0f / float(a);
+#ifdef __SSE2__
+    // The three channels and alpha side by side, each lane the same float
+    // operations as below (the sums stay below 2^24, exact as floats).
+    const __m128i zero = _mm_setzero_si128();
+    const auto lanes = [&zero](QRgb v) {
+        return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), zero), zero));
+    };
+    const __m128 sum =
+        _mm_add_ps(_mm_mul_ps(lanes(from), _mm_set1_ps(float(wf))), _mm_mul_ps(lanes(to), _mm_set1_ps(float(wt))));
+    const __m128i mixed = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(sum, _mm_set1_ps(inverse)), _mm_set1_ps(0.5f)));
+    const __m128i packed = _mm_packs_epi32(mixed, mixed);
+    return alpha | (QRgb(_mm_cvtsi128_si32(_mm_packus_epi16(packed, packed))) & 0x00FFFFFFu);
+#else
+    const auto channel = [&](int shift) {
+        const unsigned sum = ((from >> shift) & 0xFFu) * wf + ((to >> shift) & 0xFFu) * wt;
+        return QRgb(float(sum) * inverse + 0.5f) << shift;
+    };
+    return alpha | channel(16) | channel(8) | channel(0);
+#endif
+}
 
 // Whether none of sixteen coverage values (all full where `values` is null)
 // rises above the kept ones.
@@ -193,19 +227,16 @@ bool StrokeBuffer::paintSpan(int y, int left, int right, const quint8 *values, i
             const int tx = x / tileSize;
             const int end = std::min(left + b, (tx + 1) * tileSize - 1);
             quint8 *kept = coverageTile(tx, ty) + inTile + (x - tx * tileSize);
-            const int i0 = x - left;
-            if (exact) {
-                std::memcpy(kept, values + i0, size_t(end - x + 1));
-                CoverageBlend::row(from + i0, to + i0, values + i0, end - x + 1, out + i0);
-                x = end + 1;
-                continue;
-            }
-            for (int i = i0; i <= end - left; ++i, ++kept) {
+            for (int i = x - left; i <= end - left; ++i, ++kept) {
                 const unsigned c = values[i];
                 const unsigned k = *kept;
                 *kept = quint8(c);
-                out[i] =
-                    c == 255 ? to[i] : CoverageBlend::one(out[i], to[i], ((c - k) * 255 + (255 - k) / 2) / (255 - k));
+                if (c == 255)
+                    out[i] = to[i];
+                else if (exact)
+                    out[i] = blend(from[i], to[i], c);
+                else
+                    out[i] = blend(out[i], to[i], ((c - k) * 255 + (255 - k) / 2) / (255 - k));
             }
             x = end + 1;
         }

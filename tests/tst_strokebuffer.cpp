@@ -1,7 +1,6 @@
 #include "colourlayer/czefgraphicsimagemaskitem.h"
 #include "imaging/brushgeometry.h"
 #include "imaging/colourisetable.h"
-#include "imaging/coverageblend.h"
 #include "imaging/naturalcolourtable.h"
 #include "imaging/strokebuffer.h"
 #include "testsupport.h"
@@ -158,9 +157,6 @@ private slots:
     void withoutItsRecordAStrokeStillBlends();
     void paintsOnlyOverThePhoto();
     void partialCoverageIsTheExactMix();
-    void blendIsThePremultipliedMix();
-    void blendFourAtATimeIsTheSame_data();
-    void blendFourAtATimeIsTheSame();
     void leavingOutWhatCannotGainChangesNothing_data();
     void leavingOutWhatCannotGainChangesNothing();
 };
@@ -620,72 +616,6 @@ void TestStrokeBuffer::leavingOutWhatCannotGainChangesNothing()
                                              .arg(y)));
         }
         QVERIFY2(sameImage(fast, whole, "left-out"), qPrintable(QStringLiteral("stroke %1").arg(stroke)));
-    }
-}
-
-// Every pair of alphas at every coverage, the colours drawn at random: the
-// blend is the premultiplied mix rounded to the nearest level.
-void TestStrokeBuffer::blendIsThePremultipliedMix()
-{
-    QRandomGenerator random(11);
-    for (int fa = 0; fa < 256; fa += 3) {
-        for (int ta = 0; ta < 256; ta += 3) {
-            for (int c = 0; c < 256; ++c) {
-                const QRgb from = QRgb(fa) << 24 | (random.generate() & 0xFFFFFF);
-                const QRgb to = QRgb(ta) << 24 | (random.generate() & 0xFFFFFF);
-                const QRgb got = CoverageBlend::one(from, to, unsigned(c));
-                double want[4];
-                mix(from, to, c / 255.0, want);
-                // Where neither side weighs anything the stroke's pixel stands.
-                if (fa * (255 - c) + ta * c == 0 ? got != to : !near(got, want, 0.5 + 1e-3))
-                    QFAIL(qPrintable(
-                        QStringLiteral("%1 over %2 at %3: %4").arg(hex(to), hex(from)).arg(c).arg(hex(got))));
-            }
-        }
-    }
-}
-
-void TestStrokeBuffer::blendFourAtATimeIsTheSame_data()
-{
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("length");
-    QTest::newRow("whole rows of four") << 0 << 256;
-    QTest::newRow("one pixel") << 0 << 1;
-    QTest::newRow("three past a row of four, off the alignment") << 1 << 7;
-    QTest::newRow("long, off the alignment") << 3 << 253;
-}
-
-// The row's four-at-a-time blend gives the one-pixel blend's values for
-// every pair of alphas and every coverage, tails and unaligned rows too.
-void TestStrokeBuffer::blendFourAtATimeIsTheSame()
-{
-    QFETCH(int, offset);
-    QFETCH(int, length);
-    QRandomGenerator random(5);
-    std::vector<QRgb> from(size_t(offset + length));
-    std::vector<QRgb> to(from.size());
-    std::vector<QRgb> out(from.size());
-    std::vector<quint8> cover(from.size());
-    for (int fa = 0; fa < 256; ++fa) {
-        for (int ta = 0; ta < 256; ++ta) {
-            for (size_t i = 0; i < from.size(); ++i) {
-                // Now and then an alpha of 0 or 255 beside the others.
-                const quint32 r = random.generate();
-                from[i] = QRgb((r & 15) == 0 ? 0 : (r & 15) == 1 ? 255 : fa) << 24 | (random.generate() & 0xFFFFFF);
-                to[i] = QRgb(ta) << 24 | (random.generate() & 0xFFFFFF);
-                cover[i] = quint8((i * 37 + size_t(fa + ta)) & 0xFF);
-            }
-            CoverageBlend::row(from.data() + offset, to.data() + offset, cover.data() + offset, length,
-                               out.data() + offset);
-            for (int i = offset; i < offset + length; ++i)
-                if (out[size_t(i)] != CoverageBlend::one(from[size_t(i)], to[size_t(i)], cover[size_t(i)]))
-                    QFAIL(qPrintable(
-                        QStringLiteral("%1 over %2 at %3: %4, alone %5")
-                            .arg(hex(to[size_t(i)]), hex(from[size_t(i)]))
-                            .arg(cover[size_t(i)])
-                            .arg(hex(out[size_t(i)]),
-                                 hex(CoverageBlend::one(from[size_t(i)], to[size_t(i)], cover[size_t(i)])))));
-        }
     }
 }
 
