@@ -152,7 +152,7 @@ void BrushTool::startStroke(const ToolEvent &event)
     if (strokeSoftness > 0)
         deliver(
             BrushGeometry::withCentrePath(BrushGeometry::softSweep({strokeDisc}, nullptr, strokeArea, strokeSoftness),
-                                          {strokeDisc}, nullptr, strokeArea));
+                                          {strokeDisc}, nullptr, strokeArea, strokeSoftness));
     else
         deliver(BrushGeometry::strokeSweep({strokeDisc}, nullptr, strokeArea));
 }
@@ -189,7 +189,7 @@ void BrushTool::continueStroke(const ToolEvent &event)
         const CoverageSpans shape =
             BrushGeometry::withCentrePath(BrushGeometry::softSweep(swept, &strokeDisc, strokeHistory, strokeArea,
                                                                    strokeSoftness),
-                                          discs, &strokeDisc, strokeArea);
+                                          discs, &strokeDisc, strokeArea, strokeSoftness);
         // A few moves back are enough for a hand going to and fro; more
         // would cost every row of every move.
         constexpr qsizetype remembered = 40;

@@ -309,11 +309,45 @@ RowSpans strokeSweep(const QList<Disc> &discs, const Disc *painted, const QRect 
     return sweepWithPath(discs, painted, limit, true);
 }
 
-CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, const Disc *painted, const QRect &limit,
+                             int softness)
 {
-    if (limit.isEmpty())
+    if (limit.isEmpty() || discs.isEmpty())
         return shape;
-    QList<QPoint> path = centrePath(discs, painted, limit);
+    // The squared distance within which a disc surely covers fully: its
+    // coverage (R - d) * 255 / ramp rounds to 255 up to d = R - 254.5 * ramp
+    // / 255, less a pixel for the rounding of the radius; -1 for none.
+    const auto surelyFull = [softness](const Disc &disc) -> double {
+        const double radius = std::sqrt(double(disc.squaredRadius()));
+        const double reach = radius - 254.5 / 255.0 * radius * std::clamp(softness, 0, 100) / 100.0 - 1;
+        return reach > 0 ? reach * reach : -1;
+    };
+    const auto within = [](const QPoint &q, const QPoint &c, double d2) {
+        const double dx = q.x() - c.x();
+        const double dy = q.y() - c.y();
+        return dx * dx + dy * dy <= d2;
+    };
+    // The path, segment by segment, less what either end's disc surely
+    // covers fully: all of it for any but a small brush, and the shape then
+    // needs no copy. The painted disc's centre is painted already.
+    QList<QPoint> path;
+    QList<QPoint> segment;
+    const Disc *previous = painted ? painted : &discs.constFirst();
+    if (!painted && limit.contains(previous->centre) && surelyFull(*previous) < 0)
+        path.append(previous->centre);
+    for (const Disc &disc : discs) {
+        if (disc.centre != previous->centre) {
+            segment.clear();
+            appendLine(previous->centre, disc.centre, limit, &segment);
+            const double fullBefore = surelyFull(*previous);
+            const double fullHere = surelyFull(disc);
+            for (const QPoint &q : std::as_const(segment))
+                if (q != previous->centre && !within(q, previous->centre, fullBefore)
+                    && !within(q, disc.centre, fullHere))
+                    path.append(q);
+        }
+        previous = &disc;
+    }
     if (painted)
         path.removeAll(painted->centre);
     const RowSpans &spans = shape.spans();

@@ -141,12 +141,13 @@ CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QRe
 CoverageSpans softSweep(const QList<Disc> &discs, const Disc *painted, const QList<Disc> &earlier, const QRect &limit,
                         int softness);
 
-// `shape` (a soft sweep of `discs` after `painted`) with the centres' path
+// `shape` (a soft sweep of `discs` after `painted` at `softness`) with the centres' path
 // of strokeSweep() fully covered: a soft disc covers its centre fully, so a
 // soft brush too small for its disc to hold a pixel still leaves a dot or a
 // thin line, as a hard one does. `shape` as it is when it covers the path
 // fully already, as any but the smallest brush does.
-CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, const Disc *painted, const QRect &limit);
+CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, const Disc *painted, const QRect &limit,
+                             int softness);
 
 // The discs of a move that a soft sweep needs: the first, the last, and
 // between them as few as keep every pixel's coverage within about half a

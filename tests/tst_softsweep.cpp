@@ -371,7 +371,7 @@ void TestSoftSweep::centrePathIsFullyCovered()
     const Disc painted = view.discAt(from, brush);
     const QList<Disc> discs = view.move(from, to, brush);
     const CoverageSpans soft = BrushGeometry::softSweep(discs, &painted, limit, softness);
-    const CoverageSpans merged = BrushGeometry::withCentrePath(soft, discs, &painted, limit);
+    const CoverageSpans merged = BrushGeometry::withCentrePath(soft, discs, &painted, limit, softness);
 
     // The path: the line through the centres from the painted one on, that
     // one left out.
@@ -395,7 +395,9 @@ void TestSoftSweep::centrePathIsFullyCovered()
         for (int x = limit.left(); x <= limit.right(); ++x) {
             const size_t i = size_t(y) * size_t(limit.width()) + size_t(x);
             const int want = path.contains(QPoint(x, y)) ? 255 : before[i];
-            if (after[i] != want)
+            // What the painted disc covers fully is painted already.
+            const bool paintedFully = discCoverage(painted, softness, x, y) == 255;
+            if (after[i] != want && !(paintedFully && after[i] == before[i]))
                 QFAIL(qPrintable(QStringLiteral("(%1, %2): %3, expected %4").arg(x).arg(y).arg(after[i]).arg(want)));
             added += after[i] != before[i];
             raised += after[i] != before[i] && before[i] > 0;
@@ -404,8 +406,11 @@ void TestSoftSweep::centrePathIsFullyCovered()
     QVERIFY(!path.isEmpty());
     if (scale < 0.5)
         QVERIFY2(raised > 0, "no path pixel inside a soft rim");
+    // A brush that covers its own path leaves the shape as it was.
     if (brush < 40)
         QVERIFY(added > 0);
+    else
+        QCOMPARE(added, 0);
 }
 
 void TestSoftSweep::thinnedDiscsLoseAtMostOneLevel_data()
