@@ -316,10 +316,11 @@ CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, cons
         return shape;
     // The squared distance within which a disc surely covers fully: its
     // coverage (R - d) * 255 / ramp rounds to 255 up to d = R - 254.5 * ramp
-    // / 255, less a pixel for the rounding of the radius; -1 for none.
+    // / 255, less three pixels for the square's last row and column, which
+    // a disc leaves out, and a centre off the square's middle; -1 for none.
     const auto surelyFull = [softness](const Disc &disc) -> double {
         const double radius = std::sqrt(double(disc.squaredRadius()));
-        const double reach = radius - 254.5 / 255.0 * radius * std::clamp(softness, 0, 100) / 100.0 - 1;
+        const double reach = radius - 254.5 / 255.0 * radius * std::clamp(softness, 0, 100) / 100.0 - 3;
         return reach > 0 ? reach * reach : -1;
     };
     const auto within = [](const QPoint &q, const QPoint &c, double d2) {
