@@ -17,6 +17,7 @@
 #include <QFileSystemModel>
 #include <QImageReader>
 #include <QLineEdit>
+
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QRandomGenerator>
@@ -25,6 +26,8 @@
 #include <QTimer>
 #include <QUndoStack>
 #include <QtTest>
+
+#include <optional>
 
 #include <algorithm>
 #include <atomic>
@@ -156,6 +159,8 @@ private slots:
     void saveWritesWhereLastSaved_data();
     void saveWritesWhereLastSaved();
     void saveWithoutEarlierSaveAsks();
+    void saveAsOffersTheWorkFileAgain_data();
+    void saveAsOffersTheWorkFileAgain();
     void unsavedQuestionSavesWhereLastSaved();
     void replacingTheOriginalAsks_data();
     void replacingTheOriginalAsks();
@@ -318,6 +323,47 @@ void TestSaving::refusedWorkFileKeepsThePhoto()
     QCOMPARE(s.doc()->colourLayer()->image(), layer);
     QCOMPARE(s.window.windowTitle(), QStringLiteral("kept.png[*]"));
     QVERIFY(s.window.isWindowModified());
+}
+
+void TestSaving::saveAsOffersTheWorkFileAgain_data()
+{
+    QTest::addColumn<bool>("reopen");
+    QTest::newRow("right after saving a work file") << false;
+    QTest::newRow("with a work file opened") << true;
+}
+
+// Work kept in a work file is offered as one again, so that the next Save As
+// does not flatten it into a photo by default.
+void TestSaving::saveAsOffersTheWorkFileAgain()
+{
+    QFETCH(bool, reopen);
+    const QString photo =
+        writePhoto(dir, QStringLiteral("offered.png"), photoOfKind(QStringLiteral("rgb"), QSize(40, 30)));
+    const QString work = dir.filePath(QStringLiteral("offered-%1.ora").arg(reopen));
+    QFile::remove(work);
+    std::optional<Session> s(std::in_place);
+    QVERIFY(s->window.openFile(photo));
+    s->stroke(3, 0, 10);
+    s->saveAs(work);
+    QVERIFY2(QFile::exists(work), qPrintable(s->status()));
+    if (reopen) {
+        s.reset();
+        s.emplace();
+        QVERIFY(s->window.openFile(work));
+    }
+    QString filter;
+    QString name;
+    QTimer::singleShot(0, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        filter = dialog->selectedNameFilter();
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name = edit->text();
+        dialog->reject();
+    });
+    s->trigger("actionSave_As");
+    QVERIFY2(filter.contains(QLatin1String("*.ora")), qPrintable(filter));
+    QVERIFY2(name.endsWith(QLatin1String(".ora")), qPrintable(name));
 }
 
 void TestSaving::saveWritesWhereLastSaved_data()
