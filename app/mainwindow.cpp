@@ -7,6 +7,7 @@
 #include "app/fillrunner.h"
 #include "app/photofile.h"
 #include "app/recoveryscheduler.h"
+#include "app/referencedock.h"
 #include "app/savecontroller.h"
 #include "app/spreadcontroller.h"
 #include "app/toolchooser.h"
@@ -138,6 +139,10 @@ MainWindow::MainWindow(QWidget *parent)
             [this](const QString &message) { statusBar()->showMessage(message); });
     new ViewCommands(this, ui);
     WindowGeometry::restore(this);
+    // The reference photo is not kept: its dock keeps its place for the
+    // next one, but an empty one would only take room from the photo.
+    if (colours->referenceDock()->image().isNull())
+        colours->referenceDock()->hide();
 }
 
 MainWindow::~MainWindow()

@@ -561,6 +561,13 @@ void TestColourControls::referencePhotoIsPickedFromAndBadFilesLeaveItAlone()
     click(QPoint(20, 120));
     QCOMPARE(work.doc->style().brush, qRgb(10, 20, 30));
     QCOMPARE(work.controls->swatches()->recent().mid(0, 2), QList<QRgb>({qRgb(10, 20, 30), qRgb(210, 150, 120)}));
+
+    // The reference photo is not kept: the next start shows no empty dock,
+    // though the window left it open.
+    QVERIFY(work.window.close());
+    MainWindow again;
+    QVERIFY(again.colourControls()->referenceDock()->image().isNull());
+    QVERIFY(again.colourControls()->referenceDock()->isHidden());
 }
 
 void TestColourControls::recentColoursAreKeptAndChosenByAClick()
