@@ -53,17 +53,19 @@ FillController::FillController(CZefGraphicsView *view, Document *document, FillR
     refreshTimer.setSingleShot(true);
     refreshTimer.setInterval(0);
     connect(&refreshTimer, &QTimer::timeout, this, &FillController::refresh);
+    // What the marks or the history change asks for a new preview, and
+    // outdates what the last fill said.
+    const auto changed = [this] {
+        outdateMessage();
+        scheduleRefresh();
+    };
     MarkSet *marks = doc->marks();
-    connect(marks, &MarkSet::added, this, &FillController::scheduleRefresh);
-    connect(marks, &MarkSet::removed, this, &FillController::scheduleRefresh);
-    connect(marks, &MarkSet::hiddenChanged, this, &FillController::scheduleRefresh);
-    connect(doc->history(), &QUndoStack::indexChanged, this, &FillController::scheduleRefresh);
-    connect(marks, &MarkSet::added, this, &FillController::outdateMessage);
-    connect(marks, &MarkSet::removed, this, &FillController::outdateMessage);
-    connect(marks, &MarkSet::hiddenChanged, this, &FillController::outdateMessage);
-    connect(doc->history(), &QUndoStack::indexChanged, this, &FillController::outdateMessage);
-    connect(doc, &Document::photoChanged, this, &FillController::outdateMessage);
+    connect(marks, &MarkSet::added, this, changed);
+    connect(marks, &MarkSet::removed, this, changed);
+    connect(marks, &MarkSet::hiddenChanged, this, changed);
+    connect(doc->history(), &QUndoStack::indexChanged, this, changed);
     connect(doc, &Document::photoChanged, this, [this] {
+        outdateMessage();
         // A preview of the former photo must not arrive over this one.
         runner->cancel();
         requested = false;

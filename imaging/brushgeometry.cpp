@@ -169,19 +169,27 @@ void appendLine(const QPoint &from, const QPoint &to, const QRect &limit, QList<
 }
 
 // The centres' path: from the painted disc's centre (taken as painted)
-// through each disc's centre, one pixel per step, within `limit`.
-QList<QPoint> centrePath(const QList<Disc> &discs, const Disc *painted, const QRect &limit)
+// through each disc's centre, one pixel per step, within `limit`; only the
+// pixels `keep(q, from, to)` takes of the step from disc `from` to `to`.
+template <typename Keep>
+QList<QPoint> centrePath(const QList<Disc> &discs, const Disc *painted, const QRect &limit, Keep &&keep)
 {
     QList<QPoint> path;
     if (discs.isEmpty())
         return path;
-    QPoint previous = painted ? painted->centre : discs.constFirst().centre;
-    if (!painted && limit.contains(previous))
-        path.append(previous);
+    const Disc *previous = painted ? painted : &discs.constFirst();
+    if (!painted && limit.contains(previous->centre) && keep(previous->centre, *previous, *previous))
+        path.append(previous->centre);
+    QList<QPoint> step;
     for (const Disc &disc : discs) {
-        if (disc.centre != previous)
-            appendLine(previous, disc.centre, limit, &path);
-        previous = disc.centre;
+        if (disc.centre != previous->centre) {
+            step.clear();
+            appendLine(previous->centre, disc.centre, limit, &step);
+            for (const QPoint &q : std::as_const(step))
+                if (keep(q, *previous, disc))
+                    path.append(q);
+        }
+        previous = &disc;
     }
     return path;
 }
@@ -192,7 +200,9 @@ RowSpans sweepWithPath(const QList<Disc> &discs, const Disc *painted, const QRec
     if (limit.isEmpty())
         return spans;
 
-    const QList<QPoint> path = withPath ? centrePath(discs, painted, limit) : QList<QPoint>();
+    const QList<QPoint> path = withPath
+        ? centrePath(discs, painted, limit, [](const QPoint &, const Disc &, const Disc &) { return true; })
+        : QList<QPoint>();
 
     int top = std::numeric_limits<int>::max();
     int bottom = std::numeric_limits<int>::min();
@@ -328,27 +338,12 @@ CoverageSpans withCentrePath(CoverageSpans shape, const QList<Disc> &discs, cons
         const double dy = q.y() - c.y();
         return dx * dx + dy * dy <= d2;
     };
-    // The path, segment by segment, less what either end's disc surely
-    // covers fully: all of it for any but a small brush, and the shape then
-    // needs no copy. The painted disc's centre is painted already.
-    QList<QPoint> path;
-    QList<QPoint> segment;
-    const Disc *previous = painted ? painted : &discs.constFirst();
-    if (!painted && limit.contains(previous->centre) && surelyFull(*previous) < 0)
-        path.append(previous->centre);
-    for (const Disc &disc : discs) {
-        if (disc.centre != previous->centre) {
-            segment.clear();
-            appendLine(previous->centre, disc.centre, limit, &segment);
-            const double fullBefore = surelyFull(*previous);
-            const double fullHere = surelyFull(disc);
-            for (const QPoint &q : std::as_const(segment))
-                if (q != previous->centre && !within(q, previous->centre, fullBefore)
-                    && !within(q, disc.centre, fullHere))
-                    path.append(q);
-        }
-        previous = &disc;
-    }
+    // The path less what either end's disc surely covers fully: all of it
+    // for any but a small brush, and the shape then needs no copy.
+    QList<QPoint> path = centrePath(discs, painted, limit, [&](const QPoint &q, const Disc &from, const Disc &to) {
+        return !within(q, from.centre, surelyFull(from)) && !within(q, to.centre, surelyFull(to));
+    });
+    // The painted disc's centre is painted already.
     if (painted)
         path.removeAll(painted->centre);
     const RowSpans &spans = shape.spans();
