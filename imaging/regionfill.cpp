@@ -3,6 +3,7 @@
 #include "imaging/edgematte.h"
 #include "imaging/gaussianmixture.h"
 #include "imaging/geodesicdistance.h"
+#include "imaging/gridmaxflow.h"
 #include "imaging/inbands.h"
 #include "imaging/texturefeatures.h"
 
@@ -46,6 +47,9 @@ using Sample = TextureFeatures::Sample;
 // the marks never sampled, a much weaker one leaves slivers around short
 // marks.
 constexpr double flatWeight = 60;
+// The coarsest cut keeps each link's residual in a byte: a link and its
+// reverse together must fit.
+static_assert(2 * flatWeight <= 255);
 constexpr double regionalUnit = 2.0;
 // Cuts of the coarsest level, each with the models re-estimated from the
 // cut before; they rarely change after the third.
@@ -105,6 +109,56 @@ bool cancelled(const std::atomic_bool *cancel)
     return cancel && cancel->load(std::memory_order_relaxed);
 }
 
+// Whether the photo's grey is worked out here, row by row, rather than by
+// Qt's conversion.
+bool convertedByRow(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB888:
+    case QImage::Format_Indexed8:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::array<uint8_t, 256> paletteOf(const QImage &photo)
+{
+    std::array<uint8_t, 256> palette{};
+    if (photo.format() == QImage::Format_Indexed8) {
+        const QList<QRgb> table = photo.colorTable();
+        for (int i = 0; i < int(palette.size()); ++i)
+            palette[size_t(i)] = i < table.size() ? uint8_t(qGray(table[i])) : 0;
+    }
+    return palette;
+}
+
+// qGray of every pixel of row y, as the program has always turned colour to
+// grey.
+void convertRow(const QImage &photo, int y, const std::array<uint8_t, 256> &palette, uint8_t *out)
+{
+    const int width = photo.width();
+    const uchar *line = photo.constScanLine(y);
+    switch (photo.format()) {
+    case QImage::Format_Indexed8:
+        for (int x = 0; x < width; ++x)
+            out[x] = palette[line[x]];
+        break;
+    case QImage::Format_RGB888:
+        for (int x = 0; x < width; ++x, line += 3)
+            out[x] = uint8_t(qGray(line[0], line[1], line[2]));
+        break;
+    default: {
+        const auto *pixels = reinterpret_cast<const QRgb *>(line);
+        for (int x = 0; x < width; ++x)
+            out[x] = uint8_t(qGray(pixels[x]));
+    }
+    }
+}
+
 // The photo's brightness as one grey plane: in place for a grey photo, a
 // converted copy otherwise.
 class PhotoGrey
@@ -112,60 +166,30 @@ class PhotoGrey
 public:
     explicit PhotoGrey(const QImage &photo)
     {
-        QImage grey = photo;
-        if (grey.format() != QImage::Format_Grayscale8) {
-            switch (grey.format()) {
-            case QImage::Format_RGB32:
-            case QImage::Format_ARGB32:
-            case QImage::Format_ARGB32_Premultiplied:
-            case QImage::Format_RGB888:
-            case QImage::Format_Indexed8:
-                convert(photo);
-                return;
-            default:
-                grey = photo.convertToFormat(QImage::Format_Grayscale8);
-                if (grey.isNull())
-                    throw std::bad_alloc();
-            }
+        if (convertedByRow(photo.format())) {
+            convert(photo);
+            return;
         }
-        image = grey;
+        image = photo;
+        if (image.format() != QImage::Format_Grayscale8) {
+            image = photo.convertToFormat(QImage::Format_Grayscale8);
+            if (image.isNull())
+                throw std::bad_alloc();
+        }
         plane = {image.constBits(), image.width(), image.height(), std::ptrdiff_t(image.bytesPerLine())};
     }
 
     const Plane &grey() const { return plane; }
 
 private:
-    // qGray of every pixel, as the program has always turned colour to grey.
     void convert(const QImage &photo)
     {
         const int width = photo.width();
         const int height = photo.height();
         copy.resize(size_t(width) * size_t(height));
-        std::array<uint8_t, 256> palette{};
-        if (photo.format() == QImage::Format_Indexed8) {
-            const QList<QRgb> table = photo.colorTable();
-            for (int i = 0; i < int(palette.size()); ++i)
-                palette[size_t(i)] = i < table.size() ? uint8_t(qGray(table[i])) : 0;
-        }
-        for (int y = 0; y < height; ++y) {
-            const uchar *line = photo.constScanLine(y);
-            uint8_t *out = copy.data() + size_t(y) * size_t(width);
-            switch (photo.format()) {
-            case QImage::Format_Indexed8:
-                for (int x = 0; x < width; ++x)
-                    out[x] = palette[line[x]];
-                break;
-            case QImage::Format_RGB888:
-                for (int x = 0; x < width; ++x, line += 3)
-                    out[x] = uint8_t(qGray(line[0], line[1], line[2]));
-                break;
-            default: {
-                const auto *pixels = reinterpret_cast<const QRgb *>(line);
-                for (int x = 0; x < width; ++x)
-                    out[x] = uint8_t(qGray(pixels[x]));
-            }
-            }
-        }
+        const std::array<uint8_t, 256> palette = paletteOf(photo);
+        for (int y = 0; y < height; ++y)
+            convertRow(photo, y, palette, copy.data() + size_t(y) * size_t(width));
         plane = {copy.data(), width, height, std::ptrdiff_t(width)};
     }
 
@@ -188,20 +212,49 @@ struct Level {
 
 // Each pixel of the next level the mean of a 2 x 2 block, the last row or
 // column repeated where the size is odd.
-Level halved(const Plane &from)
+void halveRows(const uint8_t *a, const uint8_t *b, int fromWidth, uint8_t *out, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        const int x1 = std::min(2 * x + 1, fromWidth - 1);
+        out[x] = uint8_t((a[2 * x] + a[x1] + b[2 * x] + b[x1] + 2) / 4);
+    }
+}
+
+Level halvedSize(int fromWidth, int fromHeight)
 {
     Level half;
-    half.width = (from.width + 1) / 2;
-    half.height = (from.height + 1) / 2;
+    half.width = (fromWidth + 1) / 2;
+    half.height = (fromHeight + 1) / 2;
     half.grey.resize(size_t(half.width) * size_t(half.height));
+    return half;
+}
+
+Level halved(const Plane &from)
+{
+    Level half = halvedSize(from.width, from.height);
+    for (int y = 0; y < half.height; ++y)
+        halveRows(from.row(2 * y), from.row(std::min(2 * y + 1, from.height - 1)), from.width,
+                  half.grey.data() + size_t(y) * size_t(half.width), half.width);
+    return half;
+}
+
+// The first reduced level straight from the photo, two rows at a time: a
+// colour photo's grey copy is then only made if the full resolution is cut,
+// after the coarser cuts have freed their memory.
+Level halvedPhoto(const QImage &photo)
+{
+    if (!convertedByRow(photo.format()))
+        return halved(PhotoGrey(photo).grey());
+    const int width = photo.width();
+    const int height = photo.height();
+    Level half = halvedSize(width, height);
+    const std::array<uint8_t, 256> palette = paletteOf(photo);
+    std::vector<uint8_t> rows(size_t(width) * 2);
     for (int y = 0; y < half.height; ++y) {
-        const uint8_t *a = from.row(2 * y);
-        const uint8_t *b = from.row(std::min(2 * y + 1, from.height - 1));
-        uint8_t *out = half.grey.data() + size_t(y) * size_t(half.width);
-        for (int x = 0; x < half.width; ++x) {
-            const int x1 = std::min(2 * x + 1, from.width - 1);
-            out[x] = uint8_t((a[2 * x] + a[x1] + b[2 * x] + b[x1] + 2) / 4);
-        }
+        convertRow(photo, 2 * y, palette, rows.data());
+        convertRow(photo, std::min(2 * y + 1, height - 1), palette, rows.data() + width);
+        halveRows(rows.data(), rows.data() + width, width, half.grey.data() + size_t(y) * size_t(half.width),
+                  half.width);
     }
     return half;
 }
@@ -622,133 +675,59 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
 }
 
 // The coarsest level is cut several times over with the same links, only the
-// terminal links changing as the models are re-estimated: its graph is built
-// once, and each cut goes on from the flow of the cut before (Kohli and
-// Torr's dynamic graph cuts). Where a pixel's old flow no longer fits its new
-// terminal links, both of its terminal links are raised by the same amount,
-// which adds that amount to every cut alike, so the minimum cuts stay the
-// same; every pixel has a link to each terminal for that. The region read
-// off is the part reachable from the source in the residual graph, the same
-// for every maximum flow, so it is the region a fresh cut gives.
+// pulls changing as the models are re-estimated: its grid is built once, and
+// each cut goes on from the flow of the cut before. The region read off is
+// the part the source still reaches, the same for every maximum flow, so it is
+// the region a fresh cut gives.
 class WholeCut
 {
 public:
     // False when cancelled while building.
     bool build(const Level &level, const Plane &grey, const LinkWeights &weights, const std::atomic_bool *cancel)
     {
-        n = uint32_t(level.area());
-        const uint32_t source = n;
-        const uint32_t sink = n + 1;
-        std::vector<uint32_t> offsets(size_t(n) + 3, 0);
-        std::vector<uint32_t> targets;
-        std::vector<uint8_t> linked(n, 0);
-        targets.reserve(size_t(n) * 12);
-        residual.reserve(size_t(n) * 12);
-        uint32_t v = 0;
+        flow.emplace(level.width, level.height);
         for (int y = 0; y < level.height; ++y) {
             if (y % rowsBetweenChecks == 0 && cancelled(cancel))
                 return false;
             const uint8_t *row = grey.row(y);
-            for (int x = 0; x < level.width; ++x, ++v) {
-                offsets[v] = uint32_t(targets.size());
+            for (int x = 0; x < level.width; ++x) {
                 for (int k = 0; k < 8; ++k) {
                     const int nx = x + neighbours[size_t(k)][0];
                     const int ny = y + neighbours[size_t(k)][1];
                     if (nx < 0 || ny < 0 || nx >= level.width || ny >= level.height)
                         continue;
                     const size_t d = size_t(std::abs(row[x] - grey.at(nx, ny)));
-                    targets.push_back(uint32_t(ny) * uint32_t(level.width) + uint32_t(nx));
-                    residual.push_back(k < 4 ? weights.straight[d] : weights.diagonal[d]);
-                    linked[v] |= uint8_t(1u << k);
+                    flow->setLink(x, y, k, uint8_t(k < 4 ? weights.straight[d] : weights.diagonal[d]));
                 }
-                // Back to the source and on to the sink.
-                targets.push_back(source);
-                targets.push_back(sink);
-                residual.push_back(0);
-                residual.push_back(0);
             }
         }
-        const uint32_t vertexEdges = uint32_t(targets.size());
-        offsets[n] = vertexEdges;
-        offsets[n + 1] = vertexEdges + n;
-        offsets[n + 2] = vertexEdges + 2 * n;
-        fromSource = vertexEdges;
-        targets.resize(offsets[n + 2]);
-        residual.resize(offsets[n + 2], 0);
-        reverse.assign(offsets[n + 2], 0);
-        for (uint32_t i = 0; i < n; ++i) {
-            uint32_t e = offsets[i];
-            for (unsigned k = 0; k < 8; ++k) {
-                if (!(linked[i] & (1u << k)))
-                    continue;
-                const uint32_t u = targets[e];
-                reverse[e++] = offsets[u] + linksBefore(linked[u], k ^ 1u);
-            }
-            reverse[e] = fromSource + i;
-            reverse[fromSource + i] = e;
-            targets[fromSource + i] = i;
-            reverse[e + 1] = fromSource + n + i;
-            reverse[fromSource + n + i] = e + 1;
-            targets[fromSource + n + i] = i;
-        }
-        std::vector<uint8_t>().swap(linked);
-        if (cancelled(cancel))
-            return false;
-        graph = Graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0),
-                      EdgePairs(offsets, targets, offsets[n + 2]), n + 2, offsets[n + 2]);
-        sourceCapacity.assign(n, 0);
-        sinkCapacity.assign(n, 0);
-        return true;
+        return !cancelled(cancel);
     }
 
     // Cuts with the pull of each pixel toward keep (positive) or remove
     // (negative), marks as hard constraints, and writes the level's labels.
-    void cut(Level &level, const std::vector<int32_t> &pulls)
+    // False when cancelled.
+    bool cut(Level &level, const std::vector<int32_t> &pulls, const std::atomic_bool *cancel)
     {
-        const uint32_t source = n;
-        const uint32_t sink = n + 1;
-        for (uint32_t i = 0; i < n; ++i) {
-            const uint8_t m = level.map[i];
-            const int64_t pull = (m & RemoveSeed) ? -hardLink : (m & KeepSeed) ? hardLink : pulls[i];
-            // The pixel's own links back to the source and on to the sink
-            // are the reverses of the terminals' links to it.
-            const uint32_t toSource = reverse[fromSource + i];
-            const uint32_t toSink = reverse[fromSource + n + i];
-            // What the last cut sent through this pixel's terminal links.
-            const int64_t fromFlow = int64_t(sourceCapacity[i]) - residual[fromSource + i];
-            const int64_t toFlow = int64_t(sinkCapacity[i]) - residual[toSink];
-            int64_t up = std::max<int64_t>(0, pull);
-            int64_t down = std::max<int64_t>(0, -pull);
-            // A pixel's two flows differ by no more than its eight links
-            // carry, and a mark never needs raising, so this stays small.
-            const int64_t raise = std::max({int64_t(0), fromFlow - up, toFlow - down});
-            up += raise;
-            down += raise;
-            sourceCapacity[i] = int32_t(up);
-            sinkCapacity[i] = int32_t(down);
-            residual[fromSource + i] = int32_t(up - fromFlow);
-            residual[toSink] = int32_t(down - toFlow);
-            // Flow back into a terminal never lies on a path between them.
-            residual[toSource] = 0;
-            residual[fromSource + n + i] = 0;
+        size_t i = 0;
+        for (int y = 0; y < level.height; ++y) {
+            for (int x = 0; x < level.width; ++x, ++i) {
+                const uint8_t m = level.map[i];
+                flow->setPull(x, y, (m & RemoveSeed) ? -hardLink : (m & KeepSeed) ? hardLink : pulls[i]);
+            }
         }
-        const std::vector<boost::default_color_type> colour = maxFlow(graph, residual, reverse, source, sink);
-        for (uint32_t i = 0; i < n; ++i)
-            level.map[i] = colour[i] == boost::black_color ? (level.map[i] | Inside) : (level.map[i] & ~Inside);
+        if (!flow->solve(cancel))
+            return false;
+        i = 0;
+        for (int y = 0; y < level.height; ++y) {
+            for (int x = 0; x < level.width; ++x, ++i)
+                level.map[i] = flow->sourceSide(x, y) ? (level.map[i] | Inside) : (level.map[i] & ~Inside);
+        }
+        return true;
     }
 
 private:
-    uint32_t n = 0;
-    Graph graph;
-    // The residual capacities, also what each cut starts from.
-    std::vector<int32_t> residual;
-    std::vector<uint32_t> reverse;
-    // The source's link to pixel i is edge fromSource + i, the sink's
-    // fromSource + n + i.
-    uint32_t fromSource = 0;
-    // The terminal links as the last cut set them.
-    std::vector<int32_t> sourceCapacity;
-    std::vector<int32_t> sinkCapacity;
+    std::optional<GridMaxFlow> flow;
 };
 
 struct Seed {
@@ -1213,7 +1192,6 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
     }
     const bool fewKeep = keepSeeds.size() < fewSamples;
     std::vector<float> geodesic;
-    std::vector<float> beyond;
     if (!keepSeeds.empty() && !removeSeeds.empty()) {
         std::vector<float> toKeep;
         std::vector<float> toRemove;
@@ -1227,18 +1205,19 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
         geodesic.resize(toKeep.size());
         for (size_t i = 0; i < geodesic.size(); ++i)
             geodesic[i] = (toRemove[i] - toKeep[i]) / std::max(1e-3f, toRemove[i] + toKeep[i]);
-        if (!fewKeep) {
-            beyond.resize(geodesic.size());
-            for (size_t i = 0; i < beyond.size(); ++i)
-                beyond[i] = std::min(0.0f, geodesic[i] + beyondRemove);
-        }
     }
     const auto nearness = [&](int round) -> const std::vector<float> * {
         if (geodesic.empty())
             return nullptr;
         if (fewKeep)
             return round == 0 ? &geodesic : nullptr;
-        return round < nearKeepRounds ? &geodesic : &beyond;
+        // From then on only what lies well beyond a remove mark is pushed
+        // out; the nearness itself is not needed again.
+        if (round == nearKeepRounds) {
+            for (float &g : geodesic)
+                g = std::min(0.0f, g + beyondRemove);
+        }
+        return &geodesic;
     };
     std::vector<uint8_t> previous;
     WholeCut whole;
@@ -1246,12 +1225,14 @@ bool cutCoarsest(Level &level, const Plane &grey, Models &models, int coarsest, 
         return false;
     std::vector<int32_t> pulls(size_t(level.area()), 0);
     for (int round = 0; round < coarseRounds; ++round) {
+        const std::vector<float> *near = nearness(round);
         if (!models.keep.isEmpty() && !models.remove.isEmpty())
-            regionalPulls(level, grey, everything, models, regionalScaleAt(coarsest, coarsest), &features,
-                          nearness(round), removeSeeds.empty() ? keepOnlyDeadZone : 0.0, pulls);
+            regionalPulls(level, grey, everything, models, regionalScaleAt(coarsest, coarsest), &features, near,
+                          removeSeeds.empty() ? keepOnlyDeadZone : 0.0, pulls);
         if (cancelled(cancel))
             return false;
-        whole.cut(level, pulls);
+        if (!whole.cut(level, pulls, cancel))
+            return false;
         if (report)
             report(10 + 40 * (round + 1) / coarseRounds);
         if (level.map == previous || round + 1 == coarseRounds)
@@ -1360,20 +1341,25 @@ RegionFill::Preview previewOf(const QImage &photo, const QList<QPoint> &keepMark
     // Level 0 is the photo; each further level halves it, up to the first
     // that is small enough to cut whole.
     std::vector<Level> &levels = state->levels;
-    const PhotoGrey photoGrey(photo);
+    std::optional<PhotoGrey> photoGrey;
     levels.resize(1);
     levels[0].width = photo.width();
     levels[0].height = photo.height();
     while (levels.back().area() > std::max<qint64>(cutPixels, 1)) {
-        const Plane from = levels.size() == 1 ? photoGrey.grey() : levels.back().plane();
-        Level next = halved(from);
+        Level next = levels.size() == 1 ? halvedPhoto(photo) : halved(levels.back().plane());
         levels.push_back(std::move(next));
         if (cancelled(cancel)) {
             preview.outcome = Outcome::Cancelled;
             return preview;
         }
     }
-    const auto greyOf = [&](int i) { return i == 0 ? photoGrey.grey() : levels[size_t(i)].plane(); };
+    const auto greyOf = [&](int i) {
+        if (i > 0)
+            return levels[size_t(i)].plane();
+        if (!photoGrey)
+            photoGrey.emplace(photo);
+        return photoGrey->grey();
+    };
     report(10);
 
     const int coarsest = int(levels.size()) - 1;

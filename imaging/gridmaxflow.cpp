@@ -1,0 +1,304 @@
+#include "imaging/gridmaxflow.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr int32_t unreachable = std::numeric_limits<int32_t>::max();
+
+// Growth steps between two looks at the cancel flag.
+constexpr int stepsBetweenChecks = 4096;
+
+} // namespace
+
+GridMaxFlow::GridMaxFlow(int width, int height)
+    : w(std::max(0, width))
+    , h(std::max(0, height))
+    , nodes(size_t(std::max(0, width) + 2) * size_t(std::max(0, height) + 2))
+{
+    for (unsigned k = 0; k < 8; ++k)
+        step[k] = directions[k][0] + directions[k][1] * (w + 2);
+}
+
+void GridMaxFlow::setLink(int x, int y, int k, uint8_t capacity)
+{
+    const int nx = x + directions[size_t(k)][0];
+    const int ny = y + directions[size_t(k)][1];
+    if (x < 0 || y < 0 || x >= w || y >= h || nx < 0 || ny < 0 || nx >= w || ny >= h)
+        return;
+    nodes[index(x, y)].capacity[size_t(k)] = capacity;
+}
+
+void GridMaxFlow::setPull(int x, int y, int32_t pull)
+{
+    if (x < 0 || y < 0 || x >= w || y >= h)
+        return;
+    Node &node = nodes[index(x, y)];
+    // The flow the terminals sent into the pixel stays what it was; what is
+    // left of its terminal links moves with the pull.
+    node.residual = int32_t(int64_t(node.residual) + pull - node.pull);
+    node.pull = pull;
+}
+
+void GridMaxFlow::activate(int32_t i)
+{
+    Node &node = nodes[size_t(i)];
+    if (node.next >= 0)
+        return;
+    if (queueLast[1] >= 0)
+        nodes[size_t(queueLast[1])].next = i;
+    else
+        queueFirst[1] = i;
+    queueLast[1] = i;
+    node.next = i;
+}
+
+// Nodes are taken from the first queue while the second gathers the nodes
+// activated meanwhile, so the trees grow in order of distance.
+int32_t GridMaxFlow::nextActive()
+{
+    for (;;) {
+        int32_t i = queueFirst[0];
+        if (i < 0) {
+            queueFirst[0] = i = queueFirst[1];
+            queueLast[0] = queueLast[1];
+            queueFirst[1] = queueLast[1] = -1;
+            if (i < 0)
+                return -1;
+        }
+        Node &node = nodes[size_t(i)];
+        if (node.next == i)
+            queueFirst[0] = queueLast[0] = -1;
+        else
+            queueFirst[0] = node.next;
+        node.next = -1;
+        if (node.parent != None)
+            return i;
+    }
+}
+
+// Sends what the path through link k of `from` (in the source's tree) into
+// the sink's tree can carry; nodes whose link to their parent it saturates
+// become orphans.
+void GridMaxFlow::augment(int32_t from, unsigned k)
+{
+    const int32_t to = neighbour(from, k);
+    int32_t bottleneck = nodes[size_t(from)].capacity[k];
+    int32_t i = from;
+    for (;;) {
+        const Node &node = nodes[size_t(i)];
+        if (node.parent == Terminal) {
+            bottleneck = std::min(bottleneck, node.residual);
+            break;
+        }
+        const int32_t parent = neighbour(i, node.parent);
+        bottleneck = std::min<int32_t>(bottleneck, nodes[size_t(parent)].capacity[node.parent ^ 1u]);
+        i = parent;
+    }
+    i = to;
+    for (;;) {
+        const Node &node = nodes[size_t(i)];
+        if (node.parent == Terminal) {
+            bottleneck = std::min(bottleneck, -node.residual);
+            break;
+        }
+        bottleneck = std::min<int32_t>(bottleneck, node.capacity[node.parent]);
+        i = neighbour(i, node.parent);
+    }
+
+    nodes[size_t(from)].capacity[k] = uint8_t(nodes[size_t(from)].capacity[k] - bottleneck);
+    nodes[size_t(to)].capacity[k ^ 1u] = uint8_t(nodes[size_t(to)].capacity[k ^ 1u] + bottleneck);
+    for (i = from;;) {
+        Node &node = nodes[size_t(i)];
+        if (node.parent == Terminal) {
+            node.residual -= bottleneck;
+            if (node.residual == 0) {
+                node.parent = Orphan;
+                orphans.push_back(i);
+            }
+            break;
+        }
+        const unsigned d = node.parent;
+        const int32_t parent = neighbour(i, d);
+        node.capacity[d] = uint8_t(node.capacity[d] + bottleneck);
+        uint8_t &down = nodes[size_t(parent)].capacity[d ^ 1u];
+        down = uint8_t(down - bottleneck);
+        if (down == 0) {
+            node.parent = Orphan;
+            orphans.push_back(i);
+        }
+        i = parent;
+    }
+    for (i = to;;) {
+        Node &node = nodes[size_t(i)];
+        if (node.parent == Terminal) {
+            node.residual += bottleneck;
+            if (node.residual == 0) {
+                node.parent = Orphan;
+                orphans.push_back(i);
+            }
+            break;
+        }
+        const unsigned d = node.parent;
+        const int32_t parent = neighbour(i, d);
+        node.capacity[d] = uint8_t(node.capacity[d] - bottleneck);
+        uint8_t &up = nodes[size_t(parent)].capacity[d ^ 1u];
+        up = uint8_t(up + bottleneck);
+        if (node.capacity[d] == 0) {
+            node.parent = Orphan;
+            orphans.push_back(i);
+        }
+        i = parent;
+    }
+}
+
+// Finds an orphan a new parent in its own tree, the one nearest a terminal
+// whose own path still reaches it; without one, the orphan is freed and its
+// children orphaned in turn.
+void GridMaxFlow::adopt(int32_t i)
+{
+    Node &orphan = nodes[size_t(i)];
+    const bool sink = orphan.sink;
+    // A parent passes flow to a source-side child, a sink-side child to its
+    // parent: the link that must have room runs the other way.
+    const auto hasRoom = [&](int32_t j, unsigned k) {
+        return sink ? orphan.capacity[k] > 0 : nodes[size_t(j)].capacity[k ^ 1u] > 0;
+    };
+    int32_t best = unreachable;
+    uint8_t bestDirection = None;
+    for (unsigned k = 0; k < 8; ++k) {
+        const int32_t j = neighbour(i, k);
+        const Node &candidate = nodes[size_t(j)];
+        if (candidate.parent == None || candidate.sink != sink || !hasRoom(j, k))
+            continue;
+        int32_t d = 0;
+        for (int32_t at = j;;) {
+            Node &node = nodes[size_t(at)];
+            if (node.stamp == time) {
+                d += node.distance;
+                break;
+            }
+            ++d;
+            if (node.parent == Terminal) {
+                node.stamp = time;
+                node.distance = 1;
+                break;
+            }
+            if (node.parent == Orphan) {
+                d = unreachable;
+                break;
+            }
+            at = neighbour(at, node.parent);
+        }
+        if (d == unreachable)
+            continue;
+        if (d < best) {
+            best = d;
+            bestDirection = uint8_t(k);
+        }
+        // Remember the distances along the path for the next orphans.
+        for (int32_t at = j; nodes[size_t(at)].stamp != time; at = neighbour(at, nodes[size_t(at)].parent)) {
+            nodes[size_t(at)].stamp = time;
+            nodes[size_t(at)].distance = d--;
+        }
+    }
+    if (bestDirection != None) {
+        orphan.parent = bestDirection;
+        orphan.stamp = time;
+        orphan.distance = best + 1;
+        return;
+    }
+    orphan.parent = None;
+    for (unsigned k = 0; k < 8; ++k) {
+        const int32_t j = neighbour(i, k);
+        Node &node = nodes[size_t(j)];
+        if (node.parent == None || node.sink != sink)
+            continue;
+        if (hasRoom(j, k))
+            activate(j);
+        if (node.parent < 8 && neighbour(j, node.parent) == i) {
+            node.parent = Orphan;
+            orphans.push_back(j);
+        }
+    }
+}
+
+bool GridMaxFlow::solve(const std::atomic_bool *cancel)
+{
+    queueFirst = {-1, -1};
+    queueLast = {-1, -1};
+    orphans.clear();
+    time = 0;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int32_t i = int32_t(index(x, y));
+            Node &node = nodes[size_t(i)];
+            node.next = -1;
+            node.stamp = 0;
+            node.distance = 1;
+            if (node.residual != 0) {
+                node.parent = Terminal;
+                node.sink = node.residual < 0;
+                activate(i);
+            } else {
+                node.parent = None;
+            }
+        }
+    }
+
+    int32_t current = -1;
+    for (int steps = 1;; ++steps) {
+        if (steps % stepsBetweenChecks == 0 && cancel && cancel->load(std::memory_order_relaxed))
+            return false;
+        int32_t i = current;
+        if (i >= 0) {
+            nodes[size_t(i)].next = -1;
+            if (nodes[size_t(i)].parent == None)
+                i = -1;
+        }
+        if (i < 0 && (i = nextActive()) < 0)
+            break;
+
+        // Grow the node's tree into its free neighbours until a link joins
+        // the two trees: `from` in the source's tree, linked by k.
+        const Node &node = nodes[size_t(i)];
+        int32_t from = -1;
+        unsigned link = 0;
+        for (unsigned k = 0; k < 8; ++k) {
+            const int32_t j = neighbour(i, k);
+            Node &other = nodes[size_t(j)];
+            const bool room = node.sink ? other.capacity[k ^ 1u] > 0 : node.capacity[k] > 0;
+            if (!room)
+                continue;
+            if (other.parent == None) {
+                other.sink = node.sink;
+                other.parent = uint8_t(k ^ 1u);
+                other.stamp = node.stamp;
+                other.distance = node.distance + 1;
+                activate(j);
+            } else if (other.sink != node.sink) {
+                from = node.sink ? j : i;
+                link = node.sink ? k ^ 1u : k;
+                break;
+            } else if (other.stamp <= node.stamp && other.distance > node.distance) {
+                other.parent = uint8_t(k ^ 1u);
+                other.stamp = node.stamp;
+                other.distance = node.distance + 1;
+            }
+        }
+        ++time;
+        if (from < 0) {
+            current = -1;
+            continue;
+        }
+        // The node may join the trees again: it stays active.
+        nodes[size_t(i)].next = i;
+        current = i;
+        augment(from, link);
+        for (size_t o = 0; o < orphans.size(); ++o)
+            adopt(orphans[o]);
+        orphans.clear();
+    }
+    return true;
+}
