@@ -321,8 +321,11 @@ void BM_FillFromPreview_24MP(benchmark::State &state)
 
 // Peak resident memory of one fill above what the open photo already holds,
 // against the photo's size as a 32-bit image. Each in a process of its own,
-// so that no earlier measurement has left the heap grown. Linux only.
-void peakMemory(const char *what, FillScene (*make)(int, int), int width, int height)
+// so that no earlier measurement has left the heap grown. Linux only. Cold:
+// the first fill of the process, which also brings the fill's code into
+// memory and starts the worker threads' heaps. Warm: after one fill of a
+// small photo, as in the program, where the preview has run before Fill.
+void peakMemory(const char *what, FillScene (*make)(int, int), int width, int height, bool warm)
 {
     std::fflush(stdout);
     const pid_t child = fork();
@@ -330,6 +333,10 @@ void peakMemory(const char *what, FillScene (*make)(int, int), int width, int he
         int status = 0;
         waitpid(child, &status, 0);
         return;
+    }
+    if (warm) {
+        const FillScene small = make(160, 120);
+        RegionFill::compute(small.photo, small.keep, small.remove);
     }
     const FillScene scene = make(width, height);
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
@@ -343,9 +350,11 @@ void peakMemory(const char *what, FillScene (*make)(int, int), int width, int he
     const RegionFill::Result result = RegionFill::compute(scene.photo, scene.keep, scene.remove);
     const long peak = MemoryStatus::kb("VmHWM:");
     const double photoKb = double(width) * height * 4 / 1024;
-    std::printf("peak memory of a fill, %s, %d x %d (%s, %lld spans): %.1f MB = %.2f x the photo as a 32-bit image\n",
-                what, width, height, result.outcome == RegionFill::Outcome::Filled ? "filled" : "NOT filled",
-                qlonglong(result.spans.size()), (peak - before) / 1024.0, (peak - before) / photoKb);
+    std::printf("peak memory of a fill, %s, %d x %d, %s (%s, %lld spans): %.1f MB = %.2f x the photo as a 32-bit "
+                "image\n",
+                what, width, height, warm ? "warm" : "cold",
+                result.outcome == RegionFill::Outcome::Filled ? "filled" : "NOT filled", qlonglong(result.spans.size()),
+                (peak - before) / 1024.0, (peak - before) / photoKb);
     std::fflush(stdout);
     _exit(0);
 }
@@ -369,9 +378,11 @@ BENCHMARK(BM_FillFromPreview_24MP)->Unit(benchmark::kMillisecond)->Iterations(5)
 
 int main(int argc, char **argv)
 {
-    peakMemory("object", fillScene, 1224, 816);
-    peakMemory("object", fillScene, 6000, 4000);
-    peakMemory("patches", patchScene, 6000, 4000);
+    for (const bool warm : {false, true}) {
+        peakMemory("object", fillScene, 1224, 816, warm);
+        peakMemory("object", fillScene, 6000, 4000, warm);
+        peakMemory("patches", patchScene, 6000, 4000, warm);
+    }
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

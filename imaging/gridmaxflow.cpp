@@ -21,6 +21,20 @@ GridMaxFlow::GridMaxFlow(int width, int height)
         step[k] = directions[k][0] + directions[k][1] * (w + 2);
 }
 
+GridMaxFlow::GridMaxFlow(int32_t vertices)
+    : nodes(size_t(std::max<int32_t>(0, vertices)) + 1)
+    , table(nodes.size() * 8, 0)
+{ }
+
+void GridMaxFlow::linkVertices(int32_t vertex, int k, int32_t neighbour, uint8_t capacity)
+{
+    const size_t count = nodes.size() - 1;
+    if (vertex < 0 || neighbour < 0 || size_t(vertex) >= count || size_t(neighbour) >= count || k < 0 || k >= 8)
+        return;
+    table[size_t(vertex + 1) * 8 + size_t(k)] = neighbour + 1;
+    nodes[size_t(vertex) + 1].capacity[size_t(k)] = capacity;
+}
+
 void GridMaxFlow::setLink(int x, int y, int k, uint8_t capacity)
 {
     const int nx = x + directions[size_t(k)][0];
@@ -30,11 +44,11 @@ void GridMaxFlow::setLink(int x, int y, int k, uint8_t capacity)
     nodes[index(x, y)].capacity[size_t(k)] = capacity;
 }
 
-void GridMaxFlow::setPull(int x, int y, int32_t pull)
+void GridMaxFlow::setPullOf(int32_t i, int32_t pull)
 {
-    if (x < 0 || y < 0 || x >= w || y >= h)
+    if (i <= 0 || size_t(i) >= nodes.size())
         return;
-    Node &node = nodes[index(x, y)];
+    Node &node = nodes[size_t(i)];
     // The flow the terminals sent into the pixel stays what it was; what is
     // left of its terminal links moves with the pull.
     node.residual = int32_t(int64_t(node.residual) + pull - node.pull);
@@ -230,20 +244,19 @@ bool GridMaxFlow::solve(const std::atomic_bool *cancel)
     queueLast = {-1, -1};
     orphans.clear();
     time = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const int32_t i = int32_t(index(x, y));
-            Node &node = nodes[size_t(i)];
-            node.next = -1;
-            node.stamp = 0;
-            node.distance = 1;
-            if (node.residual != 0) {
-                node.parent = Terminal;
-                node.sink = node.residual < 0;
-                activate(i);
-            } else {
-                node.parent = None;
-            }
+    // The nodes that stand for missing neighbours never hold a pull.
+    for (size_t n = 0; n < nodes.size(); ++n) {
+        const int32_t i = int32_t(n);
+        Node &node = nodes[n];
+        node.next = -1;
+        node.stamp = 0;
+        node.distance = 1;
+        if (node.residual != 0) {
+            node.parent = Terminal;
+            node.sink = node.residual < 0;
+            activate(i);
+        } else {
+            node.parent = None;
         }
     }
 

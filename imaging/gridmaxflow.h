@@ -12,6 +12,9 @@
 // Kolmogorov's search trees on the grid itself: a neighbour is found by its
 // offset, never stored, and a link's residual fits a byte, so a pixel costs
 // 32 bytes where a general graph of the same links costs several times that.
+// A band of the grid (any set of pixels) is cut the same way, its pixels
+// numbered as the caller likes and each one's neighbours kept in a table: 64
+// bytes a pixel.
 //
 // Solving again after changing pulls goes on from the flow found before
 // (Kohli and Torr's dynamic cuts): each pixel's pull toward the source less
@@ -28,8 +31,18 @@ public:
     // Throws std::bad_alloc when the grid does not fit in memory.
     GridMaxFlow(int width, int height);
 
+    // A band of `vertices` pixels, linked with linkVertices().
+    explicit GridMaxFlow(int32_t vertices);
+
     int width() const { return w; }
     int height() const { return h; }
+
+    // In a band: vertex `neighbour` lies in direction k of `vertex`, and the
+    // link from one to the other carries `capacity`. Both links of a pair
+    // are set, each from its own end.
+    void linkVertices(int32_t vertex, int k, int32_t neighbour, uint8_t capacity);
+    void setVertexPull(int32_t vertex, int32_t pull) { setPullOf(vertex + 1, pull); }
+    bool vertexOnSourceSide(int32_t vertex) const { return onSourceSide(vertex + 1); }
 
     // The capacity of the link from pixel (x, y) to its neighbour in direction
     // k; a link leaving the grid is ignored. A link and its reverse may carry
@@ -38,7 +51,11 @@ public:
 
     // How strongly pixel (x, y) is held on the source's side (positive) or the
     // sink's (negative), replacing the pull set before.
-    void setPull(int x, int y, int32_t pull);
+    void setPull(int x, int y, int32_t pull)
+    {
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            setPullOf(int32_t(index(x, y)), pull);
+    }
 
     // A maximum flow, from where the last solve left it. False when cancelled:
     // the flow is then valid but not maximal, and sourceSide() undefined.
@@ -46,11 +63,7 @@ public:
 
     // Whether the source still reaches pixel (x, y): the smallest source side
     // of all minimum cuts, the same for every maximum flow.
-    bool sourceSide(int x, int y) const
-    {
-        const Node &node = nodes[index(x, y)];
-        return node.parent != None && !node.sink;
-    }
+    bool sourceSide(int x, int y) const { return onSourceSide(int32_t(index(x, y))); }
 
 private:
     enum : uint8_t { Terminal = 8, Orphan = 9, None = 10 };
@@ -67,7 +80,13 @@ private:
     };
 
     size_t index(int x, int y) const { return size_t(y + 1) * size_t(w + 2) + size_t(x + 1); }
-    int32_t neighbour(int32_t i, unsigned k) const { return i + step[k]; }
+    int32_t neighbour(int32_t i, unsigned k) const { return table.empty() ? i + step[k] : table[size_t(i) * 8 + k]; }
+    void setPullOf(int32_t i, int32_t pull);
+    bool onSourceSide(int32_t i) const
+    {
+        const Node &node = nodes[size_t(i)];
+        return node.parent != None && !node.sink;
+    }
     void activate(int32_t i);
     int32_t nextActive();
     void augment(int32_t from, unsigned k);
@@ -76,8 +95,11 @@ private:
     int w = 0;
     int h = 0;
     std::array<int32_t, 8> step{};
-    // One node of border around the grid, never linked, spares a bounds test.
+    // One node of border around the grid, never linked, spares a bounds test;
+    // in a band, node 0 stands for every missing neighbour, and vertex v is
+    // node v + 1.
     std::vector<Node> nodes;
+    std::vector<int32_t> table; // a band's neighbours: node i's in direction k at i * 8 + k
     std::array<int32_t, 2> queueFirst{-1, -1};
     std::array<int32_t, 2> queueLast{-1, -1};
     std::vector<int32_t> orphans;

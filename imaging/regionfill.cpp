@@ -9,10 +9,6 @@
 
 #include <QCoreApplication>
 
-#include <boost/graph/boykov_kolmogorov_max_flow.hpp>
-#include <boost/graph/compressed_sparse_row_graph.hpp>
-#include <boost/property_map/function_property_map.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -99,10 +95,6 @@ constexpr int parallelVertices = 8192;
 
 // Cancelling is checked this often while a graph is built.
 constexpr int rowsBetweenChecks = 64;
-
-using Graph = boost::compressed_sparse_row_graph<boost::directedS, boost::no_property, boost::no_property,
-                                                 boost::no_property, uint32_t, uint32_t>;
-using Edge = boost::graph_traits<Graph>::edge_descriptor;
 
 bool cancelled(const std::atomic_bool *cancel)
 {
@@ -377,51 +369,6 @@ Band wholeLevel(const Level &level)
     return band;
 }
 
-// The pairs (source, target) of the graph's edges, in the order of the
-// edge arrays, so that the compressed graph is built without a list of pairs.
-class EdgePairs
-{
-public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = std::pair<uint32_t, uint32_t>;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const value_type *;
-    using reference = const value_type &;
-
-    EdgePairs(const std::vector<uint32_t> &offsets, const std::vector<uint32_t> &targets, uint32_t edge)
-        : offsets(&offsets)
-        , targets(&targets)
-        , edge(edge)
-    {
-        settle();
-    }
-    reference operator*() const { return current; }
-    pointer operator->() const { return &current; }
-    EdgePairs &operator++()
-    {
-        ++edge;
-        settle();
-        return *this;
-    }
-    bool operator==(const EdgePairs &other) const { return edge == other.edge; }
-    bool operator!=(const EdgePairs &other) const { return edge != other.edge; }
-
-private:
-    void settle()
-    {
-        if (edge >= targets->size())
-            return;
-        while ((*offsets)[current.first + 1] <= edge)
-            ++current.first;
-        current.second = (*targets)[edge];
-    }
-
-    const std::vector<uint32_t> *offsets;
-    const std::vector<uint32_t> *targets;
-    uint32_t edge;
-    value_type current{0, 0};
-};
-
 struct Models {
     GaussianMixture keep;
     GaussianMixture remove;
@@ -430,19 +377,6 @@ struct Models {
 // The eight neighbours, the four straight ones first.
 constexpr std::array<std::array<int, 2>, 8> neighbours{
     {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
-
-// How many of the links set in `mask` come before link k.
-uint32_t linksBefore(uint8_t mask, unsigned k)
-{
-    static constexpr auto bits = [] {
-        std::array<uint8_t, 256> table{};
-        for (unsigned m = 0; m < 256; ++m)
-            for (unsigned b = m; b; b &= b - 1)
-                ++table[m];
-        return table;
-    }();
-    return bits[mask & ((1u << k) - 1u)];
-}
 
 // The regional term of each vertex off the marks, in the weight units its
 // terminal link starts from: how much likelier its appearance is under the
@@ -482,69 +416,31 @@ void regionalPulls(const Level &level, const Plane &grey, const Band &band, cons
         parallelVertices);
 }
 
-// Boykov and Kolmogorov's max-flow from `source` to `sink`, the residual
-// capacities starting from `residual` and left in it; each vertex's search
-// tree when it ends: black for the source's, the part of the graph the
-// source still reaches. `reverse[e]` is the index of edge e's reverse.
-std::vector<boost::default_color_type> maxFlow(const Graph &graph, std::vector<int32_t> &residual,
-                                               const std::vector<uint32_t> &reverse, uint32_t source, uint32_t sink)
-{
-    const size_t vertices = boost::num_vertices(graph);
-    const auto edgeIndex = get(boost::edge_index, graph);
-    const auto vertexIndex = get(boost::vertex_index, graph);
-    // The capacities are only read to start the residuals, so the residuals
-    // start as the capacities themselves; a reverse edge starts where its
-    // edge ends.
-    const auto residuals = boost::make_iterator_property_map(residual.begin(), edgeIndex);
-    const auto reverseEdge = boost::make_function_property_map<Edge>(
-        [&graph, &reverse](const Edge &e) { return Edge(boost::target(e, graph), reverse[e.idx]); });
-    std::vector<Edge> predecessor(vertices);
-    std::vector<boost::default_color_type> colour(vertices);
-    std::vector<int32_t> distance(vertices, 0);
-    boost::boykov_kolmogorov_max_flow(graph, residuals, residuals, reverseEdge,
-                                      boost::make_iterator_property_map(predecessor.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(colour.begin(), vertexIndex),
-                                      boost::make_iterator_property_map(distance.begin(), vertexIndex), vertexIndex,
-                                      source, sink);
-    return colour;
-}
-
 // Cuts the band of one level: band pixels are joined to their band
-// neighbours by n-links, and to a terminal by a t-link that sums their
-// regional term, the links to their neighbours outside the band (whose labels
-// stay), and the marks as hard constraints. Writes the labels of the band
-// pixels; false when cancelled.
+// neighbours by n-links, and pulled toward a terminal by their regional term,
+// the links to their neighbours outside the band (whose labels stay), and the
+// marks as hard constraints. Writes the labels of the band pixels; false when
+// cancelled.
 bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeights &weights, const Models &models,
-             double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel,
-             const std::vector<float> *geodesic = nullptr, double deadZone = 0)
+             double regionalScale, const std::vector<Sample> *features, const std::atomic_bool *cancel)
 {
     const uint32_t n = band.vertices;
     if (n == 0)
         return !cancelled(cancel);
-
-    // Per vertex: its neighbours in the band and its pull toward keep
-    // (positive) or remove (negative).
-    std::vector<uint32_t> offsets(size_t(n) + 3, 0);
-    std::vector<uint32_t> targets;
-    std::vector<int32_t> capacity;
-    std::vector<int32_t> terminal(n, 0);
-    targets.reserve(size_t(n) * 9);
-    capacity.reserve(size_t(n) * 9);
 
     const auto weightOf = [&](int k, int a, int b) {
         const size_t d = size_t(std::abs(a - b));
         return k < 4 ? weights.straight[d] : weights.diagonal[d];
     };
 
-    // The terminal links start from the regional term; the links to
-    // neighbours outside the band are added below.
+    // The pulls start from the regional term; the links to neighbours
+    // outside the band are added below.
+    std::vector<int32_t> terminal(n, 0);
     const bool modelled = !models.keep.isEmpty() && !models.remove.isEmpty();
     if (modelled)
-        regionalPulls(level, grey, band, models, regionalScale, features, geodesic, deadZone, terminal);
+        regionalPulls(level, grey, band, models, regionalScale, features, nullptr, 0, terminal);
 
-    // Which of its eight neighbours each vertex is linked to, by bit: the
-    // reverse of a link is then found without a search.
-    std::vector<uint8_t> linked(n, 0);
+    GridMaxFlow flow{int32_t(n)};
     uint32_t v = 0;
     for (size_t r = 0; r < band.runs.size(); ++r) {
         const Run &run = band.runs[r];
@@ -559,7 +455,6 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
         RowCursor below[3] = {{band, y + 1}, {band, y + 1}, {band, y + 1}};
         RowCursor same[2] = {{band, y}, {band, y}};
         for (int x = run.left; x <= run.right; ++x, ++v) {
-            offsets[v] = uint32_t(targets.size());
             int64_t pull = 0;
             for (int k = 0; k < 8; ++k) {
                 const int dx = neighbours[size_t(k)][0];
@@ -574,13 +469,10 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
                     u = nx >= run.left && nx <= run.right ? int64_t(v) + dx : same[(dx + 1) / 2].vertex(nx);
                 else
                     u = (dy < 0 ? above : below)[dx + 1].vertex(nx);
-                if (u >= 0) {
-                    targets.push_back(uint32_t(u));
-                    capacity.push_back(w);
-                    linked[v] |= uint8_t(1u << k);
-                } else {
+                if (u >= 0)
+                    flow.linkVertices(int32_t(v), k, int32_t(u), uint8_t(w));
+                else
                     pull += (level.mapRow(ny)[nx] & Inside) ? w : -w;
-                }
             }
             if (map[x] & RemoveSeed) {
                 pull = -hardLink;
@@ -589,85 +481,19 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
             } else if (modelled) {
                 pull += terminal[v];
             }
-            terminal[v] = int32_t(std::clamp<int64_t>(pull, -hardLink, hardLink));
-            // One slot for the terminal edge of this vertex.
-            targets.push_back(0);
-            capacity.push_back(0);
-        }
-    }
-    if (cancelled(cancel))
-        return false;
-
-    const uint32_t source = n;
-    const uint32_t sink = n + 1;
-    uint32_t sourceCount = 0;
-    uint32_t sinkCount = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        sourceCount += terminal[i] > 0;
-        sinkCount += terminal[i] < 0;
-    }
-    // The terminal slot of each vertex stays as a zero edge when it has no pull.
-    const uint32_t vertexEdges = uint32_t(targets.size());
-    offsets[n] = vertexEdges;
-    offsets[n + 1] = vertexEdges + sourceCount;
-    offsets[n + 2] = vertexEdges + sourceCount + sinkCount;
-    const uint32_t edges = offsets[n + 2];
-    targets.resize(edges);
-    capacity.resize(edges);
-    std::vector<uint32_t> reverse(edges);
-
-    uint32_t sourceEdge = offsets[n];
-    uint32_t sinkEdge = offsets[n + 1];
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t end = (i + 1 < n ? offsets[i + 1] : vertexEdges) - 1;
-        uint32_t e = offsets[i];
-        for (unsigned k = 0; k < 8; ++k) {
-            if (!(linked[i] & (1u << k)))
-                continue;
-            // Neighbours come in opposite pairs: 2j and 2j + 1.
-            const uint32_t u = targets[e];
-            const unsigned back = k ^ 1u;
-            reverse[e++] = offsets[u] + linksBefore(linked[u], back);
-        }
-        if (terminal[i] > 0) {
-            targets[end] = source;
-            capacity[end] = 0;
-            reverse[end] = sourceEdge;
-            targets[sourceEdge] = i;
-            capacity[sourceEdge] = terminal[i];
-            reverse[sourceEdge++] = end;
-        } else if (terminal[i] < 0) {
-            targets[end] = sink;
-            capacity[end] = -terminal[i];
-            reverse[end] = sinkEdge;
-            targets[sinkEdge] = i;
-            capacity[sinkEdge] = 0;
-            reverse[sinkEdge++] = end;
-        } else {
-            // A zero edge to the sink and back to itself keeps the layout.
-            targets[end] = i;
-            capacity[end] = 0;
-            reverse[end] = end;
+            flow.setVertexPull(int32_t(v), int32_t(std::clamp<int64_t>(pull, -hardLink, hardLink)));
         }
     }
     std::vector<int32_t>().swap(terminal);
-    std::vector<uint8_t>().swap(linked);
-    if (cancelled(cancel))
+    if (cancelled(cancel) || !flow.solve(cancel))
         return false;
-
-    Graph graph(boost::edges_are_sorted, EdgePairs(offsets, targets, 0), EdgePairs(offsets, targets, edges), n + 2,
-                edges);
-    std::vector<uint32_t>().swap(targets);
-    std::vector<uint32_t>().swap(offsets);
-
-    const std::vector<boost::default_color_type> colour = maxFlow(graph, capacity, reverse, source, sink);
 
     // Pixels left in neither search tree could go either way at the same
     // cost; they go to the remove side, which keeps the region smallest.
     for (const Run &run : band.runs) {
         uint8_t *map = level.mapRow(run.y);
         for (int x = run.left; x <= run.right; ++x) {
-            const bool inside = colour[run.first + uint32_t(x - run.left)] == boost::black_color;
+            const bool inside = flow.vertexOnSourceSide(int32_t(run.first) + (x - run.left));
             map[x] = inside ? (map[x] | Inside) : (map[x] & ~Inside);
         }
     }

@@ -28,8 +28,8 @@
 // boundary term joins each pixel to its eight neighbours by
 // exp(-dI^2 / 2 sigma^2), sigma from the photo's own contrast. Marks are hard
 // constraints; the photo's border is no cheaper to cut along than any other
-// place. The minimum cut is found with Boost Graph's Boykov-Kolmogorov
-// max-flow.
+// place. The minimum cut is found with Boykov and Kolmogorov's max-flow on
+// the pixel grid itself (GridMaxFlow).
 //
 // Large photos are cut as a multilevel banded graph cut (Lombaert et al.):
 // with the model's iterations on a reduced copy of at most `cutPixels`

@@ -10,7 +10,6 @@ packages=(
     qt6-base-dev-tools
     qt6-image-formats-plugins
     libgl-dev
-    libboost-graph-dev
     pkg-config
     clang-format
     libzip-dev
@@ -32,9 +31,11 @@ packages=(
 # (python3-skimage's data folder, opencv-doc's samples); their grey and
 # colour copies are made at build time with Pillow and NumPy. Only
 # `install-deps.sh --bench` (make bench) installs them. The fill's quality
-# run compares with OpenCV's grabCut, which only the benchmark links.
+# run compares with OpenCV's grabCut and with the earlier fill (cut with Boost
+# Graph), which only the benchmark links.
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(
+        libboost-graph-dev
         python3-numpy
         python3-skimage
         opencv-doc

@@ -124,6 +124,80 @@ GridMaxFlow flowOf(const Grid &grid)
     return flow;
 }
 
+// The pixels of a band numbered in a shuffled order, the links to pixels
+// outside it dropped from the grid: the band's cut must then be the grid's.
+struct BandOf {
+    std::vector<int32_t> vertexOf; // by pixel; -1 outside the band
+};
+
+BandOf bandOf(Grid &grid, quint32 seed, int percent)
+{
+    QRandomGenerator random(seed);
+    const size_t n = grid.pulls.size();
+    BandOf band;
+    band.vertexOf.assign(n, -1);
+    std::vector<size_t> inside;
+    for (size_t i = 0; i < n; ++i) {
+        if (int(random.bounded(100)) < percent)
+            inside.push_back(i);
+    }
+    std::shuffle(inside.begin(), inside.end(), random);
+    for (size_t v = 0; v < inside.size(); ++v)
+        band.vertexOf[inside[v]] = int32_t(v);
+    for (int y = 0; y < grid.height; ++y) {
+        for (int x = 0; x < grid.width; ++x) {
+            const size_t i = size_t(y) * size_t(grid.width) + size_t(x);
+            if (band.vertexOf[i] < 0)
+                grid.pulls[i] = 0;
+            for (int k = 0; k < 8; ++k) {
+                const int nx = x + GridMaxFlow::directions[size_t(k)][0];
+                const int ny = y + GridMaxFlow::directions[size_t(k)][1];
+                const bool linked = nx >= 0 && ny >= 0 && nx < grid.width && ny < grid.height && band.vertexOf[i] >= 0
+                    && band.vertexOf[size_t(ny) * size_t(grid.width) + size_t(nx)] >= 0;
+                if (!linked)
+                    grid.links[i * 8 + size_t(k)] = 0;
+            }
+        }
+    }
+    return band;
+}
+
+GridMaxFlow bandFlowOf(const Grid &grid, const BandOf &band)
+{
+    const int32_t vertices =
+        int32_t(std::count_if(band.vertexOf.begin(), band.vertexOf.end(), [](int32_t v) { return v >= 0; }));
+    GridMaxFlow flow(vertices);
+    for (int y = 0; y < grid.height; ++y) {
+        for (int x = 0; x < grid.width; ++x) {
+            const size_t i = size_t(y) * size_t(grid.width) + size_t(x);
+            if (band.vertexOf[i] < 0)
+                continue;
+            for (int k = 0; k < 8; ++k) {
+                const int nx = x + GridMaxFlow::directions[size_t(k)][0];
+                const int ny = y + GridMaxFlow::directions[size_t(k)][1];
+                if (nx < 0 || ny < 0 || nx >= grid.width || ny >= grid.height)
+                    continue;
+                const int32_t u = band.vertexOf[size_t(ny) * size_t(grid.width) + size_t(nx)];
+                if (u >= 0)
+                    flow.linkVertices(band.vertexOf[i], k, u, grid.links[i * 8 + size_t(k)]);
+            }
+            flow.setVertexPull(band.vertexOf[i], grid.pulls[i]);
+        }
+    }
+    return flow;
+}
+
+int bandDifferences(const GridMaxFlow &flow, const Grid &grid, const BandOf &band)
+{
+    const std::vector<bool> expected = grid.textbookSourceSide();
+    int differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (band.vertexOf[i] >= 0)
+            differing += flow.vertexOnSourceSide(band.vertexOf[i]) != expected[i];
+    }
+    return differing;
+}
+
 int differences(const GridMaxFlow &flow, const Grid &grid)
 {
     const std::vector<bool> expected = grid.textbookSourceSide();
@@ -145,6 +219,8 @@ private slots:
     void matchesTheTextbookCut();
     void matchesTheTextbookCutOnPhotos();
     void cancelStopsTheSearch();
+    void cutsABandAsTheGridAroundIt_data();
+    void cutsABandAsTheGridAroundIt();
 };
 
 void TestGridMaxFlow::matchesTheTextbookCut_data()
@@ -233,6 +309,39 @@ void TestGridMaxFlow::matchesTheTextbookCutOnPhotos()
         QVERIFY(flow.solve());
         const int differing = differences(flow, grid);
         QVERIFY2(differing == 0, qPrintable(QStringLiteral("%1: %2 pixels differ").arg(photo.name).arg(differing)));
+    }
+}
+
+void TestGridMaxFlow::cutsABandAsTheGridAroundIt_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("hardPercent");
+
+    QTest::newRow("every pixel") << 11 << 9 << 100 << 3;
+    QTest::newRow("most pixels") << 14 << 10 << 80 << 3;
+    QTest::newRow("scattered pixels") << 14 << 10 << 35 << 5;
+    QTest::newRow("one vertex") << 1 << 1 << 100 << 0;
+    QTest::newRow("no vertex") << 3 << 3 << 0 << 0;
+}
+
+// Any set of pixels in any order: a band's region is the one the whole grid
+// gives when only the band's pixels are linked and pulled.
+void TestGridMaxFlow::cutsABandAsTheGridAroundIt()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, percent);
+    QFETCH(int, hardPercent);
+
+    for (quint32 seed = 1; seed <= 12; ++seed) {
+        Grid grid = randomGrid(width, height, seed, 60, 120, hardPercent);
+        const BandOf band = bandOf(grid, seed, percent);
+        GridMaxFlow flow = bandFlowOf(grid, band);
+        QVERIFY(flow.solve());
+        const int differing = bandDifferences(flow, grid, band);
+        QVERIFY2(differing == 0, qPrintable(QStringLiteral("seed %1: %2 pixels differ").arg(seed).arg(differing)));
     }
 }
 
