@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -10,19 +11,27 @@ constexpr int32_t unreachable = std::numeric_limits<int32_t>::max();
 // Growth steps between two looks at the cancel flag.
 constexpr int stepsBetweenChecks = 4096;
 
+// Nodes are numbered with 32-bit integers.
+size_t countable(size_t nodes)
+{
+    if (nodes >= size_t(std::numeric_limits<int32_t>::max()))
+        throw std::bad_alloc();
+    return nodes;
+}
+
 } // namespace
 
 GridMaxFlow::GridMaxFlow(int width, int height)
     : w(std::max(0, width))
     , h(std::max(0, height))
-    , nodes(size_t(std::max(0, width) + 2) * size_t(std::max(0, height) + 2))
+    , nodes(countable(size_t(std::max(0, width) + 2) * size_t(std::max(0, height) + 2)))
 {
     for (unsigned k = 0; k < 8; ++k)
         step[k] = directions[k][0] + directions[k][1] * (w + 2);
 }
 
 GridMaxFlow::GridMaxFlow(int32_t vertices)
-    : nodes(size_t(std::max<int32_t>(0, vertices)) + 1)
+    : nodes(countable(size_t(std::max<int32_t>(0, vertices)) + 1))
     , table(nodes.size() * 8, 0)
 { }
 
@@ -300,7 +309,13 @@ bool GridMaxFlow::solve(const std::atomic_bool *cancel)
                 other.distance = node.distance + 1;
             }
         }
-        ++time;
+        // The stamps only tell which distances are recent: starting them
+        // afresh costs a little search, never a wrong cut.
+        if (++time == std::numeric_limits<int32_t>::max()) {
+            for (Node &node : nodes)
+                node.stamp = 0;
+            time = 1;
+        }
         if (from < 0) {
             current = -1;
             continue;

@@ -28,7 +28,8 @@ public:
     static constexpr std::array<std::array<int, 2>, 8> directions{
         {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
 
-    // Throws std::bad_alloc when the grid does not fit in memory.
+    // Both throw std::bad_alloc when the grid does not fit in memory or has
+    // more nodes than 32-bit numbers count.
     GridMaxFlow(int width, int height);
 
     // A band of `vertices` pixels, linked with linkVertices().

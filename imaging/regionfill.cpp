@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
+#include <limits>
 #include <new>
 #include <optional>
 #include <utility>
@@ -440,6 +440,8 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     if (modelled)
         regionalPulls(level, grey, band, models, regionalScale, features, nullptr, 0, terminal);
 
+    if (n >= uint32_t(std::numeric_limits<int32_t>::max()))
+        throw std::bad_alloc();
     GridMaxFlow flow{int32_t(n)};
     uint32_t v = 0;
     for (size_t r = 0; r < band.runs.size(); ++r) {

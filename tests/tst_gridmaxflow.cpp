@@ -219,6 +219,7 @@ private slots:
     void matchesTheTextbookCut();
     void matchesTheTextbookCutOnPhotos();
     void cancelStopsTheSearch();
+    void tooManyPixelsAreRefused();
     void cutsABandAsTheGridAroundIt_data();
     void cutsABandAsTheGridAroundIt();
 };
@@ -372,6 +373,14 @@ void TestGridMaxFlow::cancelStopsTheSearch()
     QVERIFY(finished.sourceSide(0, side / 2));
     QVERIFY(!finished.sourceSide(1, side / 2));
     QVERIFY(!finished.sourceSide(side - 1, side / 2));
+}
+
+// Nodes are numbered with 32-bit integers: a grid or band with more is
+// refused as memory that cannot be had, never numbered round.
+void TestGridMaxFlow::tooManyPixelsAreRefused()
+{
+    QVERIFY_THROWS_EXCEPTION(std::bad_alloc, GridMaxFlow(50000, 50000));
+    QVERIFY_THROWS_EXCEPTION(std::bad_alloc, GridMaxFlow(std::numeric_limits<int32_t>::max()));
 }
 
 QTEST_GUILESS_MAIN(TestGridMaxFlow)
