@@ -35,9 +35,6 @@ public:
     // A band of `vertices` pixels, linked with linkVertices().
     explicit GridMaxFlow(int32_t vertices);
 
-    int width() const { return w; }
-    int height() const { return h; }
-
     // In a band: vertex `neighbour` lies in direction k of `vertex`, and the
     // link from one to the other carries `capacity`. Both links of a pair
     // are set, each from its own end.

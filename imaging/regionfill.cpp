@@ -374,9 +374,9 @@ struct Models {
     GaussianMixture remove;
 };
 
-// The eight neighbours, the four straight ones first.
-constexpr std::array<std::array<int, 2>, 8> neighbours{
-    {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {-1, -1}, {1, -1}, {-1, 1}}};
+// The eight neighbours in the max-flow's order, so that link k of a pixel
+// is the max-flow's direction k.
+constexpr const auto &neighbours = GridMaxFlow::directions;
 
 // The regional term of each vertex off the marks, in the weight units its
 // terminal link starts from: how much likelier its appearance is under the
