@@ -187,6 +187,11 @@ void overlay(const QString &folder, const QString &name, const QImage &grey, con
     for (const QPoint &p : remove)
         out.setPixel(p, qRgb(255, 150, 0));
     out.save(QDir(folder).filePath(name + QStringLiteral(".png")));
+    // The hard region too, for measuring beside the overlay.
+    QImage mask(found.cols, found.rows, QImage::Format_Grayscale8);
+    for (int y = 0; y < found.rows; ++y)
+        std::copy(found.ptr<uchar>(y), found.ptr<uchar>(y) + found.cols, mask.scanLine(y));
+    mask.save(QDir(folder).filePath(name + QStringLiteral("_region.png")));
 }
 
 struct Row {
