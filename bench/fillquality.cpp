@@ -210,9 +210,10 @@ bool addCorrection(const cv::Mat &found, const cv::Mat &truth, QList<QPoint> &ke
     cv::Mat area;
     for (const bool inside : {true, false}) {
         const cv::Mat wrong = inside ? (truth & ~found) : (found & ~truth);
-        // The photo's border is no edge of a wrong area.
+        // The photo's border counts as an edge of a wrong area: a person dabs
+        // in the middle of what is wrong, not at the photo's edge.
         cv::Mat padded;
-        cv::copyMakeBorder(wrong, padded, 1, 1, 1, 1, cv::BORDER_REPLICATE);
+        cv::copyMakeBorder(wrong, padded, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
         cv::Mat distance;
         cv::distanceTransform(padded, distance, cv::DIST_L2, cv::DIST_MASK_PRECISE);
         double most = 0;
