@@ -101,78 +101,64 @@ int32_t GridMaxFlow::nextActive()
     }
 }
 
+// The residual of the link between node i and its parent that a path's flow
+// uses up: from the parent in the source's tree, toward it in the sink's.
+uint8_t &GridMaxFlow::pathLink(int32_t i)
+{
+    Node &node = nodes[size_t(i)];
+    return node.sink ? node.capacity[node.parent] : nodes[size_t(neighbour(i, node.parent))].capacity[node.parent ^ 1u];
+}
+
+// The same link's reverse, which the flow frees.
+uint8_t &GridMaxFlow::pathReverse(int32_t i)
+{
+    Node &node = nodes[size_t(i)];
+    return node.sink ? nodes[size_t(neighbour(i, node.parent))].capacity[node.parent ^ 1u] : node.capacity[node.parent];
+}
+
 // Sends what the path through link k of `from` (in the source's tree) into
 // the sink's tree can carry; nodes whose link to their parent it saturates
-// become orphans.
+// become orphans. The two halves of the path are walked alike, each from the
+// joining link to its terminal.
 void GridMaxFlow::augment(int32_t from, unsigned k)
 {
     const int32_t to = neighbour(from, k);
     int32_t bottleneck = nodes[size_t(from)].capacity[k];
-    int32_t i = from;
-    for (;;) {
-        const Node &node = nodes[size_t(i)];
-        if (node.parent == Terminal) {
-            bottleneck = std::min(bottleneck, node.residual);
-            break;
+    for (const int32_t start : {from, to}) {
+        for (int32_t i = start;; i = neighbour(i, nodes[size_t(i)].parent)) {
+            const Node &node = nodes[size_t(i)];
+            if (node.parent == Terminal) {
+                bottleneck = std::min(bottleneck, node.sink ? -node.residual : node.residual);
+                break;
+            }
+            bottleneck = std::min<int32_t>(bottleneck, pathLink(i));
         }
-        const int32_t parent = neighbour(i, node.parent);
-        bottleneck = std::min<int32_t>(bottleneck, nodes[size_t(parent)].capacity[node.parent ^ 1u]);
-        i = parent;
-    }
-    i = to;
-    for (;;) {
-        const Node &node = nodes[size_t(i)];
-        if (node.parent == Terminal) {
-            bottleneck = std::min(bottleneck, -node.residual);
-            break;
-        }
-        bottleneck = std::min<int32_t>(bottleneck, node.capacity[node.parent]);
-        i = neighbour(i, node.parent);
     }
 
     nodes[size_t(from)].capacity[k] = uint8_t(nodes[size_t(from)].capacity[k] - bottleneck);
     nodes[size_t(to)].capacity[k ^ 1u] = uint8_t(nodes[size_t(to)].capacity[k ^ 1u] + bottleneck);
-    for (i = from;;) {
-        Node &node = nodes[size_t(i)];
-        if (node.parent == Terminal) {
-            node.residual -= bottleneck;
-            if (node.residual == 0) {
+    for (const int32_t start : {from, to}) {
+        for (int32_t i = start;;) {
+            Node &node = nodes[size_t(i)];
+            if (node.parent == Terminal) {
+                node.residual += node.sink ? bottleneck : -bottleneck;
+                if (node.residual == 0) {
+                    node.parent = Orphan;
+                    orphans.push_back(i);
+                }
+                break;
+            }
+            const int32_t parent = neighbour(i, node.parent);
+            uint8_t &used = pathLink(i);
+            used = uint8_t(used - bottleneck);
+            uint8_t &freed = pathReverse(i);
+            freed = uint8_t(freed + bottleneck);
+            if (used == 0) {
                 node.parent = Orphan;
                 orphans.push_back(i);
             }
-            break;
+            i = parent;
         }
-        const unsigned d = node.parent;
-        const int32_t parent = neighbour(i, d);
-        node.capacity[d] = uint8_t(node.capacity[d] + bottleneck);
-        uint8_t &down = nodes[size_t(parent)].capacity[d ^ 1u];
-        down = uint8_t(down - bottleneck);
-        if (down == 0) {
-            node.parent = Orphan;
-            orphans.push_back(i);
-        }
-        i = parent;
-    }
-    for (i = to;;) {
-        Node &node = nodes[size_t(i)];
-        if (node.parent == Terminal) {
-            node.residual += bottleneck;
-            if (node.residual == 0) {
-                node.parent = Orphan;
-                orphans.push_back(i);
-            }
-            break;
-        }
-        const unsigned d = node.parent;
-        const int32_t parent = neighbour(i, d);
-        node.capacity[d] = uint8_t(node.capacity[d] - bottleneck);
-        uint8_t &up = nodes[size_t(parent)].capacity[d ^ 1u];
-        up = uint8_t(up + bottleneck);
-        if (node.capacity[d] == 0) {
-            node.parent = Orphan;
-            orphans.push_back(i);
-        }
-        i = parent;
     }
 }
 

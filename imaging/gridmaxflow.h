@@ -87,6 +87,8 @@ private:
     }
     void activate(int32_t i);
     int32_t nextActive();
+    uint8_t &pathLink(int32_t i);
+    uint8_t &pathReverse(int32_t i);
     void augment(int32_t from, unsigned k);
     void adopt(int32_t i);
 
