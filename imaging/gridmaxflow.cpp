@@ -30,8 +30,8 @@ GridMaxFlow::GridMaxFlow(int width, int height)
         step[k] = directions[k][0] + directions[k][1] * (w + 2);
 }
 
-GridMaxFlow::GridMaxFlow(int32_t vertices)
-    : nodes(countable(size_t(std::max<int32_t>(0, vertices)) + 1))
+GridMaxFlow::GridMaxFlow(size_t vertices)
+    : nodes(countable(vertices + 1))
     , table(nodes.size() * 8, 0)
 { }
 

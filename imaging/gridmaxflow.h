@@ -33,7 +33,7 @@ public:
     GridMaxFlow(int width, int height);
 
     // A band of `vertices` pixels, linked with linkVertices().
-    explicit GridMaxFlow(int32_t vertices);
+    explicit GridMaxFlow(size_t vertices);
 
     // In a band: vertex `neighbour` lies in direction k of `vertex`, and the
     // link from one to the other carries `capacity`. Both links of a pair

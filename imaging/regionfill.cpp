@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <new>
 #include <optional>
 #include <utility>
@@ -440,9 +439,7 @@ bool cutBand(Level &level, const Plane &grey, const Band &band, const LinkWeight
     if (modelled)
         regionalPulls(level, grey, band, models, regionalScale, features, nullptr, 0, terminal);
 
-    if (n >= uint32_t(std::numeric_limits<int32_t>::max()))
-        throw std::bad_alloc();
-    GridMaxFlow flow{int32_t(n)};
+    GridMaxFlow flow{size_t(n)};
     uint32_t v = 0;
     for (size_t r = 0; r < band.runs.size(); ++r) {
         const Run &run = band.runs[r];
